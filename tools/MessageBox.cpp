@@ -7,7 +7,7 @@ namespace {
 
 class StderrSink final : public MessageBoxSink {
 public:
-    void Show(std::string_view text, std::string_view caption) override {
+    void Show(std::string_view text, std::string_view caption, MessageIcon) override {
         std::fprintf(stderr, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
                      static_cast<int>(text.size()), text.data());
     }
@@ -22,6 +22,6 @@ MessageBoxSink* InstallMessageBoxSink(MessageBoxSink* sink) {
     return currentSink.exchange(sink ? sink : &stderrSink);
 }
 
-void ShowMessageBox(std::string_view text, std::string_view caption) {
-    currentSink.load()->Show(text, caption);
+void ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) {
+    currentSink.load()->Show(text, caption, icon);
 }

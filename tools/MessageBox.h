@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
+enum class MessageIcon { None, Information, Warning, Error };
+
 class MessageBoxSink {
 public:
     virtual ~MessageBoxSink() = default;
     // text and caption are UTF-8. Blocks until the user has closed the box.
-    virtual void Show(std::string_view text, std::string_view caption) = 0;
+    virtual void Show(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
 };
 
 // Installs the sink used by ShowMessageBox; answers the previous one.
@@ -18,4 +20,5 @@ public:
 MessageBoxSink* InstallMessageBoxSink(MessageBoxSink* sink);
 
 // A box with an OK button. An empty caption means the application's name.
-void ShowMessageBox(std::string_view text, std::string_view caption = {});
+void ShowMessageBox(std::string_view text, std::string_view caption = {},
+                    MessageIcon icon = MessageIcon::None);
