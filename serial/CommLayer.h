@@ -1,0 +1,126 @@
+// The operations the serial engine needs from the operating system, shaped
+// after the overlapped comm calls the engine's logic was written for: an event
+// wait or a transfer either completes at once, is pending (its completion is
+// waited for afterwards), or fails with an error number. PosixComm maps them
+// onto termios, ioctl, poll and eventfd; FakeComm lets tests fail any call and
+// raise any event.
+//
+// Thread use: the owner's thread calls OpenDevice, the configuration calls,
+// SetEvent and CloseDevice; the worker thread calls the event wait, the
+// transfers, ClearCommError and WaitForAny. Implementations are thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+// Comm event bits, with the platform's values.
+constexpr uint32_t EV_RXCHAR = 0x0001;
+constexpr uint32_t EV_RXFLAG = 0x0002;
+constexpr uint32_t EV_TXEMPTY = 0x0004;
+constexpr uint32_t EV_CTS = 0x0008;
+constexpr uint32_t EV_DSR = 0x0010;
+constexpr uint32_t EV_RLSD = 0x0020;
+constexpr uint32_t EV_BREAK = 0x0040;
+constexpr uint32_t EV_ERR = 0x0080;
+constexpr uint32_t EV_RING = 0x0100;
+
+// Purge actions; the engine always passes all four (15).
+constexpr uint32_t PURGE_TXABORT = 0x0001;
+constexpr uint32_t PURGE_RXABORT = 0x0002;
+constexpr uint32_t PURGE_TXCLEAR = 0x0004;
+constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+
+// Parity and stop-bit codes of the device-control record.
+constexpr uint8_t NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4;
+constexpr uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
+constexpr uint8_t RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1;
+
+// The device-control record: the line settings asked of the device.
+struct DCB {
+    uint32_t baudRate = 9600;
+    uint8_t byteSize = 8;
+    uint8_t parity = NOPARITY;
+    uint8_t stopBits = ONESTOPBIT;
+    uint8_t rtsControl = RTS_CONTROL_DISABLE;
+};
+
+// All in milliseconds; the engine sets every field to 1000.
+struct CommTimeouts {
+    uint32_t readIntervalTimeout = 0;
+    uint32_t readTotalTimeoutMultiplier = 0;
+    uint32_t readTotalTimeoutConstant = 0;
+    uint32_t writeTotalTimeoutMultiplier = 0;
+    uint32_t writeTotalTimeoutConstant = 0;
+};
+
+// What the status query reports.
+struct CommStatus {
+    uint32_t errors = 0;        // line errors since the last query (framing, overrun, parity, break)
+    uint32_t inQueue = 0;       // received bytes not yet read
+    uint32_t outQueue = 0;      // bytes not yet sent
+};
+
+enum class IoResult { Done, Pending, Failed };
+
+using CommHandle = int;
+constexpr CommHandle kNoDevice = -1;
+using EventHandle = int;
+constexpr EventHandle kNoEvent = -1;
+
+// A failure sets the calling thread's last error (an errno value) for
+// LastError; the POSIX invalid-parameter error is EINVAL.
+class CommLayer {
+public:
+    virtual ~CommLayer() = default;
+
+    // Opens "COM<n>" (resolved to a device path) for exclusive read/write;
+    // kNoDevice on failure.
+    virtual CommHandle OpenDevice(const std::string& name) = 0;
+    virtual void CloseDevice(CommHandle device) = 0;
+
+    virtual bool SetCommTimeouts(CommHandle device, const CommTimeouts& timeouts) = 0;
+    virtual bool SetCommMask(CommHandle device, uint32_t eventMask) = 0;
+    virtual bool GetCommState(CommHandle device, DCB& dcb) = 0;
+    // Applies a line parameter text "baud=%d parity=%c data=%d stop=%d" to
+    // `dcb`; fields the text does not name are kept.
+    virtual bool BuildCommDCB(const std::string& text, DCB& dcb) = 0;
+    virtual bool SetCommState(CommHandle device, const DCB& dcb) = 0;
+    virtual bool PurgeComm(CommHandle device, uint32_t actions) = 0;
+
+    // Starts a wait for the events of the mask; resets `completion` first. Done: `eventWord` holds the
+    // events and `completion` is signalled, as an overlapped completion would
+    // be. Pending: `completion` is signalled when an event occurs; the word is
+    // then taken with TakeCommEvents. At most one wait per device.
+    virtual IoResult WaitCommEvent(CommHandle device, EventHandle completion, uint32_t& eventWord) = 0;
+    virtual uint32_t TakeCommEvents(CommHandle device) = 0;
+
+    virtual bool ClearCommError(CommHandle device, CommStatus& status) = 0;
+
+    // One-byte read and a write, each with its own completion, so that a
+    // finished transfer never signals the event wait's completion.
+    virtual IoResult ReadByte(CommHandle device, uint8_t& byte) = 0;
+    virtual bool WaitReadResult(CommHandle device, uint8_t& byte) = 0;
+    virtual IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length, uint32_t& written) = 0;
+    // Waits until the bytes have left the driver, bounded by the write timeout.
+    virtual bool WaitWriteResult(CommHandle device, uint32_t& written) = 0;
+
+    virtual int LastError() = 0;
+    // The system's text for an error number (UTF-8, never empty).
+    virtual std::string ErrorText(int error) = 0;
+
+    // Manual-reset events, created non-signalled; kNoEvent on failure.
+    virtual EventHandle CreateEvent() = 0;
+    virtual void CloseEvent(EventHandle event) = 0;
+    virtual bool SetEvent(EventHandle event) = 0;
+    virtual bool ResetEvent(EventHandle event) = 0;
+    // Blocks without a time limit until one of the events is signalled and
+    // answers the lowest signalled index, or -1 on failure. A pending event
+    // wait on a device completes inside this call when its device reports.
+    virtual int WaitForAny(const EventHandle* events, int count) = 0;
+
+    // Starts a thread running `body`; null on failure.
+    virtual std::unique_ptr<std::thread> StartThread(std::function<void()> body) = 0;
+};
