@@ -1,0 +1,54 @@
+// A libmodbus RTU slave serving SlaveMap on a device path, in a thread of its
+// own. libmodbus is written independently of this project, so a frame it
+// accepts is a frame a real device accepts.
+//
+// Note: libmodbus waits about 500 ms before some exception replies (illegal
+// function, illegal data value) and discards what arrives meanwhile.
+#pragma once
+
+#include <modbus.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ModbusRtuSlave {
+public:
+    // Opens `devicePath` at `baud` 8N1 and starts serving; throws
+    // std::runtime_error when libmodbus cannot open the device.
+    explicit ModbusRtuSlave(const std::string& devicePath, int baud = 9600, int stationId = 1);
+    ~ModbusRtuSlave(); // stops
+    ModbusRtuSlave(const ModbusRtuSlave&) = delete;
+    ModbusRtuSlave& operator=(const ModbusRtuSlave&) = delete;
+
+    // Ends the serving thread and closes the device; safe to call twice.
+    void Stop();
+
+    // Requests for this station that were answered (normally or with an
+    // exception), and waiting for that count with a bound.
+    int RequestsServed() const;
+    bool WaitForRequests(int count, std::chrono::milliseconds timeout) const;
+
+    // The last request received for this station, without its CRC.
+    std::vector<uint8_t> LastRequest() const;
+
+    // Runs `use` on the register map while the slave cannot touch it.
+    void WithMapping(const std::function<void(modbus_mapping_t&)>& use);
+
+private:
+    void Serve();
+
+    modbus_t* context = nullptr;
+    modbus_mapping_t* mapping = nullptr;
+    int stopFd = -1;
+    mutable std::mutex lock;
+    mutable std::condition_variable served;
+    int requestsServed = 0;
+    std::vector<uint8_t> lastRequest;
+    std::thread worker;
+};
