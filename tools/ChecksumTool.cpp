@@ -9,10 +9,10 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-void TrimLeadingBlanks(std::string& s) {
+void SkipBlanks(std::string_view& s) {
     size_t i = 0;
     while (i < s.size() && IsBlank(s[i])) ++i;
-    s.erase(0, i);
+    s.remove_prefix(i);
 }
 
 // The digit value the hex text parser gives any byte: letters count from 'A'
@@ -89,34 +89,34 @@ uint8_t ChecksumTool::FrameLrc(const char* chars, uint32_t length) {
 }
 
 int32_t ChecksumTool::ParseHexText(std::string text, uint8_t* out, int32_t capacity) {
-    std::string s = std::move(text);
-    TrimLeadingBlanks(s);
-    UpperAscii(s);
+    // Trimming removes ASCII blanks only, so upper-casing first cannot shift
+    // the lead/trail pairing of double-byte characters.
+    UpperAscii(text);
+    std::string_view s = text;
+    SkipBlanks(s);
     int32_t count = 0;
     for (;;) {
         if (s.starts_with("0X")) {
-            s.erase(0, 2);
+            s.remove_prefix(2);
             // A bare prefix ("0X 01") stands for no byte: skip it and read on,
             // rather than stopping and losing every byte after it.
             if (s.starts_with(' ')) {
-                TrimLeadingBlanks(s);
+                SkipBlanks(s);
                 continue;
             }
         }
         const size_t space = s.find(' ');
-        std::string token = s.substr(0, space);
+        const std::string_view token = s.substr(0, space);
         if (token.empty()) return count;
-        if (space != std::string::npos) {
-            s.erase(0, space);
-            TrimLeadingBlanks(s);
-        }
         uint8_t byte = DigitValue(static_cast<uint8_t>(token[0]));
         if (token.size() >= 2) {
             byte = static_cast<uint8_t>((byte << 4) | DigitValue(static_cast<uint8_t>(token[1])));
         }
         if (count >= capacity) return -1;
         out[count++] = byte;
-        if (space == std::string::npos) return count;
+        if (space == std::string_view::npos) return count;
+        s.remove_prefix(space);
+        SkipBlanks(s);
     }
 }
 

@@ -2,22 +2,30 @@
 
 #include <iconv.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 namespace {
 
-// Length of the UTF-8 sequence a lead byte announces, 1 for a stray byte, so
-// that an unconvertible character is replaced by exactly one '?'.
-size_t Utf8SequenceLength(uint8_t lead) {
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-    if (lead >= 0xC2) return 2;
-    return 1;
+// How many bytes one '?' stands for when the converter refuses the input at
+// `in`: a whole character that the target cannot hold, or only the broken
+// start of one, so that a stray lead byte never swallows the next character.
+size_t Utf8SkipLength(std::string_view in) {
+    const auto lead = static_cast<uint8_t>(in[0]);
+    size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    size_t i = 1;
+    while (i < length && i < in.size() && (static_cast<uint8_t>(in[i]) & 0xC0) == 0x80) ++i;
+    return i;
 }
 
-size_t GbkSequenceLength(uint8_t lead) { return IsGbkLeadByte(lead) ? 2 : 1; }
+size_t GbkSkipLength(std::string_view in) {
+    if (in.size() < 2 || !IsGbkLeadByte(static_cast<uint8_t>(in[0]))) return 1;
+    const auto trail = static_cast<uint8_t>(in[1]);
+    return trail >= 0x40 && trail <= 0xFE && trail != 0x7F ? 2 : 1;
+}
 
 class Converter {
 public:
@@ -48,7 +56,7 @@ public:
             if (rc != static_cast<size_t>(-1)) continue;
             if (errno == E2BIG) continue;
             // EILSEQ or EINVAL (truncated at the end): one '?' for the sequence.
-            const size_t skip = std::min(srcLeft, skipLength(static_cast<uint8_t>(*src)));
+            const size_t skip = skipLength(std::string_view(src, srcLeft));
             out += '?';
             src += skip;
             srcLeft -= skip;
@@ -65,12 +73,12 @@ private:
 
 std::string Utf8ToGbk(std::string_view utf8) {
     thread_local Converter converter("CP936", "UTF-8");
-    return converter.Run(utf8, Utf8SequenceLength);
+    return converter.Run(utf8, Utf8SkipLength);
 }
 
 std::string GbkToUtf8(std::string_view gbk) {
     thread_local Converter converter("UTF-8", "CP936");
-    return converter.Run(gbk, GbkSequenceLength);
+    return converter.Run(gbk, GbkSkipLength);
 }
 
 void UpperAscii(std::string& text) {
