@@ -1,0 +1,60 @@
+// Stands in for the message box while it lives: records every box instead of
+// showing it, and puts the previous sink back when it goes.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/MessageBox.h"
+
+class RecordingMessageBoxSink final : public MessageBoxSink {
+public:
+    struct Box {
+        std::string text;
+        std::string caption;
+        MessageIcon icon;
+    };
+
+    RecordingMessageBoxSink() : previous(InstallMessageBoxSink(this)) {}
+    ~RecordingMessageBoxSink() override { InstallMessageBoxSink(previous); }
+    RecordingMessageBoxSink(const RecordingMessageBoxSink&) = delete;
+    RecordingMessageBoxSink& operator=(const RecordingMessageBoxSink&) = delete;
+
+    // Runs while a box is "open", before Show returns: the place for a test to
+    // act as the user would with a modal box up (timers firing, and so on).
+    std::function<void(const Box&)> whileOpen;
+
+    void Show(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        Box box{std::string(text), std::string(caption), icon};
+        {
+            std::lock_guard lock(mutex);
+            boxes.push_back(box);
+        }
+        if (whileOpen) whileOpen(box);
+    }
+
+    std::vector<Box> Boxes() const {
+        std::lock_guard lock(mutex);
+        return boxes;
+    }
+
+    std::vector<std::string> Texts() const {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> texts;
+        for (const Box& box : boxes) texts.push_back(box.text);
+        return texts;
+    }
+
+    void Clear() {
+        std::lock_guard lock(mutex);
+        boxes.clear();
+    }
+
+private:
+    MessageBoxSink* previous;
+    mutable std::mutex mutex;
+    std::vector<Box> boxes;
+};
