@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct CrcRow {
     Bytes bytes;
     uint16_t crc;
 };
+
+void PrintTo(const CrcRow& row, std::ostream* os) { *os << row.name; }
 
 class Crc16 : public testing::TestWithParam<CrcRow> {};
 
@@ -61,6 +64,8 @@ struct LrcRow {
     std::string text;
     uint8_t lrc;
 };
+
+void PrintTo(const LrcRow& row, std::ostream* os) { *os << row.name; }
 
 // Even texts: Lrc and FrameLrc agree and neither says a word.
 class Lrc : public testing::TestWithParam<LrcRow> {};
@@ -138,6 +143,8 @@ struct ParseRow {
     int32_t result;
     Bytes written;  // what out holds afterwards, also when the result is -1
 };
+
+void PrintTo(const ParseRow& row, std::ostream* os) { *os << row.name; }
 
 class ParseHexText : public testing::TestWithParam<ParseRow> {};
 

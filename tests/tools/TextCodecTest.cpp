@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -11,6 +12,8 @@ struct CodecRow {
     std::string utf8;
     std::string gbk;
 };
+
+void PrintTo(const CodecRow& row, std::ostream* os) { *os << row.name; }
 
 // Texts that convert both ways without loss.
 class GbkRoundTrip : public testing::TestWithParam<CodecRow> {};

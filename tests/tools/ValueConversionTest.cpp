@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ struct ConvertRow {
     std::string order;
     std::string text;
 };
+
+void PrintTo(const ConvertRow& row, std::ostream* os) { *os << row.name; }
 
 class ConvertValue : public testing::TestWithParam<ConvertRow> {};
 
