@@ -1,0 +1,63 @@
+// The comm layer on a Linux terminal device: termios for the line, poll for
+// the event wait, eventfd for the events, and a watcher thread per device
+// for the modem lines, which only a blocking ioctl reports.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "serial/ComNames.h"
+#include "serial/CommLayer.h"
+
+class PosixComm : public CommLayer {
+public:
+    PosixComm();
+    explicit PosixComm(ComNames names);
+    ~PosixComm() override;
+    PosixComm(const PosixComm&) = delete;
+    PosixComm& operator=(const PosixComm&) = delete;
+
+    CommHandle OpenDevice(const std::string& name) override;
+    void CloseDevice(CommHandle device) override;
+
+    bool SetCommTimeouts(CommHandle device, const CommTimeouts& timeouts) override;
+    bool SetCommMask(CommHandle device, uint32_t eventMask) override;
+    bool GetCommState(CommHandle device, DCB& dcb) override;
+    bool BuildCommDCB(const std::string& text, DCB& dcb) override;
+    bool SetCommState(CommHandle device, const DCB& dcb) override;
+    bool PurgeComm(CommHandle device, uint32_t actions) override;
+
+    IoResult WaitCommEvent(CommHandle device, EventHandle completion, uint32_t& eventWord) override;
+    uint32_t TakeCommEvents(CommHandle device) override;
+
+    bool ClearCommError(CommHandle device, CommStatus& status) override;
+
+    IoResult ReadByte(CommHandle device, uint8_t& byte) override;
+    bool WaitReadResult(CommHandle device, uint8_t& byte) override;
+    IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length, uint32_t& written) override;
+    bool WaitWriteResult(CommHandle device, uint32_t& written) override;
+
+    int LastError() override;
+    std::string ErrorText(int error) override;
+
+    EventHandle CreateEvent() override;
+    void CloseEvent(EventHandle event) override;
+    bool SetEvent(EventHandle event) override;
+    bool ResetEvent(EventHandle event) override;
+    int WaitForAny(const EventHandle* events, int count) override;
+
+    std::unique_ptr<std::thread> StartThread(std::function<void()> body) override;
+
+    const ComNames& Names() const { return names; }
+
+    struct Device;
+
+private:
+    std::shared_ptr<Device> Find(CommHandle device);
+
+    ComNames names;
+    std::mutex devicesLock;
+    std::map<CommHandle, std::shared_ptr<Device>> devices;
+    CommHandle nextHandle = 1;
+};
