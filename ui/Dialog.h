@@ -68,6 +68,10 @@ public:
     // dialog runs it if nobody has; a panel kept hidden calls it itself.
     void InitDialog();
 
+    // Runs the dialog modally; answers IDOK when it closed with Accepted,
+    // IDCANCEL otherwise (Escape, the close box, OnCancel).
+    int DoModal() { return exec() == QDialog::Accepted ? IDOK : IDCANCEL; }
+
     // save true: controls to fields, in binding order, stopping at the first
     // control that holds no acceptable value: its message is shown, the focus
     // goes to it with its text selected, and the answer is false.
