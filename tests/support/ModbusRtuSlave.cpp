@@ -2,15 +2,14 @@
 
 #include "SlaveMap.h"
 
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 
-ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stationId)
-{
+ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stationId) {
     context = modbus_new_rtu(devicePath.c_str(), baud, 'N', 8, 1);
     if (!context)
         throw std::runtime_error(std::string("modbus_new_rtu: ") + modbus_strerror(errno));
@@ -23,8 +22,7 @@ ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stat
     mapping = modbus_mapping_new(SlaveMap::size, SlaveMap::size, SlaveMap::size, SlaveMap::size);
     stopFd = eventfd(0, EFD_CLOEXEC);
     if (!mapping || stopFd < 0) {
-        if (mapping)
-            modbus_mapping_free(mapping);
+        if (mapping) modbus_mapping_free(mapping);
         modbus_close(context);
         modbus_free(context);
         throw std::runtime_error("cannot set up the slave's map");
@@ -38,17 +36,14 @@ ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stat
     worker = std::thread([this] { Serve(); });
 }
 
-ModbusRtuSlave::~ModbusRtuSlave()
-{
+ModbusRtuSlave::~ModbusRtuSlave() {
     Stop();
     close(stopFd);
     modbus_mapping_free(mapping);
 }
 
-void ModbusRtuSlave::Stop()
-{
-    if (!worker.joinable())
-        return;
+void ModbusRtuSlave::Stop() {
+    if (!worker.joinable()) return;
     uint64_t one = 1;
     (void)!write(stopFd, &one, sizeof one);
     worker.join();
@@ -57,8 +52,7 @@ void ModbusRtuSlave::Stop()
     context = nullptr;
 }
 
-void ModbusRtuSlave::Serve()
-{
+void ModbusRtuSlave::Serve() {
     // Block on the device and the stop event together; modbus_receive is only
     // entered once a request has begun to arrive, so stopping never waits.
     pollfd fds[2] = {{stopFd, POLLIN, 0}, {modbus_get_socket(context), POLLIN, 0}};
@@ -66,17 +60,13 @@ void ModbusRtuSlave::Serve()
     for (;;) {
         int r = poll(fds, 2, -1);
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return;
         }
-        if (fds[0].revents)
-            return;
-        if (!(fds[1].revents & POLLIN))
-            return; // the device has gone
+        if (fds[0].revents) return;
+        if (!(fds[1].revents & POLLIN)) return;  // the device has gone
         int length = modbus_receive(context, query);
-        if (length <= 0)
-            continue; // a broken frame, or one for another station
+        if (length <= 0) continue;  // a broken frame, or one for another station
         std::lock_guard<std::mutex> hold(lock);
         modbus_reply(context, query, length, mapping);
         lastRequest.assign(query, query + length - 2);
@@ -85,26 +75,22 @@ void ModbusRtuSlave::Serve()
     }
 }
 
-int ModbusRtuSlave::RequestsServed() const
-{
+int ModbusRtuSlave::RequestsServed() const {
     std::lock_guard<std::mutex> hold(lock);
     return requestsServed;
 }
 
-bool ModbusRtuSlave::WaitForRequests(int count, std::chrono::milliseconds timeout) const
-{
+bool ModbusRtuSlave::WaitForRequests(int count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> hold(lock);
     return served.wait_for(hold, timeout, [&] { return requestsServed >= count; });
 }
 
-std::vector<uint8_t> ModbusRtuSlave::LastRequest() const
-{
+std::vector<uint8_t> ModbusRtuSlave::LastRequest() const {
     std::lock_guard<std::mutex> hold(lock);
     return lastRequest;
 }
 
-void ModbusRtuSlave::WithMapping(const std::function<void(modbus_mapping_t&)>& use)
-{
+void ModbusRtuSlave::WithMapping(const std::function<void(modbus_mapping_t&)>& use) {
     std::lock_guard<std::mutex> hold(lock);
     use(*mapping);
 }

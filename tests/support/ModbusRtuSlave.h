@@ -22,7 +22,7 @@ public:
     // Opens `devicePath` at `baud` 8N1 and starts serving; throws
     // std::runtime_error when libmodbus cannot open the device.
     explicit ModbusRtuSlave(const std::string& devicePath, int baud = 9600, int stationId = 1);
-    ~ModbusRtuSlave(); // stops
+    ~ModbusRtuSlave();  // stops
     ModbusRtuSlave(const ModbusRtuSlave&) = delete;
     ModbusRtuSlave& operator=(const ModbusRtuSlave&) = delete;
 

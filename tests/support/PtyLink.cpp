@@ -1,47 +1,39 @@
 #include "PtyLink.h"
 
-#include <cerrno>
-#include <cstring>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 
-PtyLink::PtyLink()
-{
+PtyLink::PtyLink() {
     stopFd = eventfd(0, EFD_CLOEXEC);
-    if (stopFd < 0)
-        throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    if (stopFd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     relay = std::thread([this] { Relay(); });
 }
 
-PtyLink::~PtyLink()
-{
+PtyLink::~PtyLink() {
     uint64_t one = 1;
     (void)!write(stopFd, &one, sizeof one);
     relay.join();
     close(stopFd);
 }
 
-void PtyLink::Relay()
-{
+void PtyLink::Relay() {
     pollfd fds[3] = {{stopFd, POLLIN, 0}, {a.MasterFd(), POLLIN, 0}, {b.MasterFd(), POLLIN, 0}};
     uint8_t chunk[4096];
     for (;;) {
         int r = poll(fds, 3, -1);
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return;
         }
-        if (fds[0].revents)
-            return;
+        if (fds[0].revents) return;
         for (int side = 1; side <= 2; ++side) {
-            if (!(fds[side].revents & POLLIN))
-                continue;
+            if (!(fds[side].revents & POLLIN)) continue;
             ssize_t n = read(fds[side].fd, chunk, sizeof chunk);
-            if (n <= 0)
-                continue;
+            if (n <= 0) continue;
             int to = side == 1 ? b.MasterFd() : a.MasterFd();
             if (PtyPair::WriteAll(to, chunk, static_cast<size_t>(n)))
                 (side == 1 ? aToB : bToA) += static_cast<uint64_t>(n);

@@ -12,7 +12,7 @@
 
 class PtyLink {
 public:
-    PtyLink(); // throws std::runtime_error
+    PtyLink();  // throws std::runtime_error
     ~PtyLink();
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;

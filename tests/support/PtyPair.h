@@ -13,7 +13,7 @@
 
 class PtyPair {
 public:
-    PtyPair(); // throws std::runtime_error when no pty can be had
+    PtyPair();  // throws std::runtime_error when no pty can be had
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
@@ -32,17 +32,18 @@ public:
 
     // Reads from the master end until `done` holds for the bytes so far or
     // `timeout` has passed.
-    std::vector<uint8_t> ReadMasterUntil(const std::function<bool(const std::vector<uint8_t>&)>& done,
-                                         std::chrono::milliseconds timeout) const;
+    std::vector<uint8_t> ReadMasterUntil(
+        const std::function<bool(const std::vector<uint8_t>&)>& done,
+        std::chrono::milliseconds timeout) const;
 
     // Discards whatever is waiting on the master end.
     void DrainMaster() const;
 
     // The same operations on any descriptor.
     static bool WriteAll(int fd, const uint8_t* bytes, size_t count);
-    static std::vector<uint8_t> ReadUntil(int fd,
-                                          const std::function<bool(const std::vector<uint8_t>&)>& done,
-                                          std::chrono::milliseconds timeout);
+    static std::vector<uint8_t> ReadUntil(
+        int fd, const std::function<bool(const std::vector<uint8_t>&)>& done,
+        std::chrono::milliseconds timeout);
 
 private:
     int masterFd = -1;

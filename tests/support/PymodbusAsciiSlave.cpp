@@ -1,29 +1,25 @@
 #include "PymodbusAsciiSlave.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
 
 extern char** environ;
 
-std::string PymodbusAsciiSlave::ScriptPath()
-{
+std::string PymodbusAsciiSlave::ScriptPath() {
     return std::string(TALVENOR_SOURCE_DIR) + "/tests/support/ascii_slave.py";
 }
 
-std::string PymodbusAsciiSlave::PythonPath()
-{
-    return TALVENOR_PYTHON;
-}
+std::string PymodbusAsciiSlave::PythonPath() { return TALVENOR_PYTHON; }
 
-PymodbusAsciiSlave::PymodbusAsciiSlave(const std::string& devicePath, std::chrono::milliseconds timeout)
-{
+PymodbusAsciiSlave::PymodbusAsciiSlave(const std::string& devicePath,
+                                       std::chrono::milliseconds timeout) {
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0)
@@ -60,13 +56,13 @@ PymodbusAsciiSlave::PymodbusAsciiSlave(const std::string& devicePath, std::chron
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd p{outputFd, POLLIN, 0};
         int r = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count()) + 1) : 0;
-        if (r < 0 && errno == EINTR)
-            continue;
+        if (r < 0 && errno == EINTR) continue;
         char chunk[256];
         ssize_t n = r > 0 ? read(outputFd, chunk, sizeof chunk) : 0;
         if (n <= 0) {
             Stop();
-            throw std::runtime_error("the pymodbus ASCII slave on " + devicePath + " did not get ready");
+            throw std::runtime_error("the pymodbus ASCII slave on " + devicePath +
+                                     " did not get ready");
         }
         line.append(chunk, static_cast<size_t>(n));
     }
@@ -76,42 +72,32 @@ PymodbusAsciiSlave::PymodbusAsciiSlave(const std::string& devicePath, std::chron
     }
 }
 
-PymodbusAsciiSlave::~PymodbusAsciiSlave()
-{
-    Stop();
-}
+PymodbusAsciiSlave::~PymodbusAsciiSlave() { Stop(); }
 
-bool PymodbusAsciiSlave::WaitForExit(std::chrono::milliseconds timeout)
-{
+bool PymodbusAsciiSlave::WaitForExit(std::chrono::milliseconds timeout) {
     // Wait on the output pipe: it reaches end-of-file when the child has gone.
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + timeout;
     char chunk[256];
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
+        if (left.count() <= 0) return false;
         pollfd p{outputFd, POLLIN, 0};
         int r = poll(&p, 1, static_cast<int>(left.count()) + 1);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
         ssize_t n = read(outputFd, chunk, sizeof chunk);
-        if (n == 0 || (n < 0 && errno != EINTR))
-            return true;
+        if (n == 0 || (n < 0 && errno != EINTR)) return true;
     }
 }
 
-void PymodbusAsciiSlave::Stop()
-{
+void PymodbusAsciiSlave::Stop() {
     if (inputFd >= 0) {
         close(inputFd);
         inputFd = -1;
     }
     if (child > 0) {
-        if (outputFd < 0 || !WaitForExit(std::chrono::seconds(5)))
-            kill(child, SIGKILL);
+        if (outputFd < 0 || !WaitForExit(std::chrono::seconds(5))) kill(child, SIGKILL);
         int status = 0;
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }

@@ -3,9 +3,9 @@
 // of the ASCII framing.
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 
 class PymodbusAsciiSlave {
 public:
@@ -13,7 +13,7 @@ public:
     // std::runtime_error when it does not get ready within `timeout`.
     explicit PymodbusAsciiSlave(const std::string& devicePath,
                                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    ~PymodbusAsciiSlave(); // stops
+    ~PymodbusAsciiSlave();  // stops
     PymodbusAsciiSlave(const PymodbusAsciiSlave&) = delete;
     PymodbusAsciiSlave& operator=(const PymodbusAsciiSlave&) = delete;
 
@@ -28,6 +28,6 @@ private:
     bool WaitForExit(std::chrono::milliseconds timeout);
 
     pid_t child = -1;
-    int inputFd = -1;  // the child's standard input, write end
-    int outputFd = -1; // the child's standard output, read end
+    int inputFd = -1;   // the child's standard input, write end
+    int outputFd = -1;  // the child's standard output, read end
 };
