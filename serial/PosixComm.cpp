@@ -750,8 +750,21 @@ EventHandle PosixComm::CreateEvent()
 
 void PosixComm::CloseEvent(EventHandle event)
 {
-    if (event >= 0)
-        close(event);
+    if (event < 0)
+        return;
+    // A wait must never signal a descriptor number that may since belong to
+    // something else: forget the event wherever a wait still holds it.
+    {
+        std::lock_guard guard(devicesLock);
+        for (const auto& entry : devices) {
+            std::lock_guard deviceGuard(entry.second->lock);
+            if (entry.second->waitCompletion == event) {
+                entry.second->waitPending = false;
+                entry.second->waitCompletion = kNoEvent;
+            }
+        }
+    }
+    close(event);
 }
 
 bool PosixComm::SetEvent(EventHandle event)
