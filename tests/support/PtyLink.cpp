@@ -35,8 +35,7 @@ void PtyLink::Relay() {
             ssize_t n = read(fds[side].fd, chunk, sizeof chunk);
             if (n <= 0) continue;
             int to = side == 1 ? b.MasterFd() : a.MasterFd();
-            if (PtyPair::WriteAll(to, chunk, static_cast<size_t>(n)))
-                (side == 1 ? aToB : bToA) += static_cast<uint64_t>(n);
+            PtyPair::WriteAll(to, chunk, static_cast<size_t>(n));
         }
     }
 }

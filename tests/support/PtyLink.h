@@ -5,8 +5,6 @@
 
 #include "PtyPair.h"
 
-#include <atomic>
-#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -20,17 +18,11 @@ public:
     const std::string& PathA() const { return a.SlavePath(); }
     const std::string& PathB() const { return b.SlavePath(); }
 
-    // Bytes carried so far in each direction.
-    uint64_t BytesAtoB() const { return aToB.load(); }
-    uint64_t BytesBtoA() const { return bToA.load(); }
-
 private:
     void Relay();
 
     PtyPair a;
     PtyPair b;
     int stopFd = -1;
-    std::atomic<uint64_t> aToB{0};
-    std::atomic<uint64_t> bToA{0};
     std::thread relay;
 };
