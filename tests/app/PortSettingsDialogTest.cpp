@@ -1,0 +1,243 @@
+// The port settings dialog run as the main window runs it: filled from the
+// engine's record, shown modally, read after OK or Cancel.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/PortSettingsDialog.h"
+#include "serial/PortSettings.h"
+
+Q_DECLARE_METATYPE(DCB)
+
+namespace {
+
+using Dlg = PortSettingsDialog;
+
+struct Shown {
+    QString port, baud, parity, dataBits, stopBits, sendBuffer;
+    std::vector<bool> checked;
+};
+
+Shown ReadControls(const Dlg& dialog) {
+    Shown shown{dialog.ItemText(Dlg::IDC_PORT),      dialog.ItemText(Dlg::IDC_BAUD),
+                dialog.ItemText(Dlg::IDC_PARITY),    dialog.ItemText(Dlg::IDC_DATA_BITS),
+                dialog.ItemText(Dlg::IDC_STOP_BITS), dialog.ItemText(Dlg::IDC_SEND_BUFFER),
+                {}};
+    for (const Dlg::EventBox& box : Dlg::eventBoxes)
+        shown.checked.push_back(dialog.ControlAs<QCheckBox>(box.controlId)->isChecked());
+    return shown;
+}
+
+// Fills the dialog as the main window does and runs it modally; `act` runs
+// inside the modal run. A dialog still open afterwards is cancelled, so a
+// failing check never leaves the test waiting.
+int Run(Dlg& dialog, const std::function<void(Dlg&)>& act) {
+    QTimer::singleShot(0, &dialog, [&] {
+        act(dialog);
+        if (dialog.isVisible()) dialog.done(QDialog::Rejected);
+    });
+    return dialog.DoModal();
+}
+
+ComNames NoDevices(const QTemporaryDir& dir) {
+    return ComNames(ComNames::Places{(dir.path() + "/ports").toStdString(), dir.path().toStdString(),
+                                     dir.path().toStdString()});
+}
+
+DCB Record(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
+    DCB dcb;
+    dcb.baudRate = baud;
+    dcb.parity = parity;
+    dcb.byteSize = dataBits;
+    dcb.stopBits = stopBits;
+    return dcb;
+}
+
+}  // namespace
+
+class PortSettingsDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRunShowsTheEngineDefaults();
+    void reopenShowsTheLastOpenedSettings();
+    void eachRecordValueSelectsItsItem_data();
+    void eachRecordValueSelectsItsItem();
+    void sendBufferOutsideTheListIsKeptAsTyped();
+    void cancelChangesNothing();
+    void portListShowsTheDevicePath();
+};
+
+void PortSettingsDialogTest::firstRunShowsTheEngineDefaults() {
+    const PortSettings engine;
+    Dlg dialog(nullptr, engine.dcb, engine.portNumber);
+    dialog.sendBufferText = std::to_string(engine.writeBufferSize);
+    dialog.SetEventFlags(engine.eventMask | EV_RXCHAR);
+
+    Shown shown;
+    QCOMPARE(Run(dialog, [&](Dlg& d) {
+                 shown = ReadControls(d);
+                 QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
+             }),
+             IDOK);
+    QCOMPARE(shown.port, QStringLiteral("1"));
+    QCOMPARE(shown.baud, QStringLiteral("9600"));
+    QCOMPARE(shown.parity, QStringLiteral("NONE"));
+    QCOMPARE(shown.dataBits, QStringLiteral("8"));
+    QCOMPARE(shown.stopBits, QStringLiteral("1"));
+    QCOMPARE(shown.sendBuffer, QStringLiteral("512"));
+    // Character received (1040) and CTS changed (1035): the engine's mask.
+    QCOMPARE(shown.checked, (std::vector<bool>{false, true, false, false, false, false, true, false, false}));
+
+    QCOMPARE(dialog.portText, std::string("1"));
+    QCOMPARE(dialog.baudText, std::string("9600"));
+    QCOMPARE(dialog.parityText, std::string("NONE"));
+    QCOMPARE(dialog.dataBitsText, std::string("8"));
+    QCOMPARE(dialog.stopBitsText, std::string("1"));
+    QCOMPARE(dialog.sendBufferText, std::string("512"));
+    QCOMPARE(dialog.eventFlags[6], 1);
+}
+
+void PortSettingsDialogTest::reopenShowsTheLastOpenedSettings() {
+    Dlg dialog(nullptr, Record(19200, EVENPARITY, 7, TWOSTOPBITS), 5);
+    dialog.sendBufferText = "1024";
+    dialog.SetEventFlags(EV_RXCHAR | EV_CTS);
+    QCOMPARE(dialog.portText, std::string("5"));
+
+    QCOMPARE(Run(dialog, [](Dlg& d) { QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Return); }), IDOK);
+    // The port list starts on the first port whatever the current one is.
+    QCOMPARE(dialog.portText, std::string("1"));
+    QCOMPARE(dialog.baudText, std::string("19200"));
+    QCOMPARE(dialog.parityText, std::string("EVEN"));
+    QCOMPARE(dialog.dataBitsText, std::string("7"));
+    QCOMPARE(dialog.stopBitsText, std::string("2"));
+    QCOMPARE(dialog.sendBufferText, std::string("1024"));
+}
+
+void PortSettingsDialogTest::eachRecordValueSelectsItsItem_data() {
+    QTest::addColumn<int>("control");
+    QTest::addColumn<DCB>("record");
+    QTest::addColumn<QString>("shown");
+
+    const DCB base;
+    for (uint32_t baud : {19200u, 9600u, 4800u, 2400u, 1200u, 300u}) {
+        DCB dcb = base;
+        dcb.baudRate = baud;
+        QTest::addRow("Baud/%u", baud) << int(Dlg::IDC_BAUD) << dcb << QString::number(baud);
+    }
+    DCB unknownBaud = base;
+    unknownBaud.baudRate = 115200;
+    QTest::newRow("Baud/NotInListSelectsNothing") << int(Dlg::IDC_BAUD) << unknownBaud << QString();
+    const char* parities[] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
+    for (uint8_t code = 0; code < 5; ++code) {
+        DCB dcb = base;
+        dcb.parity = code;
+        QTest::addRow("Parity/%s", parities[code]) << int(Dlg::IDC_PARITY) << dcb << QString(parities[code]);
+    }
+    for (uint8_t bits : {8, 7, 6}) {
+        DCB dcb = base;
+        dcb.byteSize = bits;
+        QTest::addRow("DataBits/%d", bits) << int(Dlg::IDC_DATA_BITS) << dcb << QString::number(bits);
+    }
+    const char* stops[] = {"1", "1.5", "2"};
+    for (uint8_t code = 0; code < 3; ++code) {
+        DCB dcb = base;
+        dcb.stopBits = code;
+        QTest::addRow("StopBits/%s", stops[code]) << int(Dlg::IDC_STOP_BITS) << dcb << QString(stops[code]);
+    }
+}
+
+void PortSettingsDialogTest::eachRecordValueSelectsItsItem() {
+    QFETCH(int, control);
+    QFETCH(DCB, record);
+    QFETCH(QString, shown);
+    Dlg dialog(nullptr, record, 3);
+    dialog.show();
+    QCOMPARE(dialog.ItemText(control), shown);
+}
+
+void PortSettingsDialogTest::sendBufferOutsideTheListIsKeptAsTyped() {
+    // Typed by the user and confirmed; the next run shows it again.
+    Dlg first(nullptr, DCB{}, 1);
+    first.sendBufferText = "512";
+    QCOMPARE(Run(first, [](Dlg& d) {
+                 auto* field = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER);
+                 field->lineEdit()->selectAll();
+                 QTest::keyClicks(field->lineEdit(), QStringLiteral("100"));
+                 QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
+             }),
+             IDOK);
+    QCOMPARE(first.sendBufferText, std::string("100"));
+
+    Dlg next(nullptr, DCB{}, 1);
+    next.sendBufferText = first.sendBufferText;
+    QString shown;
+    int index = 0;
+    QCOMPARE(Run(next, [&](Dlg& d) {
+                 shown = d.ItemText(Dlg::IDC_SEND_BUFFER);
+                 index = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER)->currentIndex();
+                 QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
+             }),
+             IDOK);
+    QCOMPARE(shown, QStringLiteral("100"));
+    QCOMPARE(index, -1);
+    QCOMPARE(next.sendBufferText, std::string("100"));
+}
+
+void PortSettingsDialogTest::cancelChangesNothing() {
+    for (bool escape : {false, true}) {
+        Dlg dialog(nullptr, Record(4800, ODDPARITY, 7, TWOSTOPBITS), 4);
+        dialog.sendBufferText = "2048";
+        dialog.SetEventFlags(EV_RXCHAR | EV_CTS);
+        const int rxChar = dialog.eventFlags[6];
+        QCOMPARE(Run(dialog, [&](Dlg& d) {
+                     for (int list : {Dlg::IDC_PORT, Dlg::IDC_BAUD, Dlg::IDC_PARITY, Dlg::IDC_DATA_BITS, Dlg::IDC_STOP_BITS})
+                         d.ControlAs<QComboBox>(list)->setCurrentIndex(2);
+                     d.SetItemText(Dlg::IDC_SEND_BUFFER, QStringLiteral("77"));
+                     for (const Dlg::EventBox& box : Dlg::eventBoxes) d.ControlAs<QCheckBox>(box.controlId)->toggle();
+                     if (escape)
+                         QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Escape);
+                     else
+                         QTest::mouseClick(d.Control(IDCANCEL), Qt::LeftButton);
+                 }),
+                 IDCANCEL);
+        QCOMPARE(dialog.portText, std::string("4"));
+        QCOMPARE(dialog.baudText, std::string());
+        QCOMPARE(dialog.parityText, std::string());
+        QCOMPARE(dialog.sendBufferText, std::string("2048"));
+        QCOMPARE(dialog.eventFlags[6], rxChar);
+        QCOMPARE(dialog.eventFlags[0], 0);
+    }
+}
+
+void PortSettingsDialogTest::portListShowsTheDevicePath() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ports = dir.path() + "/ports";
+    QVERIFY(QDir().mkdir(ports));
+    QVERIFY(::chmod(ports.toLocal8Bit().constData(), 0700) == 0);
+    QVERIFY(::symlink("/dev/pts/41", (ports + "/COM2").toLocal8Bit().constData()) == 0);
+
+    Dlg dialog(nullptr, DCB{}, 2);
+    dialog.comNames = NoDevices(dir);
+    QString first, second;
+    Run(dialog, [&](Dlg& d) {
+        first = d.DevicePathText();
+        auto* list = d.ControlAs<QComboBox>(Dlg::IDC_PORT);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down);  // the user picks "2"
+        second = d.DevicePathText();
+    });
+    QCOMPARE(first, QStringLiteral("无设备"));
+    QCOMPARE(second, QStringLiteral("/dev/pts/41"));
+}
+
+QTEST_MAIN(PortSettingsDialogTest)
+#include "PortSettingsDialogTest.moc"
