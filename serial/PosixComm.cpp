@@ -247,13 +247,17 @@ void StopWatcher(Device& device)
     device.watcher.join();
 }
 
-// Bytes still in the driver's output queue; 0 where the driver cannot say
-// (a pty hands written bytes straight to the other side).
+// Bytes still on their way out: the driver's output queue, plus one while
+// the UART's transmitter still shifts out what the queue handed it. 0 where
+// the driver cannot say (a pty hands written bytes straight to the other side).
 uint32_t OutputQueue(int fd)
 {
     int queued = 0;
     if (IoctlRetry(fd, TIOCOUTQ, &queued) != 0 || queued < 0)
-        return 0;
+        queued = 0;
+    unsigned int lineStatus = 0;
+    if (queued == 0 && IoctlRetry(fd, TIOCSERGETLSR, &lineStatus) == 0 && !(lineStatus & TIOCSER_TEMT))
+        queued = 1;
     return static_cast<uint32_t>(queued);
 }
 

@@ -7,7 +7,6 @@
 
 #include "serial/LineCounters.h"
 #include "serial/LineSettings.h"
-#include "serial/PosixComm.h"
 
 namespace {
 
@@ -97,17 +96,6 @@ TEST(LineSettings, ImpossibleRecordIsRefusedAndLeavesTermios)
     }
 }
 
-TEST(LineSettings, OnlyStandardRatesHaveASpeedConstant)
-{
-    speed_t speed = 0;
-    EXPECT_TRUE(LineSettings::StandardSpeed(9600, speed));
-    EXPECT_EQ(speed, speed_t(B9600));
-    EXPECT_TRUE(LineSettings::StandardSpeed(3000000, speed));
-    EXPECT_EQ(speed, speed_t(B3000000));
-    EXPECT_FALSE(LineSettings::StandardSpeed(250000, speed));
-    EXPECT_FALSE(LineSettings::StandardSpeed(0, speed));
-}
-
 TEST(LineSettings, LineParameterText)
 {
     struct Row {
@@ -152,16 +140,6 @@ TEST(LineSettings, LineParameterText)
     }
 }
 
-TEST(LineSettings, BuildCommDcbSetsTheLastError)
-{
-    PosixComm comm;
-    DCB dcb;
-    EXPECT_FALSE(comm.BuildCommDCB("baud=fast", dcb));
-    EXPECT_EQ(comm.LastError(), EINVAL);
-    EXPECT_TRUE(comm.BuildCommDCB("baud=19200 parity=E data=7 stop=2", dcb));
-    EXPECT_EQ(dcb.baudRate, 19200u);
-}
-
 TEST(LineCounters, MovedCountersBecomeMaskedEvents)
 {
     struct Row {
@@ -193,11 +171,4 @@ TEST(LineCounters, MovedCountersBecomeMaskedEvents)
         EXPECT_EQ(LineCounters::ErrorsBetween(before, after), row.errors);
         EXPECT_EQ(LineCounters::EventsBetween(after, after, row.mask), 0u);
     }
-}
-
-TEST(PosixCommText, ErrorTextIsTheSystemsAndNeverEmpty)
-{
-    PosixComm comm;
-    EXPECT_EQ(comm.ErrorText(ENOENT), "No such file or directory");
-    EXPECT_FALSE(comm.ErrorText(99999).empty());
 }
