@@ -14,6 +14,7 @@
 
 #include "app/PortSettingsDialog.h"
 #include "serial/PortSettings.h"
+#include "ui/DialogShot.h"
 
 Q_DECLARE_METATYPE(DCB)
 
@@ -73,6 +74,7 @@ private slots:
     void sendBufferOutsideTheListIsKeptAsTyped();
     void cancelChangesNothing();
     void portListShowsTheDevicePath();
+    void picture();
 };
 
 void PortSettingsDialogTest::firstRunShowsTheEngineDefaults() {
@@ -237,6 +239,24 @@ void PortSettingsDialogTest::portListShowsTheDevicePath() {
     });
     QCOMPARE(first, QStringLiteral("无设备"));
     QCOMPARE(second, QStringLiteral("/dev/pts/41"));
+}
+
+void PortSettingsDialogTest::picture() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ports = dir.path() + "/ports";
+    QVERIFY(QDir().mkdir(ports));
+    QVERIFY(::chmod(ports.toLocal8Bit().constData(), 0700) == 0);
+    QVERIFY(::symlink("/dev/ttyUSB0", (ports + "/COM1").toLocal8Bit().constData()) == 0);
+
+    const PortSettings engine;
+    Dlg dialog(nullptr, engine.dcb, engine.portNumber);
+    dialog.comNames = NoDevices(dir);
+    dialog.sendBufferText = std::to_string(engine.writeBufferSize);
+    dialog.SetEventFlags(engine.eventMask | EV_RXCHAR);
+    dialog.show();
+    QCOMPARE(dialog.DevicePathText(), QStringLiteral("/dev/ttyUSB0"));
+    QVERIFY(SaveDialogShot(dialog, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)), "PortSettingsDialog-129"));
 }
 
 QTEST_MAIN(PortSettingsDialogTest)

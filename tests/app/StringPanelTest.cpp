@@ -14,6 +14,7 @@
 
 #include "app/StringPanel.h"
 #include "tools/dialogs/ChecksumDialog.h"
+#include "ui/DialogShot.h"
 #include "ui/MessageBoxRecorder.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -64,7 +65,9 @@ private slots:
     void asciiTextBeyondTheBufferIsRefusedWithAMessage();
     void checksumAppendsTheCalculatorsCode_data();
     void checksumAppendsTheCalculatorsCode();
+    void buildsWhileTheCalculatorIsOpen();
     void returnAndEscapeKeepThePanel();
+    void picture();
 };
 
 void StringPanelTest::freshPanelShowsAnEmptyHexText() {
@@ -172,6 +175,24 @@ void StringPanelTest::checksumAppendsTheCalculatorsCode() {
     QVERIFY(count > 0);
 }
 
+void StringPanelTest::buildsWhileTheCalculatorIsOpen() {
+    // A send timer keeps firing inside the calculator's modal run: it sends
+    // the text on screen, and the checksum action still completes.
+    StringPanel panel;
+    Type(panel, QStringLiteral(" 01 03 00 00 00 01 "));
+    int32_t sent = 0;
+    uint8_t buffer[500];
+    RunChecksum(panel, [&](ChecksumDialog& calculator) {
+        sent = panel.BuildFrame(buffer);
+        calculator.SendCommand(ChecksumDialog::IDC_COMPUTE);
+        calculator.SendCommand(IDOK);
+    });
+    QCOMPARE(sent, 6);
+    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT), QStringLiteral("01 03 00 00 00 01 0x84 0x0A "));
+    QCOMPARE(panel.BuildFrame(buffer), 8);
+    QCOMPARE(Bytes(buffer, buffer + 8), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
+}
+
 void StringPanelTest::returnAndEscapeKeepThePanel() {
     QDialog host;
     QSignalSpy finished(&host, &QDialog::finished);
@@ -194,6 +215,13 @@ void StringPanelTest::returnAndEscapeKeepThePanel() {
     QCOMPARE(finished.count(), 0);
     // Return was refused by the one-line text, not taken as a line break.
     QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT), QStringLiteral("AB"));
+}
+
+void StringPanelTest::picture() {
+    StringPanel panel;
+    Type(panel, QStringLiteral("01 03 00 00 00 01 0x84 0x0A "));
+    panel.show();
+    QVERIFY(SaveDialogShot(panel, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)), "StringPanel-130"));
 }
 
 QTEST_MAIN(StringPanelTest)
