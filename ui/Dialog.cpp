@@ -1,6 +1,5 @@
 #include "ui/Dialog.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,12 +11,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStyle>
 
 #include "tools/MessageBox.h"
 #include "ui/GbkText.h"
 #include "ui/IntegerText.h"
 #include "ui/LineEdit.h"
+#include "ui/ResourceLoader.h"
 #include "ui/TextEdit.h"
 
 namespace {
@@ -164,9 +163,7 @@ QWidget* Dialog::MakeControl(const ControlTemplate& control) {
         }
         case ControlKind::Icon: {
             auto* label = new QLabel(this);
-            QIcon icon = QApplication::windowIcon();
-            if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_ComputerIcon);
-            label->setPixmap(icon.pixmap(32, 32));
+            label->setPixmap(LoadApplicationIcon().pixmap(32, 32));
             label->setFixedSize(32, 32);
             return label;
         }

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,6 +17,8 @@
 #include "ui/DialogShot.h"
 #include "ui/IntegerText.h"
 #include "ui/MessageBoxRecorder.h"
+#include "ui/QtMessageBoxSink.h"
+#include "ui/ResourceLoader.h"
 
 namespace {
 
@@ -116,7 +120,10 @@ private slots:
     void commandRouting();
     void returnAndEscapeInWindow();
     void returnAndEscapeStayInPanel();
+    void returnInCombosGoesToTheDialog();
     void templatesAreConsistent();
+    void popupMenuFromTemplate();
+    void realMessageBox();
     void shots();
 };
 
@@ -462,6 +469,22 @@ void DialogToolkitTest::returnAndEscapeStayInPanel() {
     QVERIFY(main.isVisible());
 }
 
+void DialogToolkitTest::returnInCombosGoesToTheDialog() {
+    {
+        PortLike port;
+        port.show();
+        QTest::keyClick(port.ControlAs<QComboBox>(1043)->lineEdit(), Qt::Key_Return);
+        QCOMPARE(port.result(), int(QDialog::Accepted));
+        QVERIFY(!port.isVisible());
+    }
+    {
+        PortLike port;
+        port.show();
+        QTest::keyClick(port.Control(1026), Qt::Key_Return);
+        QCOMPARE(port.result(), int(QDialog::Accepted));
+    }
+}
+
 void DialogToolkitTest::templatesAreConsistent() {
     const std::vector<int> expected{IDD_ABOUTBOX, IDD_MAIN, IDD_PORT_SETTINGS, IDD_STRING_PANEL,
                                     IDD_MODBUS_PANEL, IDD_CHECKSUM, IDD_CONVERSION};
@@ -487,6 +510,40 @@ void DialogToolkitTest::templatesAreConsistent() {
     QCOMPARE(menu->items[7].text, std::string_view("Modbus ASCII ----> 十进制"));
     QCOMPARE(LoadResourceString(IDS_ABOUTBOX), std::string_view("关于 Talvenor(&A)..."));
     QVERIFY(LoadResourceString(1).empty());
+}
+
+void DialogToolkitTest::popupMenuFromTemplate() {
+    QWidget owner;
+    QMenu* menu = LoadPopupMenu(IDR_EDIT_MENU, &owner);
+    QVERIFY(menu);
+    QCOMPARE(menu->title(), U("编辑(&E)"));
+    const QList<QAction*> actions = menu->actions();
+    QCOMPARE(actions.size(), 8);
+    QVERIFY(actions[1]->isSeparator());
+    QCOMPARE(actions[0]->text(), U("撤消(&U)\tCtrl+Z"));
+    QCOMPARE(actions[0]->data().toInt(), 57643);
+    QCOMPARE(actions[6]->data().toInt(), 32772);
+    QCOMPARE(LoadPopupMenu(999, &owner), nullptr);
+}
+
+void DialogToolkitTest::realMessageBox() {
+    QtMessageBoxSink sink;
+    MessageBoxSink* previous = InstallMessageBoxSink(&sink);
+    QString text, title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        text = box->text();
+        title = box->windowTitle();
+        icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    ShowMessageBox("初始化端口失败!\n再试试!", "Talvenor", MessageIcon::Warning);
+    InstallMessageBoxSink(previous);
+    QCOMPARE(text, U("初始化端口失败!\n再试试!"));
+    QCOMPARE(title, U("Talvenor"));
+    QCOMPARE(icon, QMessageBox::Warning);
 }
 
 void DialogToolkitTest::shots() {
