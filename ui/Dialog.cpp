@@ -116,6 +116,7 @@ QWidget* Dialog::MakeControl(const ControlTemplate& control) {
     switch (control.kind) {
         case ControlKind::Label: {
             auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
             label->setWordWrap(true);
             Qt::Alignment align = Qt::AlignLeft;
             if (control.Has(ControlStyle::Centered)) align = Qt::AlignHCenter;

@@ -291,7 +291,7 @@ void ToolDialogsTest::shots() {
         dialog.inputText = "01 03 00 00 00 01";
         dialog.show();
         dialog.Compute();
-        QVERIFY(SaveDialogShot(dialog, dir, "checksum-132"));
+        QVERIFY(SaveDialogShot(dialog, dir, "ChecksumDialog-132"));
     }
     {
         ConversionDialog dialog;
@@ -300,7 +300,7 @@ void ToolDialogsTest::shots() {
         auto* types = dialog.ControlAs<QComboBox>(ConversionDialog::IDC_TYPE);
         types->setCurrentIndex(2);
         dialog.ConvertValue();
-        QVERIFY(SaveDialogShot(dialog, dir, "conversion-135"));
+        QVERIFY(SaveDialogShot(dialog, dir, "ConversionDialog-135"));
     }
 }
 
