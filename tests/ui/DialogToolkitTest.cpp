@@ -332,8 +332,10 @@ void DialogToolkitTest::comboTextBinding() {
     QCOMPARE(port.ControlAs<QComboBox>(1043)->currentIndex(), -1);
 
     port.sendBuffer = "1024";
+    port.port = "x";  // no such item: a list keeps its selection
     port.UpdateData(false);
     QCOMPARE(port.ControlAs<QComboBox>(1043)->currentIndex(), 2);
+    QCOMPARE(port.ControlAs<QComboBox>(1030)->currentIndex(), 4);
 
     port.ControlAs<QComboBox>(1030)->setCurrentIndex(6);
     port.ControlAs<QComboBox>(1043)->setEditText("77");
@@ -501,27 +503,15 @@ void DialogToolkitTest::templatesAreConsistent() {
         }
         QVERIFY(defaults <= 1);
     }
-    const MenuTemplate* menu = FindMenuTemplate(IDR_EDIT_MENU);
-    QVERIFY(menu);
-    QCOMPARE(menu->items.size(), size_t{8});
-    QCOMPARE(menu->items[1].command, 0);
-    QCOMPARE(menu->items[5].command, 0);
-    QCOMPARE(menu->items[6].command, 32772);
-    QCOMPARE(menu->items[7].text, std::string_view("Modbus ASCII ----> 十进制"));
-    QCOMPARE(LoadResourceString(IDS_ABOUTBOX), std::string_view("关于 Talvenor(&A)..."));
-    QVERIFY(LoadResourceString(1).empty());
 }
 
 void DialogToolkitTest::popupMenuFromTemplate() {
     QWidget owner;
     QMenu* menu = LoadPopupMenu(IDR_EDIT_MENU, &owner);
     QVERIFY(menu);
-    QCOMPARE(menu->title(), U("编辑(&E)"));
     const QList<QAction*> actions = menu->actions();
     QCOMPARE(actions.size(), 8);
     QVERIFY(actions[1]->isSeparator());
-    QCOMPARE(actions[0]->text(), U("撤消(&U)\tCtrl+Z"));
-    QCOMPARE(actions[0]->data().toInt(), 57643);
     QCOMPARE(actions[6]->data().toInt(), 32772);
     QCOMPARE(LoadPopupMenu(999, &owner), nullptr);
 }
