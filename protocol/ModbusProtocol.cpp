@@ -14,11 +14,13 @@ namespace {
 constexpr char stationRefusal[] = "ModBus----站号>256";
 constexpr char functionRefusal[] = "ModBus----功能代码错误";
 constexpr char coilTextRefusal[] = "ModBus----(写多个线圈)\t线圈值必须是%d个字符,每个字符为0或1";
-constexpr char coilFrameRefusal[] = "ModBus----(写多个线圈)\t线圈数量%d太多,帧长超过500字节";
+// The byte count field holds at most 255 data bytes, which also keeps the
+// frame inside its 500 bytes.
+constexpr char coilFrameRefusal[] = "ModBus----(写多个线圈)\t线圈数量%d太多,数据超过255字节";
 constexpr char registerTextRefusal[] =
     "ModBus----(写多个寄存器)\t寄存器值必须是%d个大写十六进制数字(0-9,A-F)";
 constexpr char registerFrameRefusal[] =
-    "ModBus----(写多个寄存器)\t寄存器数量%d太多,帧长超过500字节";
+    "ModBus----(写多个寄存器)\t寄存器数量%d太多,数据超过255字节";
 
 // Exception replies, by exception code; each ends with the function and the
 // register address.
@@ -146,8 +148,9 @@ uint16_t SingleField(Field field, const ModbusRequest& r) {
 int MultipleFrameLength(Field field, const ModbusRequest& r) {
     const int q = SentQuantity(r);
     if (field == Field::Coils) {
-        const int length = 7 + (q + 7) / 8 + 2;
-        if (length > ModbusRequest::frameCapacity)
+        const int dataLength = (q + 7) / 8;
+        const int length = 7 + dataLength + 2;
+        if (dataLength > 255 || length > ModbusRequest::frameCapacity)
             throw ProtocolError(FormatText(coilFrameRefusal, q));
         const bool bits = std::all_of(r.valueText.begin(), r.valueText.end(),
                                       [](char c) { return c == '0' || c == '1'; });
@@ -156,7 +159,7 @@ int MultipleFrameLength(Field field, const ModbusRequest& r) {
         return length;
     }
     const int length = 2 * q + 9;
-    if (length > ModbusRequest::frameCapacity)
+    if (2 * q > 255 || length > ModbusRequest::frameCapacity)
         throw ProtocolError(FormatText(registerFrameRefusal, q));
     const bool digits = std::all_of(r.valueText.begin(), r.valueText.end(), [](char c) {
         return HexDigitValue(static_cast<uint8_t>(c)) >= 0;

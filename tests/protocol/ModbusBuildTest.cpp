@@ -86,15 +86,23 @@ TEST(ModbusBuild, ReadOneRegisterIsTheWorkedExample) {
     EXPECT_EQ(FrameOf(r), HexBytes("01 03 00 00 00 01 84 0A"));
 }
 
-TEST(ModbusBuild, LargestRegisterWriteFitsTheFrame) {
-    // 245 registers: 2 x 245 + 9 = 499 bytes; the byte count keeps its low 8 bits.
-    ModbusRequest r;
-    Fill(r, {1, 16, 0, 245, std::string(4 * 245, 'F')});
+TEST(ModbusBuild, LargestWritesTheByteCountCanSay) {
+    // The byte count is one byte: 127 registers (254 bytes) and 2040 coils
+    // (255 bytes) are the most a frame can carry truthfully.
+    ModbusRequest registers;
+    Fill(registers, {1, 16, 0, 127, std::string(4 * 127, 'F')});
     ModbusProtocol p;
-    p.BuildRequest(&r);
-    ASSERT_EQ(r.frameLength, 499);
-    EXPECT_EQ(r.frame[6], static_cast<uint8_t>(490));
-    EXPECT_EQ(FrameOf(r), WithCrc(Bytes(r.frame, r.frame + 497)));
+    p.BuildRequest(&registers);
+    ASSERT_EQ(registers.frameLength, 263);
+    EXPECT_EQ(registers.frame[6], 254);
+    EXPECT_EQ(FrameOf(registers), WithCrc(Bytes(registers.frame, registers.frame + 261)));
+
+    ModbusRequest coils;
+    Fill(coils, {1, 15, 0, 2040, std::string(2040, '1')});
+    p.BuildRequest(&coils);
+    ASSERT_EQ(coils.frameLength, 264);
+    EXPECT_EQ(coils.frame[6], 255);
+    EXPECT_EQ(coils.frame[7 + 254], 0xFF);
 }
 
 struct AsciiCase {
@@ -201,7 +209,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"CoilsOverflowTheFrame",
                     0,
                     {1, 15, 0, 4000, std::string(4000, '1')},
-                    "ModBus----(写多个线圈)\t线圈数量4000太多,帧长超过500字节",
+                    "ModBus----(写多个线圈)\t线圈数量4000太多,数据超过255字节",
+                    1},
+        RefusalCase{"CoilsOverflowTheByteCount",
+                    0,
+                    {1, 15, 0, 2041, std::string(2041, '1')},
+                    "ModBus----(写多个线圈)\t线圈数量2041太多,数据超过255字节",
                     1},
         RefusalCase{"RegisterTextTooShort",
                     0,
@@ -216,7 +229,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"RegistersOverflowTheFrame",
                     0,
                     {1, 16, 0, 246, std::string(4 * 246, '0')},
-                    "ModBus----(写多个寄存器)\t寄存器数量246太多,帧长超过500字节",
+                    "ModBus----(写多个寄存器)\t寄存器数量246太多,数据超过255字节",
+                    1},
+        RefusalCase{"RegistersOverflowTheByteCount",
+                    0,
+                    {1, 16, 0, 128, std::string(4 * 128, '0')},
+                    "ModBus----(写多个寄存器)\t寄存器数量128太多,数据超过255字节",
                     1}),
     [](const auto& info) { return std::string(info.param.name); });
 
