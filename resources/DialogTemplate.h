@@ -8,31 +8,32 @@
 #include <vector>
 
 enum class ControlKind {
-    Label,        // static text
-    Button,       // push button
+    Label,   // static text
+    Button,  // push button
     CheckBox,
     RadioButton,
-    Edit,         // single-line edit, or multi-line with ControlStyle::Multiline
-    ComboBox,     // drop-down list; an editable combo with ControlStyle::EditableCombo
-    GroupBox,     // frame with an optional title
-    Frame,        // plain rectangle, sunken with ControlStyle::Sunken
-    Line,         // etched horizontal line
+    Edit,      // single-line edit, or multi-line with ControlStyle::Multiline
+    ComboBox,  // drop-down list; an editable combo with ControlStyle::EditableCombo
+    GroupBox,  // frame with an optional title
+    Frame,     // plain rectangle, sunken with ControlStyle::Sunken
+    Line,      // etched horizontal line
     ProgressBar,
-    Icon,         // the application icon
+    Icon,  // the application icon
 };
 
 // Style flags of a control, the properties that change behaviour or look.
 namespace ControlStyle {
 inline constexpr uint32_t None = 0;
-inline constexpr uint32_t DigitsOnly = 1u << 0;     // typing a non-digit is refused
-inline constexpr uint32_t Uppercase = 1u << 1;      // edit: typed letters become capitals; combo: items shown in capitals
+inline constexpr uint32_t DigitsOnly = 1u << 0;  // typing a non-digit is refused
+// Edit: typed letters become capitals. Combo: items shown in capitals.
+inline constexpr uint32_t Uppercase = 1u << 1;
 inline constexpr uint32_t ReadOnly = 1u << 2;
 inline constexpr uint32_t Multiline = 1u << 3;
 inline constexpr uint32_t WantReturn = 1u << 4;     // multi-line edit takes Return as a line break
 inline constexpr uint32_t VScroll = 1u << 5;        // vertical scroll bar
 inline constexpr uint32_t AutoHScroll = 1u << 6;    // no wrapping; the text scrolls sideways
 inline constexpr uint32_t Sorted = 1u << 7;         // combo: items kept in alphabetical order
-inline constexpr uint32_t EditableCombo = 1u << 8;  // combo with an edit field rather than a drop-down list
+inline constexpr uint32_t EditableCombo = 1u << 8;  // an edit field, not a drop-down list
 inline constexpr uint32_t DefaultButton = 1u << 9;
 inline constexpr uint32_t GroupStart = 1u << 10;    // first control of a radio group
 inline constexpr uint32_t Centered = 1u << 11;      // label text centred
@@ -40,7 +41,7 @@ inline constexpr uint32_t RightAligned = 1u << 12;  // label text right-aligned
 inline constexpr uint32_t Sunken = 1u << 13;
 inline constexpr uint32_t Hidden = 1u << 14;
 inline constexpr uint32_t Disabled = 1u << 15;
-inline constexpr uint32_t Smooth = 1u << 16;        // progress bar drawn as one bar
+inline constexpr uint32_t Smooth = 1u << 16;  // progress bar drawn as one bar
 }  // namespace ControlStyle
 
 struct ControlTemplate {
@@ -57,10 +58,10 @@ struct ControlTemplate {
 // Style flags of a dialog window.
 namespace DialogStyle {
 inline constexpr uint32_t None = 0;
-inline constexpr uint32_t Caption = 1u << 0;      // title bar with the caption
-inline constexpr uint32_t SystemMenu = 1u << 1;   // close box
+inline constexpr uint32_t Caption = 1u << 0;     // title bar with the caption
+inline constexpr uint32_t SystemMenu = 1u << 1;  // close box
 inline constexpr uint32_t ModalFrame = 1u << 2;
-inline constexpr uint32_t Popup = 1u << 3;        // no caption: a panel placed by its owner
+inline constexpr uint32_t Popup = 1u << 3;  // no caption: a panel placed by its owner
 inline constexpr uint32_t NoTaskbar = 1u << 4;
 }  // namespace DialogStyle
 

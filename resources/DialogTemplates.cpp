@@ -11,6 +11,8 @@ namespace D = DialogStyle;
 
 constexpr uint32_t kModalDialog = D::Caption | D::SystemMenu | D::ModalFrame;
 
+// One row per control, laid out as the tables are read.
+// clang-format off
 const std::vector<DialogTemplate>& Templates() {
     static const std::vector<DialogTemplate> templates = {
         {IDD_ABOUTBOX, "关于 Talvenor", 235, 55, "宋体", 9, kModalDialog,
@@ -147,6 +149,7 @@ const std::vector<MenuTemplate>& Menus() {
     };
     return menus;
 }
+// clang-format on
 
 }  // namespace
 

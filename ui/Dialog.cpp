@@ -36,7 +36,8 @@ Qt::WindowFlags WindowFlagsFor(const DialogTemplate& t) {
     if (t.Has(DialogStyle::Popup)) return Qt::Tool | Qt::FramelessWindowHint;
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
     if (t.Has(DialogStyle::Caption)) flags |= Qt::WindowTitleHint;
-    if (t.Has(DialogStyle::SystemMenu)) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (t.Has(DialogStyle::SystemMenu))
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     return flags;
 }
 
@@ -47,8 +48,12 @@ QString UpperAscii(QString text) {
 }
 
 // Multi-line edits hold line breaks as CR LF, as the program's text always has.
-QString ToControlLines(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
-QString FromControlLines(QString text) { return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n")); }
+QString ToControlLines(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+QString FromControlLines(QString text) {
+    return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+}
 
 }  // namespace
 
@@ -79,8 +84,10 @@ void Dialog::BuildControls() {
             const int listRows = (units.Y(control.h) - closed) / fontMetrics().height();
             static_cast<QComboBox*>(widget)->setMaxVisibleItems(std::max(1, listRows));
         }
-        if (control.kind == ControlKind::Line) widget->resize(widget->width(), std::max(2, widget->height()));
-        if (control.kind == ControlKind::GroupBox || control.kind == ControlKind::Frame) widget->lower();
+        if (control.kind == ControlKind::Line)
+            widget->resize(widget->width(), std::max(2, widget->height()));
+        if (control.kind == ControlKind::GroupBox || control.kind == ControlKind::Frame)
+            widget->lower();
         if (control.Has(ControlStyle::Hidden)) widget->hide();
         if (control.Has(ControlStyle::Disabled)) widget->setEnabled(false);
 
@@ -147,7 +154,9 @@ QWidget* Dialog::MakeControl(const ControlTemplate& control) {
             return new QGroupBox(text, this);
         case ControlKind::Frame: {
             auto* frame = new QFrame(this);
-            frame->setFrameStyle(QFrame::Panel | (control.Has(ControlStyle::Sunken) ? QFrame::Sunken : QFrame::Plain));
+            frame->setFrameStyle(
+                QFrame::Panel |
+                (control.Has(ControlStyle::Sunken) ? QFrame::Sunken : QFrame::Plain));
             return frame;
         }
         case ControlKind::Line: {
@@ -173,13 +182,16 @@ QWidget* Dialog::MakeControl(const ControlTemplate& control) {
 }
 
 void Dialog::Connect(int controlId, QWidget* widget) {
-    auto send = [this, controlId](Notification code) { return [this, controlId, code] { SendCommand(controlId, code); }; };
+    auto send = [this, controlId](Notification code) {
+        return [this, controlId, code] { SendCommand(controlId, code); };
+    };
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         connect(button, &QAbstractButton::clicked, this, send(Notification::Clicked));
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
         connect(combo, &QComboBox::activated, this, send(Notification::SelectionChanged));
         if (combo->lineEdit())
-            connect(combo->lineEdit(), &QLineEdit::textEdited, this, send(Notification::EditChanged));
+            connect(combo->lineEdit(), &QLineEdit::textEdited, this,
+                    send(Notification::EditChanged));
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         connect(edit, &QLineEdit::textChanged, this, send(Notification::EditChanged));
     } else if (auto* text = qobject_cast<QPlainTextEdit*>(widget)) {
@@ -248,7 +260,8 @@ bool Dialog::SendCommand(int controlId, Notification code) {
 
 int Dialog::DefaultButtonId() const {
     for (const ControlTemplate& control : dialogTemplate->controls)
-        if (control.kind == ControlKind::Button && control.Has(ControlStyle::DefaultButton)) return control.id;
+        if (control.kind == ControlKind::Button && control.Has(ControlStyle::DefaultButton))
+            return control.id;
     return 0;
 }
 
@@ -256,7 +269,8 @@ void Dialog::keyPressEvent(QKeyEvent* event) {
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         event->accept();
-        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && ControlId(focused) != 0) {
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            focused && ControlId(focused) != 0) {
             focused->click();
             return;
         }
@@ -300,7 +314,8 @@ QString Dialog::ItemText(int controlId) const {
     if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
-    if (auto* multi = qobject_cast<QPlainTextEdit*>(widget)) return FromControlLines(multi->toPlainText());
+    if (auto* multi = qobject_cast<QPlainTextEdit*>(widget))
+        return FromControlLines(multi->toPlainText());
     if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentText();
     return {};
 }
@@ -317,7 +332,8 @@ int Dialog::AddString(int comboId, const QString& text) {
     int index = combo->count();
     if (row && row->Has(ControlStyle::Sorted)) {
         index = 0;
-        while (index < combo->count() && QString::compare(combo->itemText(index), item, Qt::CaseInsensitive) <= 0)
+        while (index < combo->count() &&
+               QString::compare(combo->itemText(index), item, Qt::CaseInsensitive) <= 0)
             ++index;
     }
     const int current = combo->currentIndex();
@@ -353,7 +369,9 @@ void Dialog::AddBinding(Binding binding) {
     bindings.push_back(binding);
 }
 
-void Dialog::BindInt(int controlId, int& field) { AddBinding({BindingKind::Int, controlId, &field}); }
+void Dialog::BindInt(int controlId, int& field) {
+    AddBinding({BindingKind::Int, controlId, &field});
+}
 
 void Dialog::BindInt(int controlId, int& field, int minimum, int maximum) {
     AddBinding({BindingKind::IntRange, controlId, &field, nullptr, nullptr, minimum, maximum});
@@ -371,18 +389,25 @@ void Dialog::BindComboText(int controlId, std::string& field) {
     AddBinding({BindingKind::ComboText, controlId, nullptr, nullptr, &field});
 }
 
-void Dialog::BindComboIndex(int controlId, int& field) { AddBinding({BindingKind::ComboIndex, controlId, &field}); }
+void Dialog::BindComboIndex(int controlId, int& field) {
+    AddBinding({BindingKind::ComboIndex, controlId, &field});
+}
 
-void Dialog::BindCheck(int controlId, int& field) { AddBinding({BindingKind::Check, controlId, &field}); }
+void Dialog::BindCheck(int controlId, int& field) {
+    AddBinding({BindingKind::Check, controlId, &field});
+}
 
-void Dialog::BindRadio(int firstControlId, int& field) { AddBinding({BindingKind::Radio, firstControlId, &field}); }
+void Dialog::BindRadio(int firstControlId, int& field) {
+    AddBinding({BindingKind::Radio, firstControlId, &field});
+}
 
 std::vector<int> Dialog::RadioGroup(int firstControlId) const {
     std::vector<int> group;
     const auto& controls = dialogTemplate->controls;
     for (auto it = controls.begin(); it != controls.end(); ++it) {
         if (it->id != firstControlId) continue;
-        for (auto member = it; member != controls.end() && member->kind == ControlKind::RadioButton; ++member) {
+        for (auto member = it; member != controls.end() && member->kind == ControlKind::RadioButton;
+             ++member) {
             if (member != it && member->Has(ControlStyle::GroupStart)) break;
             group.push_back(member->id);
         }
@@ -417,13 +442,16 @@ bool Dialog::Load(const Binding& b) {
             break;
         case BindingKind::ComboIndex: {
             auto* combo = static_cast<QComboBox*>(widget);
-            combo->setCurrentIndex(*b.intField >= 0 && *b.intField < combo->count() ? *b.intField : -1);
+            combo->setCurrentIndex(*b.intField >= 0 && *b.intField < combo->count() ? *b.intField
+                                                                                    : -1);
             break;
         }
         case BindingKind::Check:
             if (auto* box = qobject_cast<QCheckBox*>(widget)) {
                 box->setTristate(*b.intField == 2 || box->isTristate());
-                box->setCheckState(*b.intField == 1 ? Qt::Checked : *b.intField == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+                box->setCheckState(*b.intField == 1   ? Qt::Checked
+                                   : *b.intField == 2 ? Qt::PartiallyChecked
+                                                      : Qt::Unchecked);
             }
             break;
         case BindingKind::Radio: {
@@ -476,13 +504,16 @@ bool Dialog::Save(const Binding& b) {
             break;
         case BindingKind::Check:
             if (auto* box = qobject_cast<QCheckBox*>(widget))
-                *b.intField = box->checkState() == Qt::Checked ? 1 : box->checkState() == Qt::PartiallyChecked ? 2 : 0;
+                *b.intField = box->checkState() == Qt::Checked            ? 1
+                              : box->checkState() == Qt::PartiallyChecked ? 2
+                                                                          : 0;
             break;
         case BindingKind::Radio: {
             const std::vector<int> group = RadioGroup(b.controlId);
             *b.intField = -1;
             for (size_t i = 0; i < group.size(); ++i)
-                if (ControlAs<QRadioButton>(group[i])->isChecked()) *b.intField = static_cast<int>(i);
+                if (ControlAs<QRadioButton>(group[i])->isChecked())
+                    *b.intField = static_cast<int>(i);
             break;
         }
     }

@@ -32,7 +32,7 @@
 class QComboBox;
 
 enum class Notification {
-    Clicked,           // button, check box, radio button (also Return and Escape as commands 1 and 2)
+    Clicked,  // button, check box, radio button (also Return and Escape as commands 1 and 2)
     SelectionChanged,  // the user chose a combo item
     EditChanged,       // the text of an edit changed (also when the program set it)
 };
@@ -57,7 +57,9 @@ public:
     // are never found, though numbers repeat between dialogs. nullptr if none.
     QWidget* Control(int controlId) const;
     template <class W>
-    W* ControlAs(int controlId) const { return qobject_cast<W*>(Control(controlId)); }
+    W* ControlAs(int controlId) const {
+        return qobject_cast<W*>(Control(controlId));
+    }
     // The number of one of this dialog's controls; 0 for anything else.
     int ControlId(const QWidget* control) const;
     // Every control made from the template, numbered or not, in template order.
@@ -116,7 +118,8 @@ protected:
     void SetCommandTable(const CommandEntry<D> (&table)[N]) {
         D* self = static_cast<D*>(this);
         for (const CommandEntry<D>& entry : table)
-            routes.push_back({entry.controlId, entry.code, [self, handler = entry.handler] { (self->*handler)(); }});
+            routes.push_back({entry.controlId, entry.code,
+                              [self, handler = entry.handler] { (self->*handler)(); }});
     }
 
     // Bindings, declared in field order.

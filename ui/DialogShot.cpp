@@ -5,7 +5,8 @@
 #include <QWidget>
 
 QString ShotDirectory(const QString& sourceDir) {
-    if (qEnvironmentVariableIntValue("TALVENOR_WRITE_SHOTS") == 1) return sourceDir + QStringLiteral("/docs/screens");
+    if (qEnvironmentVariableIntValue("TALVENOR_WRITE_SHOTS") == 1)
+        return sourceDir + QStringLiteral("/docs/screens");
     const QString configured = qEnvironmentVariable("TALVENOR_SHOT_DIR");
     return configured.isEmpty() ? QDir::current().filePath(QStringLiteral("shots")) : configured;
 }

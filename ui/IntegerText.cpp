@@ -12,7 +12,8 @@ std::optional<uint64_t> ReadMagnitude(std::string_view text, bool allowSign, boo
     size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;
     negative = false;
-    if (allowSign && i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (allowSign && i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
     const size_t firstDigit = i;
     uint64_t value = 0;
     const uint64_t limit = negative ? negativeLimit : positiveLimit;
@@ -30,16 +31,18 @@ std::optional<uint64_t> ReadMagnitude(std::string_view text, bool allowSign, boo
 
 std::optional<int32_t> ParseIntText(std::string_view text) {
     bool negative = false;
-    const auto magnitude = ReadMagnitude(text, true, negative, std::numeric_limits<int32_t>::max(),
-                                         uint64_t{1} << 31);
+    const auto magnitude =
+        ReadMagnitude(text, true, negative, std::numeric_limits<int32_t>::max(), uint64_t{1} << 31);
     if (!magnitude) return std::nullopt;
-    const int64_t value = negative ? -static_cast<int64_t>(*magnitude) : static_cast<int64_t>(*magnitude);
+    const int64_t value =
+        negative ? -static_cast<int64_t>(*magnitude) : static_cast<int64_t>(*magnitude);
     return static_cast<int32_t>(value);
 }
 
 std::optional<uint32_t> ParseUnsignedText(std::string_view text) {
     bool negative = false;
-    const auto magnitude = ReadMagnitude(text, false, negative, std::numeric_limits<uint32_t>::max(), 0);
+    const auto magnitude =
+        ReadMagnitude(text, false, negative, std::numeric_limits<uint32_t>::max(), 0);
     if (!magnitude) return std::nullopt;
     return static_cast<uint32_t>(*magnitude);
 }

@@ -38,7 +38,8 @@ LineEdit::LineEdit(uint32_t style, QWidget* parent)
 // A digit field refuses a typed non-digit, like the Windows number edit; text
 // that the program sets, or that is pasted, is not filtered.
 void LineEdit::keyPressEvent(QKeyEvent* event) {
-    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool command =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     if (digitsOnly && !command && HasNonDigit(event->text())) {
         event->accept();
         QApplication::beep();

@@ -11,10 +11,14 @@ namespace {
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Information: return QMessageBox::Information;
-        case MessageIcon::Warning: return QMessageBox::Warning;
-        case MessageIcon::Error: return QMessageBox::Critical;
-        case MessageIcon::None: break;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -30,7 +34,8 @@ void QtMessageBoxSink::Show(std::string_view text, std::string_view caption, Mes
                      static_cast<int>(text.size()), text.data());
         return;
     }
-    const QString title = caption.empty() ? QApplication::applicationDisplayName() : FromUtf8(caption);
+    const QString title =
+        caption.empty() ? QApplication::applicationDisplayName() : FromUtf8(caption);
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
     QMessageBox box(BoxIcon(icon), title, FromUtf8(text), QMessageBox::Ok, owner);

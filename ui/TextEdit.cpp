@@ -8,7 +8,8 @@ TextEdit::TextEdit(uint32_t style, QWidget* parent)
     : QPlainTextEdit(parent), wantReturn((style & ControlStyle::WantReturn) != 0) {
     setReadOnly((style & ControlStyle::ReadOnly) != 0);
     setLineWrapMode((style & ControlStyle::AutoHScroll) ? NoWrap : WidgetWidth);
-    setVerticalScrollBarPolicy((style & ControlStyle::VScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy((style & ControlStyle::VScroll) ? Qt::ScrollBarAlwaysOn
+                                                               : Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // A one-line field 12 dialog units high has no room for the default margin.
     document()->setDocumentMargin(1);

@@ -29,7 +29,9 @@ QList<int> TabOrder(const Dialog& dialog, int first) {
     QList<int> order;
     QWidget* widget = dialog.Control(first);
     do {
-        if (const int id = dialog.ControlId(widget); id != 0 && (widget->focusPolicy() & Qt::TabFocus)) order << id;
+        if (const int id = dialog.ControlId(widget);
+            id != 0 && (widget->focusPolicy() & Qt::TabFocus))
+            order << id;
         widget = widget->nextInFocusChain();
     } while (widget != dialog.Control(first));
     return order;
@@ -64,15 +66,17 @@ void ToolDialogsTest::checksumOpening() {
     dialog.inputText = "01 02";
     dialog.methodIndex = kLrc;
     dialog.show();
-    QCOMPARE(Items(dialog, ChecksumDialog::IDC_METHOD), QStringList({"CRC16", U("LRC (BCD码,字符之间不许有空格)")}));
+    QCOMPARE(Items(dialog, ChecksumDialog::IDC_METHOD),
+             QStringList({"CRC16", U("LRC (BCD码,字符之间不许有空格)")}));
     QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_METHOD), U("CRC16"));
     QCOMPARE(dialog.methodIndex, kCrc16);
     QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_INPUT), U("01 02"));
     QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_CHECK_CODE), QString());
     QVERIFY(dialog.ControlAs<QLineEdit>(ChecksumDialog::IDC_CHECK_CODE)->isReadOnly());
     QCOMPARE(dialog.focusWidget(), dialog.Control(IDOK));
-    QCOMPARE(TabOrder(dialog, IDOK), QList<int>({IDOK, ChecksumDialog::IDC_METHOD, ChecksumDialog::IDC_COMPUTE,
-                                                 ChecksumDialog::IDC_INPUT, ChecksumDialog::IDC_CHECK_CODE}));
+    QCOMPARE(TabOrder(dialog, IDOK),
+             QList<int>({IDOK, ChecksumDialog::IDC_METHOD, ChecksumDialog::IDC_COMPUTE,
+                         ChecksumDialog::IDC_INPUT, ChecksumDialog::IDC_CHECK_CODE}));
 }
 
 void ToolDialogsTest::checksumCompute_data() {
@@ -83,14 +87,27 @@ void ToolDialogsTest::checksumCompute_data() {
     QString tokens500, tokens501;
     for (int i = 0; i < 500; ++i) tokens500 += "01 ";
     tokens501 = tokens500 + "02";
-    QTest::newRow("CRC16 of a read request") << kCrc16 << "01 03 00 00 00 01" << "0x84 0x0A " << "";
-    QTest::newRow("CRC16 with 0x prefixes") << kCrc16 << "0x01 0x03 0x00 0x00 0x00 0x01" << "0x84 0x0A " << "";
-    QTest::newRow("CRC16 of nothing") << kCrc16 << "" << "0xFF 0xFF " << "";
-    QTest::newRow("CRC16 of 500 bytes") << kCrc16 << tokens500 << "0x4F 0x64 " << "";
-    QTest::newRow("CRC16 of 501 bytes refused") << kCrc16 << tokens501 << "" << U("校验字节超过500个");
-    QTest::newRow("LRC of a read request") << kLrc << "010300000001" << "0xFB " << "";
-    QTest::newRow("LRC of an odd count") << kLrc << "01 03" << "0x00 " << U("字符数量只有5");
-    QTest::newRow("LRC of nothing") << kLrc << "" << "0x00 " << "";
+    QTest::newRow("CRC16 of a read request") << kCrc16 << "01 03 00 00 00 01"
+                                             << "0x84 0x0A "
+                                             << "";
+    QTest::newRow("CRC16 with 0x prefixes") << kCrc16 << "0x01 0x03 0x00 0x00 0x00 0x01"
+                                            << "0x84 0x0A "
+                                            << "";
+    QTest::newRow("CRC16 of nothing") << kCrc16 << ""
+                                      << "0xFF 0xFF "
+                                      << "";
+    QTest::newRow("CRC16 of 500 bytes") << kCrc16 << tokens500 << "0x4F 0x64 "
+                                        << "";
+    QTest::newRow("CRC16 of 501 bytes refused")
+        << kCrc16 << tokens501 << "" << U("校验字节超过500个");
+    QTest::newRow("LRC of a read request") << kLrc << "010300000001"
+                                           << "0xFB "
+                                           << "";
+    QTest::newRow("LRC of an odd count") << kLrc << "01 03"
+                                         << "0x00 " << U("字符数量只有5");
+    QTest::newRow("LRC of nothing") << kLrc << ""
+                                    << "0x00 "
+                                    << "";
 }
 
 void ToolDialogsTest::checksumCompute() {
@@ -109,7 +126,8 @@ void ToolDialogsTest::checksumCompute() {
     QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_CHECK_CODE), checkCode);
     QCOMPARE(QString::fromStdString(dialog.checkCodeText), checkCode);
     QCOMPARE(dialog.methodIndex, method);
-    QCOMPARE(boxes.Texts(), message.isEmpty() ? std::vector<std::string>{} : Strings({message.toStdString()}));
+    QCOMPARE(boxes.Texts(),
+             message.isEmpty() ? std::vector<std::string>{} : Strings({message.toStdString()}));
     QVERIFY(dialog.isVisible());
 }
 
@@ -156,12 +174,15 @@ void ToolDialogsTest::conversionOpeningLists_data() {
     QTest::addColumn<QStringList>("types");
     QTest::addColumn<QStringList>("orders");
     QTest::addColumn<QString>("order");
-    QTest::newRow("one byte") << "FF" << QStringList({U("有符号8位整形"), U("无符号8位整形")}) << QStringList() << "";
+    QTest::newRow("one byte") << "FF" << QStringList({U("有符号8位整形"), U("无符号8位整形")})
+                              << QStringList() << "";
     QTest::newRow("two bytes") << "12 34" << QStringList({U("有符号16位整形"), U("无符号16位整形")})
                                << QStringList({"HV12", "HV21"}) << "HV21";
     QTest::newRow("four bytes") << "0x3f 80 00 00"
-                                << QStringList({U("有符号32位整形"), U("无符号32位整形"), U("32位实数")})
-                                << QStringList({"HV1234", "HV2143", "HV3412", "HV4321"}) << "HV4321";
+                                << QStringList(
+                                       {U("有符号32位整形"), U("无符号32位整形"), U("32位实数")})
+                                << QStringList({"HV1234", "HV2143", "HV3412", "HV4321"})
+                                << "HV4321";
 }
 
 void ToolDialogsTest::conversionOpeningLists() {
@@ -180,8 +201,9 @@ void ToolDialogsTest::conversionOpeningLists() {
     QVERIFY(boxes.Messages().empty());
     QCOMPARE(dialog.focusWidget(), dialog.Control(ConversionDialog::IDC_COMPUTE));
     QCOMPARE(TabOrder(dialog, ConversionDialog::IDC_COMPUTE),
-             QList<int>({ConversionDialog::IDC_COMPUTE, ConversionDialog::IDC_HEX, ConversionDialog::IDC_ORDER,
-                         ConversionDialog::IDC_TYPE, IDOK, ConversionDialog::IDC_RESULT}));
+             QList<int>({ConversionDialog::IDC_COMPUTE, ConversionDialog::IDC_HEX,
+                         ConversionDialog::IDC_ORDER, ConversionDialog::IDC_TYPE, IDOK,
+                         ConversionDialog::IDC_RESULT}));
 }
 
 void ToolDialogsTest::conversionCompute_data() {
@@ -191,21 +213,36 @@ void ToolDialogsTest::conversionCompute_data() {
     QTest::addColumn<QString>("result");
     const QString s16 = U("有符号16位整形"), u16 = U("无符号16位整形");
     const QString s32 = U("有符号32位整形"), u32 = U("无符号32位整形"), real = U("32位实数");
-    QTest::newRow("16 high byte first") << "12 34" << s16 << "HV21" << "4660";
-    QTest::newRow("16 low byte first") << "12 34" << s16 << "HV12" << "13330";
-    QTest::newRow("16 signed negative") << "FF FE" << s16 << "HV21" << "-2";
-    QTest::newRow("16 unsigned") << "FF FE" << u16 << "HV21" << "65534";
-    QTest::newRow("16 signed swapped") << "FF FE" << s16 << "HV12" << "-257";
-    QTest::newRow("32 signed") << "FF FF FF FE" << s32 << "HV4321" << "-2";
-    QTest::newRow("32 unsigned") << "FF FF FF FE" << u32 << "HV4321" << "4294967294";
-    QTest::newRow("real big-endian") << "3F 80 00 00" << real << "HV4321" << "1.000000";
-    QTest::newRow("real little-endian") << "00 00 80 3F" << real << "HV1234" << "1.000000";
-    QTest::newRow("real word swap") << "00 00 3F 80" << real << "HV2143" << "1.000000";
-    QTest::newRow("real byte swap") << "80 3F 00 00" << real << "HV3412" << "1.000000";
-    QTest::newRow("real negative") << "C2 C8 00 00" << real << "HV4321" << "-100.000000";
-    QTest::newRow("8 unsigned") << "FF" << U("无符号8位整形") << "" << "255";
-    QTest::newRow("8 signed") << "7F" << U("有符号8位整形") << "" << "127";
-    QTest::newRow("typed in lower case") << "ff fe" << u16 << "HV21" << "65534";
+    QTest::newRow("16 high byte first") << "12 34" << s16 << "HV21"
+                                        << "4660";
+    QTest::newRow("16 low byte first") << "12 34" << s16 << "HV12"
+                                       << "13330";
+    QTest::newRow("16 signed negative") << "FF FE" << s16 << "HV21"
+                                        << "-2";
+    QTest::newRow("16 unsigned") << "FF FE" << u16 << "HV21"
+                                 << "65534";
+    QTest::newRow("16 signed swapped") << "FF FE" << s16 << "HV12"
+                                       << "-257";
+    QTest::newRow("32 signed") << "FF FF FF FE" << s32 << "HV4321"
+                               << "-2";
+    QTest::newRow("32 unsigned") << "FF FF FF FE" << u32 << "HV4321"
+                                 << "4294967294";
+    QTest::newRow("real big-endian") << "3F 80 00 00" << real << "HV4321"
+                                     << "1.000000";
+    QTest::newRow("real little-endian") << "00 00 80 3F" << real << "HV1234"
+                                        << "1.000000";
+    QTest::newRow("real word swap") << "00 00 3F 80" << real << "HV2143"
+                                    << "1.000000";
+    QTest::newRow("real byte swap") << "80 3F 00 00" << real << "HV3412"
+                                    << "1.000000";
+    QTest::newRow("real negative") << "C2 C8 00 00" << real << "HV4321"
+                                   << "-100.000000";
+    QTest::newRow("8 unsigned") << "FF" << U("无符号8位整形") << ""
+                                << "255";
+    QTest::newRow("8 signed") << "7F" << U("有符号8位整形") << ""
+                              << "127";
+    QTest::newRow("typed in lower case") << "ff fe" << u16 << "HV21"
+                                         << "65534";
 }
 
 void ToolDialogsTest::conversionCompute() {
@@ -247,7 +284,9 @@ void ToolDialogsTest::conversionThreeBytes() {
     MessageBoxRecorder boxes;
     ConversionDialog dialog;
     bool visibleAtMessage = true;
-    boxes.onShow = [&](const MessageBoxRecorder::Message&) { visibleAtMessage = dialog.isVisible(); };
+    boxes.onShow = [&](const MessageBoxRecorder::Message&) {
+        visibleAtMessage = dialog.isVisible();
+    };
     dialog.hexText = "01 02 03";
     dialog.convertedText = "kept";
     dialog.show();

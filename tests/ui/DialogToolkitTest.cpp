@@ -26,7 +26,8 @@ namespace {
 class MainLike : public Dialog {
 public:
     MainLike() : Dialog(IDD_MAIN) {
-        static const CommandEntry<MainLike> commandTable[] = {{1004, Notification::Clicked, &MainLike::OnClear}};
+        static const CommandEntry<MainLike> commandTable[] = {
+            {1004, Notification::Clicked, &MainLike::OnClear}};
         SetCommandTable(commandTable);
         BindCheck(1005, monitor);
         BindInt(1022, interval, 10, 10000);
@@ -302,17 +303,20 @@ void DialogToolkitTest::prefixSearch() {
     QFETCH(QString, prefix);
     QFETCH(int, found);
     Dialog dialog(IDD_PORT_SETTINGS);
-    QCOMPARE(Dialog::FindStringPrefix(*dialog.ControlAs<QComboBox>(combo), startAfter, prefix), found);
+    QCOMPARE(Dialog::FindStringPrefix(*dialog.ControlAs<QComboBox>(combo), startAfter, prefix),
+             found);
 }
 
 void DialogToolkitTest::comboStylesFromTemplate() {
     Dialog port(IDD_PORT_SETTINGS);
-    QCOMPARE(Items(port.ControlAs<QComboBox>(1027)), QStringList({"NONE", "ODD", "EVEN", "MARK", "SPACE"}));
+    QCOMPARE(Items(port.ControlAs<QComboBox>(1027)),
+             QStringList({"NONE", "ODD", "EVEN", "MARK", "SPACE"}));
     QCOMPARE(Items(port.ControlAs<QComboBox>(1029)), QStringList({"1", "1.5", "2"}));
     QCOMPARE(port.ControlAs<QComboBox>(1030)->count(), 30);
     QVERIFY(port.ControlAs<QComboBox>(1043)->isEditable());
     QVERIFY(!port.ControlAs<QComboBox>(1026)->isEditable());
-    for (int id : {1026, 1027, 1028, 1029, 1030}) QCOMPARE(port.ControlAs<QComboBox>(id)->currentIndex(), -1);
+    for (int id : {1026, 1027, 1028, 1029, 1030})
+        QCOMPARE(port.ControlAs<QComboBox>(id)->currentIndex(), -1);
 
     // A sorted list puts what is added in its place.
     QCOMPARE(port.AddString(1029, "0.5"), 0);
@@ -442,7 +446,8 @@ void DialogToolkitTest::returnAndEscapeInWindow() {
     }
     {
         MainLike main;
-        QTimer::singleShot(0, &main, [&main] { QTest::keyClick(main.Control(1022), Qt::Key_Return); });
+        QTimer::singleShot(0, &main,
+                           [&main] { QTest::keyClick(main.Control(1022), Qt::Key_Return); });
         QCOMPARE(main.DoModal(), IDOK);
         QTimer::singleShot(0, &main, [&main] { main.close(); });
         QCOMPARE(main.DoModal(), IDCANCEL);
@@ -488,15 +493,17 @@ void DialogToolkitTest::returnInCombosGoesToTheDialog() {
 }
 
 void DialogToolkitTest::templatesAreConsistent() {
-    const std::vector<int> expected{IDD_ABOUTBOX, IDD_MAIN, IDD_PORT_SETTINGS, IDD_STRING_PANEL,
-                                    IDD_MODBUS_PANEL, IDD_CHECKSUM, IDD_CONVERSION};
+    const std::vector<int> expected{IDD_ABOUTBOX,     IDD_MAIN,         IDD_PORT_SETTINGS,
+                                    IDD_STRING_PANEL, IDD_MODBUS_PANEL, IDD_CHECKSUM,
+                                    IDD_CONVERSION};
     QCOMPARE(DialogTemplateIds(), expected);
     for (int id : expected) {
         const DialogTemplate& t = *FindDialogTemplate(id);
         std::set<int> seen;
         int defaults = 0;
         for (const ControlTemplate& c : t.controls) {
-            QVERIFY2(c.id == 0 || seen.insert(c.id).second, qPrintable(QString("dialog %1 repeats %2").arg(id).arg(c.id)));
+            QVERIFY2(c.id == 0 || seen.insert(c.id).second,
+                     qPrintable(QString("dialog %1 repeats %2").arg(id).arg(c.id)));
             QVERIFY2(c.x >= 0 && c.y >= 0 && c.x + c.w <= t.width && c.y + c.h <= t.height + 40,
                      qPrintable(QString("dialog %1 control %2 outside").arg(id).arg(c.id)));
             defaults += c.Has(ControlStyle::DefaultButton);
@@ -561,7 +568,8 @@ void DialogToolkitTest::shots() {
         port.ControlAs<QCheckBox>(1040)->setChecked(true);
         QVERIFY(SaveDialogShot(port, dir, "template-129"));
     }
-    for (auto [id, name] : {std::pair{IDD_STRING_PANEL, "template-130"}, std::pair{IDD_MODBUS_PANEL, "template-131"}}) {
+    for (auto [id, name] : {std::pair{IDD_STRING_PANEL, "template-130"},
+                            std::pair{IDD_MODBUS_PANEL, "template-131"}}) {
         PanelLike panel(id);
         panel.show();
         QVERIFY(SaveDialogShot(panel, dir, name));

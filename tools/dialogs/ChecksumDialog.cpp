@@ -29,7 +29,8 @@ bool ChecksumDialog::OnInitDialog() {
 void ChecksumDialog::Compute() {
     UpdateData(true);
     if (methodIndex == 0) {
-        const int32_t count = ChecksumTool::ParseHexText(inputText, byteBuffer, static_cast<int32_t>(sizeof byteBuffer));
+        const int32_t count = ChecksumTool::ParseHexText(inputText, byteBuffer,
+                                                         static_cast<int32_t>(sizeof byteBuffer));
         if (count < 0) {
             ShowMessageBox(TooManyBytesMessage);
             checkCodeText.clear();

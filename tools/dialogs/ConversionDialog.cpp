@@ -19,7 +19,8 @@ ConversionDialog::ConversionDialog(QWidget* parent) : Dialog(IDD_CONVERSION, par
 // The lists are built once, from the byte count the text has at opening.
 bool ConversionDialog::OnInitDialog() {
     Dialog::OnInitDialog();
-    const ValueConversion::Choices choices = ValueConversion::ChoicesFor(ValueConversion::CountBytes(hexText));
+    const ValueConversion::Choices choices =
+        ValueConversion::ChoicesFor(ValueConversion::CountBytes(hexText));
     for (const std::string& type : choices.typeTexts) AddString(IDC_TYPE, FromUtf8(type));
     for (const std::string& order : choices.orderTexts) AddString(IDC_ORDER, FromUtf8(order));
     ControlAs<QComboBox>(IDC_TYPE)->setCurrentIndex(choices.selectedType);
@@ -32,7 +33,8 @@ void ConversionDialog::ConvertValue() {
     UpdateData(true);
     typeText = ItemText(IDC_TYPE).toStdString();
     orderText = ItemText(IDC_ORDER).toStdString();
-    const ValueConversion::Result result = ValueConversion::ConvertValue(hexText, typeText, orderText);
+    const ValueConversion::Result result =
+        ValueConversion::ConvertValue(hexText, typeText, orderText);
     if (result.countMessage) ShowMessageBox(ValueConversion::CountMessage);
     if (result.converted)
         convertedText = result.text;
