@@ -65,6 +65,13 @@ Dialog::Dialog(int templateId, QWidget* parent)
     setWindowTitle(FromUtf8(dialogTemplate->caption));
     setFixedSize(units.X(dialogTemplate->width), units.Y(dialogTemplate->height));
     BuildControls();
+    // A caption-less panel given a parent is a child widget over its owner's
+    // panel area, hidden until the owner places and shows it. (QDialog makes
+    // every widget it constructs a window, hence the flags set afterwards.)
+    if (dialogTemplate->Has(DialogStyle::Popup) && parent) {
+        setWindowFlags(Qt::Widget);
+        hide();
+    }
 }
 
 // The derived part is gone by now; children destroyed after this point must
@@ -213,7 +220,8 @@ int Dialog::ControlId(const QWidget* control) const {
 void Dialog::InitDialog() {
     if (initialised) return;
     initialised = true;
-    if (!OnInitDialog()) return;
+    // A child panel must not pull its owner's focus into itself.
+    if (!OnInitDialog() || !isWindow()) return;
     for (QWidget* widget : allControls) {
         if (widget->focusPolicy() & Qt::TabFocus && widget->isEnabled() && !widget->isHidden()) {
             widget->setFocus(Qt::TabFocusReason);

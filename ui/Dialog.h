@@ -47,6 +47,8 @@ struct CommandEntry {
 class Dialog : public QDialog {
     Q_OBJECT
 public:
+    // A template without caption (a panel) given a parent becomes a hidden
+    // child widget of it; every other dialog is a window owned by parent.
     explicit Dialog(int templateId, QWidget* parent = nullptr);
     ~Dialog() override;
 
@@ -65,8 +67,8 @@ public:
     // Every control made from the template, numbered or not, in template order.
     const std::vector<QWidget*>& Controls() const { return allControls; }
 
-    // Window initialisation, once: OnInitDialog, then the focus to the first
-    // control that takes it unless OnInitDialog answered false. Showing the
+    // Window initialisation, once: OnInitDialog, then (for a window) the focus
+    // to the first control that takes it unless OnInitDialog answered false. Showing the
     // dialog runs it if nobody has; a panel kept hidden calls it itself.
     void InitDialog();
 

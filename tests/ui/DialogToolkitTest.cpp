@@ -51,7 +51,6 @@ protected:
 class PanelLike : public Dialog {
 public:
     explicit PanelLike(int id, QWidget* parent = nullptr) : Dialog(id, parent) {
-        if (parent) setWindowFlags(Qt::Widget);
         static const CommandEntry<PanelLike> commandTable[] = {
             {1017, Notification::SelectionChanged, &PanelLike::OnFunction}};
         SetCommandTable(commandTable);
@@ -456,11 +455,16 @@ void DialogToolkitTest::returnAndEscapeInWindow() {
 
 void DialogToolkitTest::returnAndEscapeStayInPanel() {
     MainLike main;
+    main.show();
     auto* modbus = new PanelLike(IDD_MODBUS_PANEL, &main);
     auto* text = new PanelLike(IDD_STRING_PANEL, &main);
     modbus->InitDialog();
     text->InitDialog();
-    main.show();
+    // Panels are hidden children until placed, and leave the focus alone.
+    QVERIFY(!modbus->isWindow() && modbus->isHidden());
+    QCOMPARE(main.focusWidget(), main.Control(1005));
+    modbus->show();
+    text->show();
 
     QTest::keyClick(modbus->Control(1018), Qt::Key_Return);
     QTest::keyClick(modbus->Control(1018), Qt::Key_Escape);
@@ -555,6 +559,7 @@ void DialogToolkitTest::shots() {
         MainLike main;
         auto* panel = new PanelLike(IDD_MODBUS_PANEL, &main);
         panel->setGeometry(main.Control(1023)->geometry());
+        panel->show();
         main.show();
         QVERIFY(SaveDialogShot(main, dir, "template-102"));
     }
