@@ -41,12 +41,6 @@ Qt::WindowFlags WindowFlagsFor(const DialogTemplate& t) {
     return flags;
 }
 
-QString UpperAscii(QString text) {
-    for (QChar& c : text)
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - 'a' + 'A');
-    return text;
-}
-
 // Multi-line edits hold line breaks as CR LF, as the program's text always has.
 QString ToControlLines(QString text) {
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -309,7 +303,7 @@ void Dialog::SetItemText(int controlId, const QString& text) {
         button->setText(text);
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         const ControlTemplate* row = dialogTemplate->Find(controlId);
-        edit->setText(row && row->Has(ControlStyle::Uppercase) ? UpperAscii(text) : text);
+        edit->setText(row && row->Has(ControlStyle::Uppercase) ? UpperAsciiLetters(text) : text);
     } else if (auto* multi = qobject_cast<QPlainTextEdit*>(widget)) {
         multi->setPlainText(ToControlLines(text));
     } else if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->isEditable()) {
@@ -336,7 +330,7 @@ int Dialog::AddString(int comboId, const QString& text) {
     auto* combo = ControlAs<QComboBox>(comboId);
     if (!combo) return -1;
     const ControlTemplate* row = dialogTemplate->Find(comboId);
-    const QString item = row && row->Has(ControlStyle::Uppercase) ? UpperAscii(text) : text;
+    const QString item = row && row->Has(ControlStyle::Uppercase) ? UpperAsciiLetters(text) : text;
     int index = combo->count();
     if (row && row->Has(ControlStyle::Sorted)) {
         index = 0;

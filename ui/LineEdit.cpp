@@ -6,17 +6,16 @@
 #include <QValidator>
 
 #include "resources/DialogTemplate.h"
+#include "ui/GbkText.h"
 
 namespace {
 
 // Turns a to z into capitals wherever text enters the field, typed or pasted.
-// Only ASCII letters change, as the byte-wise rules of the program want.
 class UpperCaseValidator final : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
-        for (QChar& c : input)
-            if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - 'a' + 'A');
+        input = UpperAsciiLetters(input);
         return Acceptable;
     }
 };
