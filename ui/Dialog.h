@@ -4,18 +4,20 @@
 //
 //   class MyDialog : public Dialog {
 //   public:
-//       MyDialog() : Dialog(IDD_MY) {
-//           SetCommandTable(commandTable);
-//           BindText(1004, inputText);      // bindings in field order
-//       }
+//       MyDialog();
 //       std::string inputText;              // code page 936
 //   private:
 //       void Compute();
 //       static const CommandEntry<MyDialog> commandTable[];
 //   };
+//   // In the .cpp: the table first, so that the constructor sees its size.
 //   const CommandEntry<MyDialog> MyDialog::commandTable[] = {
 //       {1009, Notification::Clicked, &MyDialog::Compute},
 //   };
+//   MyDialog::MyDialog() : Dialog(IDD_MY) {
+//       SetCommandTable(commandTable);
+//       BindText(1004, inputText);          // bindings in field order
+//   }
 #pragma once
 
 #include <QDialog>
