@@ -1,0 +1,147 @@
+#include "serial/NotificationMailbox.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long either side spins for the other before it sleeps. Long enough to
+// cover the owner handling one byte, short enough to cost nothing visible
+// when bytes trickle in at a slow line rate.
+constexpr auto kSpin = std::chrono::microseconds(50);
+
+inline void Relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Spins until `ready` holds or kSpin has passed; reads the clock only now and
+// then, since reading it costs more than a look at an atomic.
+template <typename Ready>
+bool SpinFor(Ready ready, Clock::time_point until)
+{
+    for (unsigned round = 0;; ++round) {
+        if (ready())
+            return true;
+        if ((round & 63) == 63 && Clock::now() >= until)
+            return false;
+        Relax();
+    }
+}
+
+} // namespace
+
+void NotificationMailbox::Send(Letter letter)
+{
+    if (owner == nullptr)
+        return;
+    slot = std::move(letter);
+    state.store(Posted);
+    WakeOwnerOnce();
+    if (ownerSleeping.load()) {
+        std::lock_guard<std::mutex> guard(lock);
+    }
+    changed.notify_all();
+
+    auto handled = [this] { return state.load() == Handled; };
+    if (!SpinFor(handled, Clock::now() + kSpin)) {
+        std::unique_lock<std::mutex> guard(lock);
+        workerSleeping.store(true);
+        changed.wait(guard, handled);
+        workerSleeping.store(false);
+    }
+    state.store(Empty);
+}
+
+void NotificationMailbox::WakeOwnerOnce()
+{
+    // One queued wake-up covers every letter until the owner's thread starts
+    // dispatching: Dispatch clears the flag before it looks for letters.
+    if (!wakePending.exchange(true))
+        owner->WakeOwner();
+}
+
+void NotificationMailbox::WakeWorker()
+{
+    if (workerSleeping.load()) {
+        std::lock_guard<std::mutex> guard(lock);
+    }
+    changed.notify_all();
+}
+
+bool NotificationMailbox::HandleOne()
+{
+    int expected = Posted;
+    if (!state.compare_exchange_strong(expected, Taken))
+        return false;
+    Letter letter = std::move(slot);
+
+    // The worker must get its answer even if a handler throws; and when a
+    // nested stop already released this letter, the state belongs to the
+    // next one and is left alone.
+    struct Finish {
+        NotificationMailbox* box;
+        ~Finish()
+        {
+            int taken = Taken;
+            if (box->state.compare_exchange_strong(taken, Handled))
+                box->WakeWorker();
+        }
+    } finish{this};
+
+    if (letter.kind == Letter::Kind::Error)
+        owner->OnError(letter.text, letter.caption);
+    else
+        owner->OnNotification(letter.message, letter.wParam, letter.lParam);
+    return true;
+}
+
+void NotificationMailbox::Dispatch(std::chrono::microseconds budget)
+{
+    if (owner == nullptr)
+        return;
+    wakePending.store(false);
+    const auto deadline = Clock::now() + budget;
+    auto posted = [this] { return state.load() == Posted; };
+    while (HandleOne()) {
+        const auto now = Clock::now();
+        if (now >= deadline)
+            break;
+        if (!SpinFor(posted, std::min(now + kSpin, deadline)))
+            break;
+    }
+    // A letter left for the next turn needs a wake-up of its own: this
+    // call may have used up the one the worker asked for.
+    if (state.load() == Posted)
+        WakeOwnerOnce();
+}
+
+void NotificationMailbox::DispatchUntil(const std::function<bool()>& done)
+{
+    int taken = Taken;
+    if (state.compare_exchange_strong(taken, Handled))
+        WakeWorker();
+
+    for (;;) {
+        while (HandleOne()) {
+        }
+        if (done())
+            return;
+        std::unique_lock<std::mutex> guard(lock);
+        ownerSleeping.store(true);
+        changed.wait(guard, [&] { return state.load() == Posted || done(); });
+        ownerSleeping.store(false);
+    }
+}
+
+void NotificationMailbox::Poke()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+    }
+    changed.notify_all();
+}

@@ -1,0 +1,69 @@
+// The synchronous handoff between the serial worker and the owner's thread.
+// The worker posts one letter (a notification or an error box), wakes the
+// owner and waits until the owner's thread has handled it, so received bytes
+// reach the owner strictly in order and error boxes are shown by the thread
+// that owns the windows. Both sides spin briefly before they sleep: at high
+// line rates the next letter usually follows within microseconds.
+#pragma once
+
+#include "serial/SerialPortOwner.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+class NotificationMailbox {
+public:
+    struct Letter {
+        enum class Kind { Notification, Error };
+        Kind kind = Kind::Notification;
+        uint32_t message = 0;
+        uint32_t wParam = 0;
+        int32_t lParam = 0;
+        std::string text;
+        std::string caption;
+    };
+
+    // Owner's thread, while no worker runs.
+    void SetOwner(SerialPortOwner* newOwner) { owner = newOwner; }
+    SerialPortOwner* Owner() const { return owner; }
+
+    // Worker: hands the letter over and returns once it was handled. Without
+    // an owner the letter is dropped.
+    void Send(Letter letter);
+
+    // Owner's thread: handles the waiting letter, then keeps handling the
+    // letters that follow closely, for at most `budget` in all. Returns at
+    // once when no letter waits, or when called from inside a handler whose
+    // letter the worker is still waiting for.
+    void Dispatch(std::chrono::microseconds budget);
+
+    // Owner's thread: handles letters until `done` holds, sleeping between
+    // them. A letter whose handler is still running further up this thread's
+    // stack is released first, so a worker stopped from inside a handler
+    // can finish.
+    void DispatchUntil(const std::function<bool()>& done);
+
+    // Any thread: makes a sleeping DispatchUntil look at its condition again.
+    void Poke();
+
+private:
+    enum State : int { Empty, Posted, Taken, Handled };
+
+    bool HandleOne();
+    void WakeWorker();
+    void WakeOwnerOnce();
+
+    SerialPortOwner* owner = nullptr;
+    Letter slot;                       // written by the worker only while Empty
+    std::atomic<int> state{Empty};
+    std::atomic<bool> wakePending{false};
+    std::atomic<bool> ownerSleeping{false};
+    std::atomic<bool> workerSleeping{false};
+    std::mutex lock;
+    std::condition_variable changed;
+};

@@ -1,0 +1,391 @@
+#include "serial/SerialPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+constexpr uint32_t kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr uint32_t kTimeoutMs = 1000;
+constexpr const char* kErrorCaption = "Application Error";
+
+// How long one DispatchNotifications keeps the owner's thread before it goes
+// back to its event loop.
+constexpr auto kDispatchBudget = std::chrono::microseconds(2000);
+
+// The write buffer grows to fit each request; what an open sets aside up
+// front stays bounded even when the size given is absurd (a typed -1).
+constexpr uint32_t kInitialBufferLimit = 64 * 1024;
+
+// The line events that become notifications, in the order they are sent.
+// EV_RXCHAR comes after them all and runs the read routine instead.
+struct EventNotification {
+    uint32_t eventBit;
+    uint32_t message;
+};
+constexpr EventNotification kEventTable[] = {
+    {EV_CTS, SPN_CTS},
+    {EV_RXFLAG, SPN_RXFLAG},
+    {EV_BREAK, SPN_BREAK},
+    {EV_ERR, SPN_LINE_ERROR},
+    {EV_RING, SPN_RING},
+};
+
+} // namespace
+
+SerialPort::SerialPort(std::unique_ptr<CommLayer> commLayer) : comm(std::move(commLayer)) {}
+
+SerialPort::~SerialPort()
+{
+    StopWorker();
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (device != kNoDevice) {
+        comm->CloseDevice(device);
+        device = kNoDevice;
+    }
+    CloseEvents(events);
+}
+
+std::string SerialPort::LineParameterText(uint32_t baudRate, char parityLetter, uint32_t dataBits,
+                                          uint32_t stopBits)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "baud=%u parity=%c data=%u stop=%u", baudRate, parityLetter, dataBits,
+                  stopBits);
+    return text;
+}
+
+std::string SerialPort::ErrorMessage(const std::string& operation, int error) const
+{
+    // Composed without a length limit: a long system text is shown whole.
+    return "WARNING:  " + operation + " Failed with the following error: \n" + comm->ErrorText(error) +
+           "\nPort: " + std::to_string(settings.portNumber) + "\n";
+}
+
+void SerialPort::ReportError(const char* operation, int error, bool onWorker)
+{
+    std::string text = ErrorMessage(operation, error);
+    if (onWorker) {
+        NotificationMailbox::Letter letter;
+        letter.kind = NotificationMailbox::Letter::Kind::Error;
+        letter.text = std::move(text);
+        letter.caption = kErrorCaption;
+        mailbox.Send(std::move(letter));
+    } else if (SerialPortOwner* owner = mailbox.Owner()) {
+        owner->OnError(text, kErrorCaption);
+    }
+}
+
+void SerialPort::CloseEvents(EventHandle (&table)[3])
+{
+    for (EventHandle& event : table) {
+        if (event != kNoEvent)
+            comm->CloseEvent(event);
+        event = kNoEvent;
+    }
+}
+
+bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudRate, char parityLetter,
+                      uint32_t dataBits, uint32_t stopBits, uint32_t eventMask, uint32_t writeBufferSize)
+{
+    StopWorker();
+
+    // The old events are closed only after the old device: until then a
+    // pending wait on the device may still signal its completion event.
+    EventHandle oldEvents[3] = {events[kShutdown], events[kComm], events[kWrite]};
+    events[kComm] = comm->CreateEvent();
+    events[kWrite] = comm->CreateEvent();
+    events[kShutdown] = comm->CreateEvent();
+
+    mailbox.SetOwner(owner);
+    {
+        std::lock_guard<std::mutex> guard(requestLock);
+        std::vector<uint8_t>().swap(request);
+        request.reserve(std::min(writeBufferSize, kInitialBufferLimit));
+        requestPending = false;
+        bufferAllocated = true;
+    }
+    settings.portNumber = portNumber;
+    settings.writeBufferSize = writeBufferSize;
+    settings.eventMask = eventMask;
+
+    const std::string name = "COM" + std::to_string(portNumber);
+    const std::string lineText = LineParameterText(baudRate, parityLetter, dataBits, stopBits);
+
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (device != kNoDevice) {
+        comm->CloseDevice(device);
+        device = kNoDevice;
+    }
+    CloseEvents(oldEvents);
+    deviceLost = false;
+
+    for (EventHandle event : events) {
+        if (event == kNoEvent) {
+            ReportError("CreateEvent()", comm->LastError(), false);
+            return false;
+        }
+    }
+
+    device = comm->OpenDevice(name);
+    if (device == kNoDevice)
+        return false;
+
+    timeouts.readIntervalTimeout = kTimeoutMs;
+    timeouts.readTotalTimeoutMultiplier = kTimeoutMs;
+    timeouts.readTotalTimeoutConstant = kTimeoutMs;
+    timeouts.writeTotalTimeoutMultiplier = kTimeoutMs;
+    timeouts.writeTotalTimeoutConstant = kTimeoutMs;
+
+    // The record keeps what the device was asked for, step by step, so a
+    // failure leaves in it what had been settled up to that call.
+    const char* failed = nullptr;
+    if (!comm->SetCommTimeouts(device, timeouts)) {
+        failed = "SetCommTimeouts()";
+    } else if (!comm->SetCommMask(device, eventMask)) {
+        failed = "SetCommMask()";
+    } else {
+        DCB state = settings.dcb;
+        if (!comm->GetCommState(device, state)) {
+            failed = "GetCommState()";
+        } else {
+            state.rtsControl = RTS_CONTROL_ENABLE;
+            settings.dcb = state;
+            if (!comm->BuildCommDCB(lineText, state))
+                failed = "BuildCommDCB()";
+            else if (settings.dcb = state; !comm->SetCommState(device, settings.dcb))
+                failed = "SetCommState()";
+        }
+    }
+    if (failed != nullptr)
+        ReportError(failed, comm->LastError(), false);
+
+    comm->PurgeComm(device, kPurgeAll);
+    return true;
+}
+
+bool SerialPort::StartWorker()
+{
+    if (worker || device == kNoDevice)
+        return false;
+    stopping.store(false);
+    // Set here as well as by the worker, so that a stop right after the start
+    // waits for the worker instead of finding the flag not yet set.
+    running.store(true);
+    worker = comm->StartThread([this] { WorkerLoop(); });
+    if (!worker) {
+        running.store(false);
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::StopWorker()
+{
+    if (!worker)
+        return;
+    stopping.store(true);
+    comm->SetEvent(events[kShutdown]);
+    // The worker may be waiting for this thread to handle a notification:
+    // keep handling them until it has left its loop.
+    mailbox.DispatchUntil([this] { return !running.load(); });
+    if (worker->joinable())
+        worker->join();
+    worker.reset();
+    stopping.store(false);
+}
+
+bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length)
+{
+    if (bytes == nullptr && length > 0)
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(requestLock);
+        if (!bufferAllocated)
+            return false;
+        request.assign(bytes, bytes + length);
+        requestPending = true;
+    }
+    comm->SetEvent(events[kWrite]);
+    return true;
+}
+
+void SerialPort::DispatchNotifications()
+{
+    mailbox.Dispatch(kDispatchBudget);
+}
+
+void SerialPort::Notify(uint32_t message, uint32_t wParam)
+{
+    NotificationMailbox::Letter letter;
+    letter.message = message;
+    letter.wParam = wParam;
+    letter.lParam = settings.portNumber;
+    mailbox.Send(std::move(letter));
+}
+
+bool SerialPort::QueryInput(uint32_t& inQueue)
+{
+    CommStatus status;
+    bool ok;
+    int error = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(portLock);
+        ok = comm->ClearCommError(device, status);
+        if (!ok)
+            error = comm->LastError();
+    }
+    if (!ok) {
+        // A device that no longer answers would fail every later call too:
+        // report once and leave it alone until it is opened again.
+        deviceLost = true;
+        ReportError("ClearCommError()", error, true);
+        inQueue = 0;
+        return false;
+    }
+    inQueue = status.inQueue;
+    return true;
+}
+
+void SerialPort::WorkerLoop()
+{
+    running.store(true);
+    if (device != kNoDevice) {
+        std::lock_guard<std::recursive_mutex> guard(portLock);
+        comm->PurgeComm(device, kPurgeAll);
+    }
+
+    // An event wait that went pending stays outstanding until the comm event
+    // fires, also across writes; issuing another meanwhile is what the
+    // platform answers with "invalid parameter", which is passed over.
+    bool waitOutstanding = false;
+    for (;;) {
+        uint32_t eventWord = 0;
+        bool completedAtOnce = false;
+        while (!waitOutstanding && !deviceLost && !stopping.load()) {
+            IoResult result;
+            int error = 0;
+            {
+                std::lock_guard<std::recursive_mutex> guard(portLock);
+                result = comm->WaitCommEvent(device, events[kComm], eventWord);
+                if (result == IoResult::Failed)
+                    error = comm->LastError();
+            }
+            if (result == IoResult::Done) {
+                uint32_t inQueue = 0;
+                const bool answered = QueryInput(inQueue);
+                if (answered && inQueue == 0)
+                    continue;
+                completedAtOnce = answered;
+            } else if (result == IoResult::Pending) {
+                waitOutstanding = true;
+            } else if (error != EINVAL) {
+                ReportError("WaitCommEvent()", error, true);
+            }
+            break;
+        }
+
+        switch (comm->WaitForAny(events, 3)) {
+        case kShutdown:
+            workerExitCode.store(kWorkerExitCode);
+            running.store(false);
+            mailbox.Poke();
+            return;
+        case kComm:
+            // The next event wait resets the event too, but it is not issued
+            // for a lost device: left signalled, it would spin this loop.
+            comm->ResetEvent(events[kComm]);
+            if (!completedAtOnce) {
+                eventWord = waitOutstanding ? comm->TakeCommEvents(device) : 0;
+                waitOutstanding = false;
+            }
+            if (!deviceLost)
+                DispatchEvents(eventWord);
+            break;
+        case kWrite:
+            WriteRoutine();
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void SerialPort::DispatchEvents(uint32_t eventWord)
+{
+    for (const EventNotification& entry : kEventTable) {
+        if (eventWord & entry.eventBit)
+            Notify(entry.message, 0);
+    }
+    if (eventWord & EV_RXCHAR)
+        ReadRoutine();
+}
+
+void SerialPort::ReadRoutine()
+{
+    uint32_t inQueue = 0;
+    if (!QueryInput(inQueue) || inQueue == 0)
+        return;
+    do {
+        uint8_t byte = 0;
+        const char* failed = nullptr;
+        int error = 0;
+        {
+            std::lock_guard<std::recursive_mutex> guard(portLock);
+            const IoResult result = comm->ReadByte(device, byte);
+            if (result == IoResult::Pending) {
+                if (!comm->WaitReadResult(device, byte))
+                    failed = "GetOverlappedResults() in ReadFile()";
+            } else if (result == IoResult::Failed) {
+                failed = "ReadFile()";
+            }
+            if (failed != nullptr)
+                error = comm->LastError();
+        }
+        // A failed read received nothing, so there is no byte to hand on.
+        if (failed != nullptr)
+            ReportError(failed, error, true);
+        else
+            Notify(SPN_RXCHAR, byte);
+        // A stop ends the drain; what is left is purged by the next open.
+        if (stopping.load())
+            return;
+    } while (QueryInput(inQueue) && inQueue > 0);
+}
+
+void SerialPort::WriteRoutine()
+{
+    comm->ResetEvent(events[kWrite]);
+    {
+        std::lock_guard<std::mutex> guard(requestLock);
+        // A request signalled twice before the worker woke is written once.
+        if (!requestPending)
+            return;
+        requestPending = false;
+        outgoing.swap(request);
+    }
+    if (deviceLost)
+        return;
+
+    const char* failed = nullptr;
+    int error = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(portLock);
+        comm->PurgeComm(device, kPurgeAll);
+        uint32_t written = 0;
+        const IoResult result =
+            comm->Write(device, outgoing.data(), static_cast<uint32_t>(outgoing.size()), written);
+        if (result == IoResult::Pending) {
+            if (!comm->WaitWriteResult(device, written))
+                failed = "GetOverlappedResults() in WriteFile()";
+        } else if (result == IoResult::Failed) {
+            failed = "WriteFile()";
+        }
+        if (failed != nullptr)
+            error = comm->LastError();
+    }
+    if (failed != nullptr)
+        ReportError(failed, error, true);
+}

@@ -1,0 +1,117 @@
+// The serial port engine: owns one COM device, runs one worker thread that
+// waits for line events and write requests, reads received bytes one at a
+// time and hands each to the owner as a synchronous notification, and writes
+// what the owner requests. All device work goes through a CommLayer.
+#pragma once
+
+#include "serial/CommLayer.h"
+#include "serial/NotificationMailbox.h"
+#include "serial/PortSettings.h"
+#include "serial/SerialPortOwner.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Notifications to the owner (window message numbers WM_USER+101 to +108;
+// +103 and +106 are unused). lParam is always the port number.
+constexpr uint32_t SPN_BREAK = 1125;
+constexpr uint32_t SPN_CTS = 1126;
+constexpr uint32_t SPN_LINE_ERROR = 1128;
+constexpr uint32_t SPN_RING = 1129;
+constexpr uint32_t SPN_RXCHAR = 1131; // wParam: the byte, 0 to 255
+constexpr uint32_t SPN_RXFLAG = 1132;
+
+// The code a worker ends with when it is shut down.
+constexpr int kWorkerExitCode = 100;
+
+class SerialPort {
+public:
+    SerialPort(); // on the operating system's comm layer
+    explicit SerialPort(std::unique_ptr<CommLayer> comm);
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // Stops a running worker, then opens "COM<portNumber>" and configures it.
+    // False when the device cannot be opened (nothing is shown then); a
+    // failed configuration step is reported and the open still succeeds.
+    bool Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudRate, char parityLetter,
+              uint32_t dataBits, uint32_t stopBits, uint32_t eventMask, uint32_t writeBufferSize);
+
+    // Starts the worker after a successful Open. False when the thread
+    // cannot be created, no device is open or a worker already runs.
+    bool StartWorker();
+
+    // Hands `length` bytes to the worker and returns at once; a request the
+    // worker has not taken yet is replaced. False (and nothing kept) before
+    // the first open.
+    bool RequestWrite(const uint8_t* bytes, uint32_t length);
+
+    DCB GetLineSettings() const { return settings.dcb; }
+    uint32_t GetEventMask() const { return settings.eventMask; }
+    uint32_t GetBufferSize() const { return settings.writeBufferSize; }
+    int32_t GetPortNumber() const { return settings.portNumber; }
+
+    // Owner's thread, when WakeOwner asked for it: delivers the worker's
+    // notifications and error boxes, for about 2 ms at most per call.
+    void DispatchNotifications();
+
+    bool IsWorkerRunning() const { return running.load(); }
+    // The exit code of the last worker that ended (0 before any ended).
+    int WorkerExitCode() const { return workerExitCode.load(); }
+
+    // The text ReportError shows for `operation` failing with `error`.
+    std::string ErrorMessage(const std::string& operation, int error) const;
+
+    static std::string LineParameterText(uint32_t baudRate, char parityLetter, uint32_t dataBits,
+                                         uint32_t stopBits);
+
+private:
+    void StopWorker();
+    void CloseEvents(EventHandle (&events)[3]);
+    void ReportError(const char* operation, int error, bool onWorker);
+
+    void WorkerLoop();
+    bool IssueEventWait(uint32_t& eventWord);
+    void DispatchEvents(uint32_t eventWord);
+    void ReadRoutine();
+    void WriteRoutine();
+    bool QueryInput(uint32_t& inQueue);
+    void Notify(uint32_t message, uint32_t wParam);
+
+    std::unique_ptr<CommLayer> comm;
+    PortSettings settings;
+    CommHandle device = kNoDevice;
+    CommTimeouts timeouts;
+
+    // The wait table, in the worker's order of priority.
+    enum { kShutdown, kComm, kWrite };
+    EventHandle events[3] = {kNoEvent, kNoEvent, kNoEvent};
+
+    // Serialises device work between Open and the worker.
+    std::recursive_mutex portLock;
+
+    std::unique_ptr<std::thread> worker;
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopping{false};
+    std::atomic<int> workerExitCode{0};
+    // Set when the device stopped answering status queries; the worker then
+    // leaves the device alone until the next open.
+    bool deviceLost = false;
+
+    // The pending write request, guarded by its own short lock so that a
+    // request never waits for the device. The worker swaps it out and writes
+    // from its own copy.
+    std::mutex requestLock;
+    bool bufferAllocated = false;
+    bool requestPending = false;
+    std::vector<uint8_t> request;
+    std::vector<uint8_t> outgoing; // worker only
+
+    NotificationMailbox mailbox;
+};

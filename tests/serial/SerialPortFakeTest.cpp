@@ -1,0 +1,549 @@
+// The serial engine on the fake comm layer: configuration and its failures,
+// event dispatch, the read and write routines, and stopping the worker while
+// it waits inside a notification.
+#include "SerialPortTestOwner.h"
+
+#include "serial/FakeComm.h"
+#include "serial/SerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Call = FakeComm::Call;
+using Completion = FakeComm::Completion;
+using namespace std::chrono_literals;
+
+std::string Expected(const std::string& operation, int error, int portNumber)
+{
+    return "WARNING:  " + operation + " Failed with the following error: \n" + std::strerror(error) +
+           "\nPort: " + std::to_string(portNumber) + "\n";
+}
+
+class SerialPortFake : public ::testing::Test {
+protected:
+    SerialPortFake()
+    {
+        auto owned = std::make_unique<FakeComm>();
+        fake = owned.get();
+        port = std::make_unique<SerialPort>(std::move(owned));
+    }
+
+    bool OpenPort(int32_t portNumber = 3, uint32_t eventMask = EV_RXCHAR | EV_CTS, uint32_t bufferSize = 512)
+    {
+        return port->Open(&owner, portNumber, 9600, 'N', 8, 1, eventMask, bufferSize);
+    }
+
+    enum class Hold { None, UntilReleased, UntilShutdown };
+
+    // Returns once the worker's event wait is out: the worker purges the
+    // device when it starts, and an event that completes the wait at once
+    // without input is passed over, so tests raise their line events after.
+    // With a hold the worker stays at its first wait on the event table.
+    void OpenAndStart(uint32_t eventMask = EV_RXCHAR | EV_CTS, Hold hold = Hold::None)
+    {
+        ASSERT_TRUE(OpenPort(3, eventMask));
+        if (hold != Hold::None)
+            fake->HoldAt(Call::WaitForAny, hold == Hold::UntilShutdown ? 0 : -1);
+        StartWorker(hold == Hold::None);
+        if (hold != Hold::None) {
+            ASSERT_TRUE(fake->WaitUntilHeld(10s));
+        }
+    }
+
+    void StartWorker(bool waitForTheEventWait = true)
+    {
+        const int waits = fake->CallCount(Call::WaitForAny);
+        ASSERT_TRUE(port->StartWorker());
+        if (waitForTheEventWait) {
+            ASSERT_TRUE(fake->WaitFor([&](const FakeComm& f) { return f.CallCount(Call::WaitForAny) > waits; }, 10s));
+        }
+    }
+
+    bool Pump(const std::function<bool()>& done) { return owner.PumpUntil(*port, done); }
+
+    bool Write(const std::vector<uint8_t>& bytes)
+    {
+        return port->RequestWrite(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+
+    SerialPortTestOwner owner; // outlives the port, which may still notify it
+    FakeComm* fake = nullptr;
+    std::unique_ptr<SerialPort> port;
+};
+
+TEST_F(SerialPortFake, DefaultsBeforeTheFirstOpen)
+{
+    const DCB line = port->GetLineSettings();
+    EXPECT_EQ(line.baudRate, 9600u);
+    EXPECT_EQ(line.byteSize, 8);
+    EXPECT_EQ(line.parity, 0);
+    EXPECT_EQ(line.stopBits, 0);
+    EXPECT_EQ(port->GetBufferSize(), 512u);
+    EXPECT_EQ(port->GetEventMask(), EV_RXCHAR | EV_CTS);
+
+    // No buffer and no device yet: a request is refused, not kept, and no
+    // worker can run.
+    EXPECT_FALSE(Write({1, 2, 3}));
+    EXPECT_FALSE(port->StartWorker());
+    EXPECT_EQ(fake->CallCount(Call::OpenDevice), 0);
+}
+
+TEST(SerialPortText, LineParameterText)
+{
+    struct Row {
+        const char* name;
+        uint32_t baud;
+        char parity;
+        uint32_t data;
+        uint32_t stop;
+        const char* text;
+    } rows[] = {
+        {"EvenSevenTwo", 19200, 'E', 7, 2, "baud=19200 parity=E data=7 stop=2"},
+        {"NoneEightOne", 9600, 'N', 8, 1, "baud=9600 parity=N data=8 stop=1"},
+        {"FastestRate", 3000000, 'S', 5, 1, "baud=3000000 parity=S data=5 stop=1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(SerialPort::LineParameterText(row.baud, row.parity, row.data, row.stop), row.text);
+    }
+}
+
+TEST_F(SerialPortFake, OpenConfiguresTheDeviceWithTheRequestedLine)
+{
+    ASSERT_TRUE(port->Open(&owner, 3, 19200, 'E', 7, 2, EV_RXCHAR | EV_CTS, 300));
+
+    EXPECT_EQ(fake->OpenedNames(), std::vector<std::string>{"COM3"});
+    EXPECT_EQ(fake->BuildTexts(), std::vector<std::string>{"baud=19200 parity=E data=7 stop=2"});
+    const CommTimeouts timeouts = fake->DeviceTimeouts();
+    for (uint32_t value : {timeouts.readIntervalTimeout, timeouts.readTotalTimeoutMultiplier,
+                           timeouts.readTotalTimeoutConstant, timeouts.writeTotalTimeoutMultiplier,
+                           timeouts.writeTotalTimeoutConstant})
+        EXPECT_EQ(value, 1000u);
+    EXPECT_EQ(fake->DeviceMask(), EV_RXCHAR | EV_CTS);
+
+    const DCB device = fake->DeviceState();
+    EXPECT_EQ(device.baudRate, 19200u);
+    EXPECT_EQ(device.byteSize, 7);
+    EXPECT_EQ(device.parity, EVENPARITY);
+    EXPECT_EQ(device.stopBits, TWOSTOPBITS);
+    EXPECT_EQ(device.rtsControl, RTS_CONTROL_ENABLE);
+
+    const DCB line = port->GetLineSettings();
+    EXPECT_EQ(line.baudRate, 19200u);
+    EXPECT_EQ(line.byteSize, 7);
+    EXPECT_EQ(line.parity, EVENPARITY);
+    EXPECT_EQ(line.stopBits, TWOSTOPBITS);
+    EXPECT_EQ(port->GetBufferSize(), 300u);
+    EXPECT_EQ(fake->Purges(), std::vector<uint32_t>{15});
+    EXPECT_TRUE(owner.errors.empty());
+}
+
+struct OpenFailure {
+    const char* name;
+    Call call;
+    const char* operation;
+    uint32_t baudAfter; // what GetLineSettings reports afterwards
+};
+
+class SerialPortOpenFailure : public SerialPortFake, public ::testing::WithParamInterface<OpenFailure> {};
+
+TEST_P(SerialPortOpenFailure, IsReportedAndTheOpenGoesOn)
+{
+    const OpenFailure& row = GetParam();
+    DCB deviceState;
+    deviceState.baudRate = 4800;
+    fake->SetInitialState(deviceState);
+    fake->FailOnce(row.call, EIO);
+
+    EXPECT_TRUE(port->Open(&owner, 3, 19200, 'E', 7, 2, EV_RXCHAR | EV_CTS, 512));
+
+    ASSERT_EQ(owner.errors.size(), 1u);
+    EXPECT_EQ(owner.errors[0].text, Expected(row.operation, EIO, 3));
+    EXPECT_EQ(owner.errors[0].caption, "Application Error");
+    // The device stays open and is purged; the configuration stopped at the
+    // failed call and kept what was settled before it.
+    EXPECT_EQ(fake->OpenDeviceCount(), 1);
+    EXPECT_EQ(fake->Purges(), std::vector<uint32_t>{15});
+    EXPECT_EQ(port->GetLineSettings().baudRate, row.baudAfter);
+    EXPECT_TRUE(port->StartWorker());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SerialPortOpenFailure,
+    ::testing::Values(OpenFailure{"Timeouts", Call::SetCommTimeouts, "SetCommTimeouts()", 9600},
+                      OpenFailure{"EventMask", Call::SetCommMask, "SetCommMask()", 9600},
+                      OpenFailure{"ReadingTheStateKeepsThePrevious", Call::GetCommState, "GetCommState()", 9600},
+                      OpenFailure{"BuildingKeepsTheDevicesState", Call::BuildCommDCB, "BuildCommDCB()", 4800},
+                      OpenFailure{"WritingKeepsTheRequested", Call::SetCommState, "SetCommState()", 19200}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SerialPortFake, ConfigurationStopsAtTheFirstFailedCall)
+{
+    fake->FailOnce(Call::SetCommTimeouts, EIO);
+    ASSERT_TRUE(OpenPort());
+    EXPECT_EQ(fake->CallCount(Call::SetCommMask), 0);
+    EXPECT_EQ(fake->CallCount(Call::GetCommState), 0);
+    EXPECT_EQ(fake->CallCount(Call::SetCommState), 0);
+}
+
+TEST_F(SerialPortFake, LongSystemTextIsShownWhole)
+{
+    std::string text;
+    for (int i = 0; i < 100; ++i)
+        text += "设备错误";
+    fake->SetErrorText(EIO, text);
+    fake->FailOnce(Call::SetCommState, EIO);
+    ASSERT_TRUE(OpenPort(7));
+    ASSERT_EQ(owner.errors.size(), 1u);
+    EXPECT_EQ(owner.errors[0].text,
+              "WARNING:  SetCommState() Failed with the following error: \n" + text + "\nPort: 7\n");
+}
+
+TEST_F(SerialPortFake, MissingDeviceFailsQuietlyAndEndsTheRunningWorker)
+{
+    OpenAndStart();
+    fake->RemoveDevice("COM4");
+
+    EXPECT_FALSE(port->Open(&owner, 4, 19200, 'E', 7, 2, EV_CTS, 1024));
+
+    EXPECT_TRUE(owner.errors.empty());
+    EXPECT_TRUE(owner.notes.empty());
+    EXPECT_FALSE(port->IsWorkerRunning());
+    EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
+    EXPECT_FALSE(port->StartWorker());
+    // The new buffer size and mask are kept; the line keeps the last open's.
+    EXPECT_EQ(port->GetBufferSize(), 1024u);
+    EXPECT_EQ(port->GetEventMask(), EV_CTS);
+    EXPECT_EQ(port->GetLineSettings().baudRate, 9600u);
+    EXPECT_EQ(fake->OpenDeviceCount(), 0);
+}
+
+TEST_F(SerialPortFake, StartWorkerAnswersWhetherTheThreadStarted)
+{
+    ASSERT_TRUE(OpenPort());
+    fake->FailOnce(Call::StartThread, EAGAIN);
+    EXPECT_FALSE(port->StartWorker());
+    EXPECT_FALSE(port->IsWorkerRunning());
+    EXPECT_TRUE(port->StartWorker());
+    EXPECT_FALSE(port->StartWorker()) << "one worker at a time";
+}
+
+TEST_F(SerialPortFake, EventsAreDispatchedInTheTablesOrderThenTheBytes)
+{
+    OpenAndStart(0x1FF, Hold::UntilReleased);
+    fake->QueueInput({0x41, 0xFF});
+    fake->RaiseEvents(0x1FF);
+    fake->Release();
+
+    ASSERT_TRUE(Pump([&] { return owner.notes.size() >= 7; }));
+    const std::vector<Note> expected = {
+        {SPN_CTS, 0, 3},  {SPN_RXFLAG, 0, 3},    {SPN_BREAK, 0, 3},    {SPN_LINE_ERROR, 0, 3},
+        {SPN_RING, 0, 3}, {SPN_RXCHAR, 0x41, 3}, {SPN_RXCHAR, 255, 3},
+    };
+    EXPECT_EQ(owner.notes, expected);
+}
+
+TEST_F(SerialPortFake, ModemAndOutputEventsGiveNoNotification)
+{
+    OpenAndStart(0x1FF, Hold::UntilReleased);
+    fake->RaiseEvents(EV_DSR | EV_RLSD | EV_TXEMPTY);
+    fake->HoldAt(Call::WaitForAny);
+    fake->Release();
+    // Back at its wait: the word has been handled.
+    ASSERT_TRUE(fake->WaitUntilHeld(10s));
+    port->DispatchNotifications();
+    EXPECT_TRUE(owner.notes.empty());
+    fake->Release();
+
+    fake->RaiseEvents(EV_RING);
+    ASSERT_TRUE(Pump([&] { return !owner.notes.empty(); }));
+    EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RING, 0, 3}}));
+}
+
+TEST_F(SerialPortFake, CtsChangeAndCharactersWithTheUsualMask)
+{
+    OpenAndStart(EV_RXCHAR | EV_CTS);
+    fake->RaiseEvents(EV_CTS);
+    ASSERT_TRUE(Pump([&] { return owner.notes.size() >= 1; }));
+    fake->QueueInput({5});
+    ASSERT_TRUE(Pump([&] { return owner.notes.size() >= 2; }));
+    EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_CTS, 0, 3}, {SPN_RXCHAR, 5, 3}}));
+}
+
+TEST_F(SerialPortFake, ShutdownWinsOverLineEventsAndWrites)
+{
+    OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilShutdown);
+    fake->QueueInput({1, 2});
+    fake->RaiseEvents(EV_CTS);
+    ASSERT_TRUE(Write({9, 9}));
+
+    ASSERT_TRUE(OpenPort());
+
+    EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
+    EXPECT_FALSE(port->IsWorkerRunning());
+    EXPECT_TRUE(owner.notes.empty());
+    EXPECT_TRUE(fake->Writes().empty());
+}
+
+struct ReadFailure {
+    const char* name;
+    Call call;
+    Completion completion;
+    const char* operation;
+    std::vector<uint8_t> delivered;
+};
+
+class SerialPortReadFailure : public SerialPortFake, public ::testing::WithParamInterface<ReadFailure> {};
+
+TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp)
+{
+    const ReadFailure& row = GetParam();
+    fake->SetCompletion(Call::ReadByte, row.completion);
+    OpenAndStart();
+    fake->FailOnce(row.call, EIO);
+    fake->QueueInput({1, 2});
+
+    ASSERT_TRUE(Pump([&] { return owner.errors.size() == 1 && owner.ReceivedBytes().size() == row.delivered.size(); }));
+    EXPECT_EQ(owner.errors[0].text, Expected(row.operation, EIO, 3));
+    // The drain went on, and every notification stands for a byte read.
+    EXPECT_EQ(owner.ReceivedBytes(), row.delivered);
+    EXPECT_EQ(fake->InputQueued(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SerialPortReadFailure,
+    ::testing::Values(ReadFailure{"ReadFails", Call::ReadByte, Completion::AtOnce, "ReadFile()", {1, 2}},
+                      ReadFailure{"CompletionFails", Call::WaitReadResult, Completion::Pending,
+                                  "GetOverlappedResults() in ReadFile()", {2}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SerialPortFake, FailedStatusQueryIsReportedOnceAndTheLineCanBeOpenedAgain)
+{
+    OpenAndStart();
+    fake->FailAlways(Call::ClearCommError, EIO);
+    fake->QueueInput({1, 2, 3});
+    ASSERT_TRUE(Pump([&] { return !owner.errors.empty(); }));
+    EXPECT_EQ(owner.errors[0].text, Expected("ClearCommError()", EIO, 3));
+
+    // The worker leaves the device alone: more input and a write request
+    // make no further box and no busy loop.
+    const int resets = fake->CallCount(Call::ResetEvent);
+    fake->QueueInput({4});
+    ASSERT_TRUE(Write({7}));
+    ASSERT_TRUE(fake->WaitFor([&](const FakeComm& f) { return f.CallCount(Call::ResetEvent) > resets; }, 10s));
+    port->DispatchNotifications();
+    const int waits = fake->CallCount(Call::WaitForAny);
+
+    fake->Heal(Call::ClearCommError);
+    ASSERT_TRUE(OpenPort());
+    EXPECT_EQ(owner.errors.size(), 1u);
+    EXPECT_TRUE(owner.notes.empty());
+    EXPECT_TRUE(fake->Writes().empty());
+    EXPECT_LE(waits, 4);
+    EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
+
+    StartWorker();
+    fake->QueueInput({5});
+    ASSERT_TRUE(Pump([&] { return !owner.notes.empty(); }));
+    EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RXCHAR, 5, 3}}));
+}
+
+struct EventWaitFailure {
+    const char* name;
+    int error;
+    size_t boxes;
+};
+
+class SerialPortEventWaitFailure : public SerialPortFake, public ::testing::WithParamInterface<EventWaitFailure> {};
+
+TEST_P(SerialPortEventWaitFailure, ReportsAllButInvalidParameterAndGoesOn)
+{
+    const EventWaitFailure& row = GetParam();
+    ASSERT_TRUE(OpenPort());
+    fake->FailOnce(Call::WaitCommEvent, row.error);
+    ASSERT_TRUE(port->StartWorker());
+    // The failed wait leaves the worker on its table; a write wakes it and
+    // the next wait goes out as usual.
+    fake->HoldAt(Call::WaitForAny);
+    ASSERT_TRUE(Pump([&] { return fake->WaitUntilHeld(0ms); }));
+    fake->HoldAt(Call::WaitForAny);
+    fake->Release();
+    ASSERT_TRUE(Write({1}));
+    ASSERT_TRUE(fake->WaitUntilHeld(10s));
+    fake->QueueInput({6});
+    fake->Release();
+    ASSERT_TRUE(Pump([&] { return !owner.notes.empty(); }));
+    EXPECT_EQ(owner.errors.size(), row.boxes);
+    if (row.boxes == 1) {
+        EXPECT_EQ(owner.errors[0].text, Expected("WaitCommEvent()", row.error, 3));
+    }
+    EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RXCHAR, 6, 3}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, SerialPortEventWaitFailure,
+                         ::testing::Values(EventWaitFailure{"InvalidParameterIsPassedOver", EINVAL, 0},
+                                           EventWaitFailure{"OtherErrorIsReported", EIO, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct WriteFailure {
+    const char* name;
+    Call call;
+    Completion completion;
+    const char* operation;
+};
+
+class SerialPortWriteFailure : public SerialPortFake, public ::testing::WithParamInterface<WriteFailure> {};
+
+TEST_P(SerialPortWriteFailure, IsReportedAndTheNextRequestIsWritten)
+{
+    const WriteFailure& row = GetParam();
+    fake->SetCompletion(Call::Write, row.completion);
+    OpenAndStart();
+    fake->FailOnce(row.call, EIO);
+    ASSERT_TRUE(Write({1, 2}));
+    ASSERT_TRUE(Pump([&] { return !owner.errors.empty(); }));
+    EXPECT_EQ(owner.errors[0].text, Expected(row.operation, EIO, 3));
+
+    ASSERT_TRUE(Write({3}));
+    ASSERT_TRUE(fake->WaitFor(
+        [](const FakeComm& f) { return !f.Writes().empty() && f.Writes().back() == std::vector<uint8_t>{3}; }, 10s));
+    port->DispatchNotifications();
+    EXPECT_EQ(owner.errors.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, SerialPortWriteFailure,
+                         ::testing::Values(WriteFailure{"WriteFails", Call::Write, Completion::AtOnce, "WriteFile()"},
+                                           WriteFailure{"CompletionFails", Call::WaitWriteResult,
+                                                        Completion::Pending, "GetOverlappedResults() in WriteFile()"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SerialPortFake, QuickRequestsWriteOnlyTheNewest)
+{
+    OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilReleased);
+    ASSERT_TRUE(Write({1, 1, 1}));
+    ASSERT_TRUE(Write({2, 2}));
+    fake->HoldAt(Call::WaitForAny);
+    fake->Release();
+    ASSERT_TRUE(fake->WaitUntilHeld(10s));
+    EXPECT_EQ(fake->Writes(), (std::vector<std::vector<uint8_t>>{{2, 2}}));
+    fake->Release();
+}
+
+TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite)
+{
+    // Without EV_RXCHAR in the mask the input just waits in the queue.
+    OpenAndStart(EV_CTS);
+    fake->QueueInput({1, 2, 3});
+    const size_t purgesBefore = fake->Purges().size();
+    ASSERT_TRUE(Write({9}));
+    ASSERT_TRUE(fake->WaitFor([](const FakeComm& f) { return f.Writes().size() == 1; }, 10s));
+    EXPECT_EQ(fake->InputQueued(), 0u);
+    const std::vector<uint32_t> purges = fake->Purges();
+    ASSERT_GT(purges.size(), purgesBefore);
+    EXPECT_EQ(purges.back(), 15u);
+}
+
+TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole)
+{
+    struct Row {
+        const char* name;
+        uint32_t bufferSize;
+        size_t length;
+    } rows[] = {
+        {"LongerThanTheBuffer", 4, 600},
+        {"EmptyBuffer", 0, 10},
+        {"AbsurdBufferSize", 0xFFFFFFFFu, 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(OpenPort(3, EV_RXCHAR | EV_CTS, row.bufferSize));
+        EXPECT_EQ(port->GetBufferSize(), row.bufferSize);
+        ASSERT_TRUE(port->StartWorker());
+        std::vector<uint8_t> bytes(row.length);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<uint8_t>(i);
+        const size_t writesBefore = fake->Writes().size();
+        ASSERT_TRUE(Write(bytes));
+        ASSERT_TRUE(fake->WaitFor([&](const FakeComm& f) { return f.Writes().size() > writesBefore; }, 10s));
+        EXPECT_EQ(fake->Writes().back(), bytes);
+    }
+}
+
+TEST_F(SerialPortFake, OpenCompletesWhileTheWorkerWaitsInsideANotification)
+{
+    OpenAndStart();
+    fake->QueueInput({7});
+    // The worker has posted the byte and waits; this thread has not
+    // dispatched it and opens the port again instead.
+    ASSERT_TRUE(owner.WaitForWake(10s));
+    ASSERT_TRUE(OpenPort());
+    EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
+    EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RXCHAR, 7, 3}}));
+}
+
+TEST_F(SerialPortFake, OpenFromInsideANotificationHandlerCompletes)
+{
+    OpenAndStart();
+    bool reopened = false;
+    owner.onNote = [&](const Note&) {
+        if (!reopened) {
+            reopened = true;
+            EXPECT_TRUE(OpenPort(5));
+            StartWorker();
+        }
+    };
+    fake->QueueInput({1});
+    ASSERT_TRUE(Pump([&] { return reopened; }));
+    EXPECT_EQ(port->GetPortNumber(), 5);
+
+    fake->QueueInput({2});
+    ASSERT_TRUE(Pump([&] { return owner.notes.size() >= 2; }));
+    EXPECT_EQ(owner.notes.back(), (Note{SPN_RXCHAR, 2, 5}));
+}
+
+TEST_F(SerialPortFake, DestructionCompletesWhileTheWorkerWaitsInsideAnErrorBox)
+{
+    OpenAndStart();
+    fake->FailOnce(Call::Write, EIO);
+    ASSERT_TRUE(Write({1}));
+    ASSERT_TRUE(owner.WaitForWake(10s));
+    port.reset();
+    ASSERT_EQ(owner.errors.size(), 1u);
+    EXPECT_EQ(owner.errors[0].text, Expected("WriteFile()", EIO, 3));
+}
+
+TEST(SerialPortResources, OpensAndDestructionLeaveNoDeviceOrEventOpen)
+{
+    std::map<Call, int> counts;
+    std::mutex countsLock;
+    auto owned = std::make_unique<FakeComm>();
+    owned->SetCallHook([&](Call call) {
+        std::lock_guard<std::mutex> guard(countsLock);
+        ++counts[call];
+    });
+    FakeComm* fake = owned.get();
+    SerialPortTestOwner owner;
+    {
+        SerialPort port(std::move(owned));
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_TRUE(port.Open(&owner, 3, 9600, 'N', 8, 1, 9, 512));
+            ASSERT_TRUE(port.StartWorker());
+        }
+        EXPECT_EQ(fake->OpenDeviceCount(), 1);
+        EXPECT_EQ(fake->OpenEventCount(), 3);
+    }
+    std::lock_guard<std::mutex> guard(countsLock);
+    EXPECT_EQ(counts[Call::OpenDevice], counts[Call::CloseDevice]);
+    EXPECT_EQ(counts[Call::CreateEvent], counts[Call::CloseEvent]);
+    EXPECT_EQ(counts[Call::StartThread], 200);
+}
+
+} // namespace
