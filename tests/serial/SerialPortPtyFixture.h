@@ -11,10 +11,33 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+
+// The system's comm layer, remembering the device it opened last so that a
+// test can look at the device's input queue.
+class ObservedComm : public PosixComm {
+public:
+    using PosixComm::PosixComm;
+    CommHandle OpenDevice(const std::string& name) override
+    {
+        const CommHandle device = PosixComm::OpenDevice(name);
+        lastDevice.store(device);
+        return device;
+    }
+    uint32_t InputQueued()
+    {
+        CommStatus status;
+        return ClearCommError(lastDevice.load(), status) ? status.inQueue : 0;
+    }
+
+private:
+    std::atomic<CommHandle> lastDevice{kNoDevice};
+};
 
 class PrivatePortDirectory {
 public:
@@ -44,9 +67,9 @@ public:
     }
 
     // A comm layer that sees only this directory's ports.
-    std::unique_ptr<CommLayer> Comm() const
+    std::unique_ptr<ObservedComm> Comm() const
     {
-        return std::make_unique<PosixComm>(ComNames({root + "/ports", root + "/dev", root + "/sys"}));
+        return std::make_unique<ObservedComm>(ComNames({root + "/ports", root + "/dev", root + "/sys"}));
     }
 
 private:
