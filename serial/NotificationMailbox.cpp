@@ -47,8 +47,10 @@ void NotificationMailbox::Send(Letter letter)
     }
     changed.notify_all();
 
+    // Spinning pays only while the owner's thread is dispatching already;
+    // otherwise it first has to be woken through its event loop.
     auto handled = [this] { return state.load() == Handled; };
-    if (!SpinFor(handled, Clock::now() + kSpin)) {
+    if (!(ownerDispatching.load() && SpinFor(handled, Clock::now() + kSpin))) {
         std::unique_lock<std::mutex> guard(lock);
         workerSleeping.store(true);
         changed.wait(guard, handled);
@@ -107,6 +109,7 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget)
     wakePending.store(false);
     const auto deadline = Clock::now() + budget;
     auto posted = [this] { return state.load() == Posted; };
+    ownerDispatching.store(true);
     while (HandleOne()) {
         const auto now = Clock::now();
         if (now >= deadline)
@@ -114,6 +117,7 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget)
         if (!SpinFor(posted, std::min(now + kSpin, deadline)))
             break;
     }
+    ownerDispatching.store(false);
     // A letter left for the next turn needs a wake-up of its own: this
     // call may have used up the one the worker asked for.
     if (state.load() == Posted)

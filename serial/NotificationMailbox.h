@@ -62,6 +62,7 @@ private:
     Letter slot;                       // written by the worker only while Empty
     std::atomic<int> state{Empty};
     std::atomic<bool> wakePending{false};
+    std::atomic<bool> ownerDispatching{false};
     std::atomic<bool> ownerSleeping{false};
     std::atomic<bool> workerSleeping{false};
     std::mutex lock;
