@@ -120,7 +120,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         device = kNoDevice;
     }
     CloseEvents(oldEvents);
-    deviceLost = false;
+    deviceLost.store(false);
 
     for (EventHandle event : events) {
         if (event == kNoEvent) {
@@ -153,10 +153,13 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         } else {
             state.rtsControl = RTS_CONTROL_ENABLE;
             settings.dcb = state;
-            if (!comm->BuildCommDCB(lineText, state))
+            if (!comm->BuildCommDCB(lineText, state)) {
                 failed = "BuildCommDCB()";
-            else if (settings.dcb = state; !comm->SetCommState(device, settings.dcb))
-                failed = "SetCommState()";
+            } else {
+                settings.dcb = state;
+                if (!comm->SetCommState(device, settings.dcb))
+                    failed = "SetCommState()";
+            }
         }
     }
     if (failed != nullptr)
@@ -199,7 +202,9 @@ void SerialPort::StopWorker()
 
 bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length)
 {
-    if (bytes == nullptr && length > 0)
+    // Nothing would ever write a request without an open device, or to a
+    // device that stopped answering: refused, so that nothing is lost unseen.
+    if ((bytes == nullptr && length > 0) || device == kNoDevice || deviceLost.load())
         return false;
     {
         std::lock_guard<std::mutex> guard(requestLock);
@@ -240,7 +245,7 @@ bool SerialPort::QueryInput(uint32_t& inQueue)
     if (!ok) {
         // A device that no longer answers would fail every later call too:
         // report once and leave it alone until it is opened again.
-        deviceLost = true;
+        deviceLost.store(true);
         ReportError("ClearCommError()", error, true);
         inQueue = 0;
         return false;

@@ -48,8 +48,9 @@ public:
     bool StartWorker();
 
     // Hands `length` bytes to the worker and returns at once; a request the
-    // worker has not taken yet is replaced. False (and nothing kept) before
-    // the first open.
+    // worker has not taken yet is replaced. False, and nothing kept, when no
+    // device is open (before the first open, after a failed one) or the
+    // device was lost.
     bool RequestWrite(const uint8_t* bytes, uint32_t length);
 
     DCB GetLineSettings() const { return settings.dcb; }
@@ -100,9 +101,9 @@ private:
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
     std::atomic<int> workerExitCode{0};
-    // Set when the device stopped answering status queries; the worker then
-    // leaves the device alone until the next open.
-    bool deviceLost = false;
+    // Set by the worker when the device stopped answering status queries;
+    // the worker then leaves the device alone until the next open.
+    std::atomic<bool> deviceLost{false};
 
     // The pending write request, guarded by its own short lock so that a
     // request never waits for the device. The worker swaps it out and writes
