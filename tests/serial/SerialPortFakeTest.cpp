@@ -96,26 +96,6 @@ TEST_F(SerialPortFake, DefaultsBeforeTheFirstOpen)
     EXPECT_EQ(fake->CallCount(Call::OpenDevice), 0);
 }
 
-TEST(SerialPortText, LineParameterText)
-{
-    struct Row {
-        const char* name;
-        uint32_t baud;
-        char parity;
-        uint32_t data;
-        uint32_t stop;
-        const char* text;
-    } rows[] = {
-        {"EvenSevenTwo", 19200, 'E', 7, 2, "baud=19200 parity=E data=7 stop=2"},
-        {"NoneEightOne", 9600, 'N', 8, 1, "baud=9600 parity=N data=8 stop=1"},
-        {"FastestRate", 3000000, 'S', 5, 1, "baud=3000000 parity=S data=5 stop=1"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(SerialPort::LineParameterText(row.baud, row.parity, row.data, row.stop), row.text);
-    }
-}
-
 TEST_F(SerialPortFake, OpenConfiguresTheDeviceWithTheRequestedLine)
 {
     ASSERT_TRUE(port->Open(&owner, 3, 19200, 'E', 7, 2, EV_RXCHAR | EV_CTS, 300));
