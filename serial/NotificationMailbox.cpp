@@ -42,10 +42,12 @@ void NotificationMailbox::Send(Letter letter)
     slot = std::move(letter);
     state.store(Posted);
     WakeOwnerOnce();
+    // An owner that is not asleep sees the letter when it next looks; one
+    // that is cannot miss this notify, as it checks the state under the lock.
     if (ownerSleeping.load()) {
-        std::lock_guard<std::mutex> guard(lock);
+        { std::lock_guard<std::mutex> guard(lock); }
+        changed.notify_all();
     }
-    changed.notify_all();
 
     // Spinning pays only while the owner's thread is dispatching already;
     // otherwise it first has to be woken through its event loop.
@@ -70,9 +72,9 @@ void NotificationMailbox::WakeOwnerOnce()
 void NotificationMailbox::WakeWorker()
 {
     if (workerSleeping.load()) {
-        std::lock_guard<std::mutex> guard(lock);
+        { std::lock_guard<std::mutex> guard(lock); }
+        changed.notify_all();
     }
-    changed.notify_all();
 }
 
 bool NotificationMailbox::HandleOne()
