@@ -14,8 +14,9 @@ public:
     // waits until it returns; the result of the handling is not needed.
     virtual void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam) = 0;
 
-    // Shows a modal error box and returns when it is closed. Runs on the
-    // owner's thread, like OnNotification.
+    // Shows a modal message box with the error icon and an OK button, without
+    // an owner window, and returns when it is closed. Runs on the owner's
+    // thread, like OnNotification.
     virtual void OnError(const std::string& text, const std::string& caption) = 0;
 
     // Runs on the worker thread: asks the owner's thread to call

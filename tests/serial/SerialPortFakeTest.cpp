@@ -191,8 +191,14 @@ TEST_F(SerialPortFake, MissingDeviceFailsQuietlyAndEndsTheRunningWorker)
 {
     OpenAndStart();
     fake->RemoveDevice("COM4");
+    bool runningAtOpen = true;
+    fake->SetCallHook([&](Call call) {
+        if (call == Call::OpenDevice)
+            runningAtOpen = port->IsWorkerRunning();
+    });
 
     EXPECT_FALSE(port->Open(&owner, 4, 19200, 'E', 7, 2, EV_CTS, 1024));
+    EXPECT_FALSE(runningAtOpen) << "the worker ends before the device is opened again";
 
     EXPECT_TRUE(owner.errors.empty());
     EXPECT_TRUE(owner.notes.empty());
