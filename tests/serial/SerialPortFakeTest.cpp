@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -132,6 +133,11 @@ struct OpenFailure {
     const char* operation;
     uint32_t baudAfter; // what GetLineSettings reports afterwards
 };
+
+void PrintTo(const OpenFailure& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class SerialPortOpenFailure : public SerialPortFake, public ::testing::WithParamInterface<OpenFailure> {};
 
@@ -288,6 +294,11 @@ struct ReadFailure {
     std::vector<uint8_t> delivered;
 };
 
+void PrintTo(const ReadFailure& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class SerialPortReadFailure : public SerialPortFake, public ::testing::WithParamInterface<ReadFailure> {};
 
 TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp)
@@ -347,6 +358,11 @@ struct EventWaitFailure {
     size_t boxes;
 };
 
+void PrintTo(const EventWaitFailure& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class SerialPortEventWaitFailure : public SerialPortFake, public ::testing::WithParamInterface<EventWaitFailure> {};
 
 TEST_P(SerialPortEventWaitFailure, ReportsAllButInvalidParameterAndGoesOn)
@@ -354,10 +370,10 @@ TEST_P(SerialPortEventWaitFailure, ReportsAllButInvalidParameterAndGoesOn)
     const EventWaitFailure& row = GetParam();
     ASSERT_TRUE(OpenPort());
     fake->FailOnce(Call::WaitCommEvent, row.error);
-    ASSERT_TRUE(port->StartWorker());
     // The failed wait leaves the worker on its table; a write wakes it and
     // the next wait goes out as usual.
     fake->HoldAt(Call::WaitForAny);
+    ASSERT_TRUE(port->StartWorker());
     ASSERT_TRUE(Pump([&] { return fake->WaitUntilHeld(0ms); }));
     fake->HoldAt(Call::WaitForAny);
     fake->Release();
@@ -384,6 +400,11 @@ struct WriteFailure {
     Completion completion;
     const char* operation;
 };
+
+void PrintTo(const WriteFailure& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class SerialPortWriteFailure : public SerialPortFake, public ::testing::WithParamInterface<WriteFailure> {};
 
