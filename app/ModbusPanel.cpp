@@ -51,7 +51,9 @@ void ModbusPanel::OnFunctionChanged() {
 }
 
 void ModbusPanel::ShowQuantityLabel() {
-    SetItemText(IDC_QUANTITY_LABEL, FromUtf8(WritesValue(FunctionCode(functionText)) ? kWriteValueLabel : kQuantityLabel));
+    SetItemText(
+        IDC_QUANTITY_LABEL,
+        FromUtf8(WritesValue(FunctionCode(functionText)) ? kWriteValueLabel : kQuantityLabel));
 }
 
 int32_t ModbusPanel::BuildFrame(uint8_t* buffer) {
@@ -96,7 +98,8 @@ int32_t ModbusPanel::BuildFrame(uint8_t* buffer) {
     std::memcpy(buffer, request.frame, static_cast<size_t>(length));
     const std::string frameText =
         asciiFrame == 0 ? ChecksumTool::FormatHexBytes(request.frame, static_cast<size_t>(length))
-                        : std::string(reinterpret_cast<const char*>(request.frame), static_cast<size_t>(length));
+                        : std::string(reinterpret_cast<const char*>(request.frame),
+                                      static_cast<size_t>(length));
     SetItemText(IDC_FRAME_TEXT, FromGbk(frameText));
     return length;
 }

@@ -11,7 +11,9 @@ namespace {
 // Right of the port list (x 102, 103 wide) inside the port row's frame.
 constexpr int kPathX = 209, kPathY = 17, kPathW = 86, kPathH = 10;
 
-void SelectIndex(QComboBox* list, int index) { list->setCurrentIndex(index < list->count() ? index : -1); }
+void SelectIndex(QComboBox* list, int index) {
+    list->setCurrentIndex(index < list->count() ? index : -1);
+}
 
 }  // namespace
 
@@ -20,7 +22,9 @@ const CommandEntry<PortSettingsDialog> PortSettingsDialog::commandTable[] = {
 };
 
 PortSettingsDialog::PortSettingsDialog(QWidget* owner, const DCB& lineSettings, int portNumber)
-    : Dialog(IDD_PORT_SETTINGS, owner), portText(std::to_string(portNumber)), lineSettings(lineSettings) {
+    : Dialog(IDD_PORT_SETTINGS, owner),
+      portText(std::to_string(portNumber)),
+      lineSettings(lineSettings) {
     SetCommandTable(commandTable);
     BindComboText(IDC_PORT, portText);
     BindComboText(IDC_BAUD, baudText);
@@ -36,7 +40,8 @@ PortSettingsDialog::PortSettingsDialog(QWidget* owner, const DCB& lineSettings, 
 }
 
 void PortSettingsDialog::SetEventFlags(uint32_t mask) {
-    for (int i = 0; i < eventCount; ++i) eventFlags[i] = (mask & eventBoxes[i].eventBit) != 0 ? 1 : 0;
+    for (int i = 0; i < eventCount; ++i)
+        eventFlags[i] = (mask & eventBoxes[i].eventBit) != 0 ? 1 : 0;
 }
 
 bool PortSettingsDialog::OnInitDialog() {
@@ -53,10 +58,13 @@ bool PortSettingsDialog::OnInitDialog() {
 }
 
 void PortSettingsDialog::OnPortChanged() {
-    const std::string path = comNames.PathForPort(ParseIntText(ToGbk(ItemText(IDC_PORT))).value_or(0));
-    const QString text = path.empty() ? FromUtf8(NoDeviceText) : QString::fromLocal8Bit(path.c_str());
+    const std::string path =
+        comNames.PathForPort(ParseIntText(ToGbk(ItemText(IDC_PORT))).value_or(0));
+    const QString text =
+        path.empty() ? FromUtf8(NoDeviceText) : QString::fromLocal8Bit(path.c_str());
     devicePath->setToolTip(text);
-    devicePath->setText(devicePath->fontMetrics().elidedText(text, Qt::ElideMiddle, devicePath->width()));
+    devicePath->setText(
+        devicePath->fontMetrics().elidedText(text, Qt::ElideMiddle, devicePath->width()));
 }
 
 QString PortSettingsDialog::DevicePathText() const { return devicePath->toolTip(); }

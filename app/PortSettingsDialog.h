@@ -29,7 +29,7 @@ public:
     };
     // The check boxes in field order, each with the comm event it shows.
     static constexpr EventBox eventBoxes[eventCount] = {
-        {1034, EV_BREAK}, {1035, EV_CTS},    {1036, EV_DSR},    {1037, EV_ERR},    {1038, EV_RING},
+        {1034, EV_BREAK}, {1035, EV_CTS},    {1036, EV_DSR},    {1037, EV_ERR},     {1038, EV_RING},
         {1039, EV_RLSD},  {1040, EV_RXCHAR}, {1041, EV_RXFLAG}, {1042, EV_TXEMPTY},
     };
 

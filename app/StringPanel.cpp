@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 // Only ASCII white space goes: a byte of a double-byte character never counts.
 void TrimAsciiSpace(std::string& text) {

@@ -5,6 +5,11 @@
 #include "serial/PosixComm.h"
 #include "serial/SerialPort.h"
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,13 +19,8 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <poll.h>
-#include <pty.h>
 #include <string>
-#include <sys/resource.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -28,10 +28,7 @@ namespace {
 constexpr size_t kTotalBytes = 4u << 20;
 constexpr int kPort = 1;
 
-uint8_t PatternByte(size_t index)
-{
-    return static_cast<uint8_t>(index % 251);
-}
+uint8_t PatternByte(size_t index) { return static_cast<uint8_t>(index % 251); }
 
 class CountingOwner : public SerialPortOwner {
 public:
@@ -41,31 +38,26 @@ public:
     size_t errors = 0;
     bool probeSeen = false;
 
-    void OnNotification(uint32_t message, uint32_t wParam, int32_t) override
-    {
+    void OnNotification(uint32_t message, uint32_t wParam, int32_t) override {
         if (message != SPN_RXCHAR) {
             ++otherNotes;
             return;
         }
-        if (wParam != PatternByte(received))
-            ++mismatches;
+        if (wParam != PatternByte(received)) ++mismatches;
         ++received;
     }
-    void OnError(const std::string& text, const std::string&) override
-    {
+    void OnError(const std::string& text, const std::string&) override {
         ++errors;
         std::fprintf(stderr, "%s", text.c_str());
     }
-    void WakeOwner() override
-    {
+    void WakeOwner() override {
         {
             std::lock_guard<std::mutex> guard(lock);
             woken = true;
         }
         wake.notify_one();
     }
-    void WaitForWake()
-    {
+    void WaitForWake() {
         std::unique_lock<std::mutex> guard(lock);
         wake.wait_for(guard, std::chrono::milliseconds(100), [this] { return woken; });
         woken = false;
@@ -77,25 +69,21 @@ private:
     bool woken = false;
 };
 
-double Seconds(const timeval& t)
-{
+double Seconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-double CpuSeconds()
-{
+double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, size_t count)
-{
+bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
     while (count > 0) {
         const ssize_t done = write(fd, bytes, count);
         if (done < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         bytes += done;
@@ -104,10 +92,9 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t count)
     return true;
 }
 
-} // namespace
+}  // namespace
 
-int main()
-{
+int main() {
     int master = -1, slave = -1;
     char slavePath[128] = {};
     if (openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
@@ -129,8 +116,10 @@ int main()
     CountingOwner owner;
     int status = 0;
     {
-        SerialPort port(std::make_unique<PosixComm>(ComNames({root + "/ports", root + "/dev", root + "/sys"})));
-        if (!port.Open(&owner, kPort, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 512) || !port.StartWorker()) {
+        SerialPort port(
+            std::make_unique<PosixComm>(ComNames({root + "/ports", root + "/dev", root + "/sys"})));
+        if (!port.Open(&owner, kPort, 115200, 'N', 8, 1, EV_RXCHAR | EV_CTS, 512) ||
+            !port.StartWorker()) {
             std::fprintf(stderr, "cannot open the pty as COM%d\n", kPort);
             return 1;
         }
@@ -145,8 +134,7 @@ int main()
         }
 
         std::vector<uint8_t> data(kTotalBytes);
-        for (size_t i = 0; i < data.size(); ++i)
-            data[i] = PatternByte(i);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = PatternByte(i);
 
         const double cpuBefore = CpuSeconds();
         const auto start = std::chrono::steady_clock::now();
@@ -176,15 +164,17 @@ int main()
 
         const double wall = std::chrono::duration<double>(end - start).count();
         const double rate = static_cast<double>(owner.received) / wall;
-        std::printf("serial engine receive, one synchronous SPN_RXCHAR per byte, pty at 115200 baud setting\n");
-        std::printf("  bytes received   %zu of %zu (%zu wrong, %zu other notifications, %zu boxes)\n",
-                    owner.received, kTotalBytes, owner.mismatches, owner.otherNotes, owner.errors);
+        std::printf(
+            "serial engine receive, one synchronous SPN_RXCHAR per byte, pty at 115200 baud "
+            "setting\n");
+        std::printf(
+            "  bytes received   %zu of %zu (%zu wrong, %zu other notifications, %zu boxes)\n",
+            owner.received, kTotalBytes, owner.mismatches, owner.otherNotes, owner.errors);
         std::printf("  wall time        %.3f s\n", wall);
         std::printf("  throughput       %.0f bytes/s (%.2f MB/s)\n", rate, rate / 1e6);
         std::printf("  CPU time         %.3f s (user+system, all threads), %.0f ns per byte\n", cpu,
                     cpu * 1e9 / static_cast<double>(owner.received ? owner.received : 1));
-        if (owner.mismatches != 0 || owner.errors != 0)
-            status = 1;
+        if (owner.mismatches != 0 || owner.errors != 0) status = 1;
     }
     close(master);
     close(slave);

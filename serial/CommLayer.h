@@ -58,9 +58,9 @@ struct CommTimeouts {
 
 // What the status query reports.
 struct CommStatus {
-    uint32_t errors = 0;        // line errors since the last query (framing, overrun, parity, break)
-    uint32_t inQueue = 0;       // received bytes not yet read
-    uint32_t outQueue = 0;      // bytes not yet sent
+    uint32_t errors = 0;    // line errors since the last query (framing, overrun, parity, break)
+    uint32_t inQueue = 0;   // received bytes not yet read
+    uint32_t outQueue = 0;  // bytes not yet sent
 };
 
 enum class IoResult { Done, Pending, Failed };
@@ -90,11 +90,12 @@ public:
     virtual bool SetCommState(CommHandle device, const DCB& dcb) = 0;
     virtual bool PurgeComm(CommHandle device, uint32_t actions) = 0;
 
-    // Starts a wait for the events of the mask; resets `completion` first. Done: `eventWord` holds the
-    // events and `completion` is signalled, as an overlapped completion would
-    // be. Pending: `completion` is signalled when an event occurs; the word is
-    // then taken with TakeCommEvents. At most one wait per device.
-    virtual IoResult WaitCommEvent(CommHandle device, EventHandle completion, uint32_t& eventWord) = 0;
+    // Starts a wait for the events of the mask; resets `completion` first. Done: `eventWord` holds
+    // the events and `completion` is signalled, as an overlapped completion would be. Pending:
+    // `completion` is signalled when an event occurs; the word is then taken with TakeCommEvents.
+    // At most one wait per device.
+    virtual IoResult WaitCommEvent(CommHandle device, EventHandle completion,
+                                   uint32_t& eventWord) = 0;
     virtual uint32_t TakeCommEvents(CommHandle device) = 0;
 
     virtual bool ClearCommError(CommHandle device, CommStatus& status) = 0;
@@ -103,7 +104,8 @@ public:
     // finished transfer never signals the event wait's completion.
     virtual IoResult ReadByte(CommHandle device, uint8_t& byte) = 0;
     virtual bool WaitReadResult(CommHandle device, uint8_t& byte) = 0;
-    virtual IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length, uint32_t& written) = 0;
+    virtual IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
+                           uint32_t& written) = 0;
     // Waits until the bytes have left the driver, bounded by the write timeout.
     virtual bool WaitWriteResult(CommHandle device, uint32_t& written) = 0;
 

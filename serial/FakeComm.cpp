@@ -11,15 +11,14 @@ thread_local int lastError = 0;
 
 constexpr char kParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
 
-} // namespace
+}  // namespace
 
 // Holds the fake's lock for one call and tells waiters that something may
 // have changed when the call is done.
 class FakeComm::Scope {
 public:
     explicit Scope(const FakeComm& fake) : owner(fake), guard(fake.lock) {}
-    ~Scope()
-    {
+    ~Scope() {
         guard.unlock();
         owner.changed.notify_all();
     }
@@ -34,8 +33,8 @@ FakeComm::FakeComm() = default;
 
 FakeComm::~FakeComm() = default;
 
-bool FakeComm::Enter(std::unique_lock<std::recursive_mutex>& guard, Call call, const EventHandle* table, int count)
-{
+bool FakeComm::Enter(std::unique_lock<std::recursive_mutex>& guard, Call call,
+                     const EventHandle* table, int count) {
     if (hook) {
         auto copy = hook;
         guard.unlock();
@@ -52,10 +51,8 @@ bool FakeComm::Enter(std::unique_lock<std::recursive_mutex>& guard, Call call, c
         const int releaseIndex = holdReleaseIndex;
         changed.notify_all();
         changed.wait(guard, [&] {
-            if (released)
-                return true;
-            if (table == nullptr || releaseIndex < 0 || releaseIndex >= count)
-                return false;
+            if (released) return true;
+            if (table == nullptr || releaseIndex < 0 || releaseIndex >= count) return false;
             auto state = eventStates.find(table[releaseIndex]);
             return state != eventStates.end() && state->second;
         });
@@ -64,22 +61,18 @@ bool FakeComm::Enter(std::unique_lock<std::recursive_mutex>& guard, Call call, c
         changed.notify_all();
     }
     auto failure = failures.find(call);
-    if (failure == failures.end())
-        return false;
+    if (failure == failures.end()) return false;
     const int error = failure->second.error;
-    if (!failure->second.always)
-        failures.erase(failure);
+    if (!failure->second.always) failures.erase(failure);
     return Fail(error);
 }
 
-bool FakeComm::Fail(int error)
-{
+bool FakeComm::Fail(int error) {
     lastError = error;
     return true;
 }
 
-FakeComm::Device* FakeComm::Find(CommHandle device)
-{
+FakeComm::Device* FakeComm::Find(CommHandle device) {
     auto found = devices.find(device);
     if (found == devices.end()) {
         lastError = EBADF;
@@ -88,8 +81,7 @@ FakeComm::Device* FakeComm::Find(CommHandle device)
     return &found->second;
 }
 
-bool FakeComm::Signal(EventHandle event)
-{
+bool FakeComm::Signal(EventHandle event) {
     auto state = eventStates.find(event);
     if (state == eventStates.end()) {
         lastError = EBADF;
@@ -99,62 +91,51 @@ bool FakeComm::Signal(EventHandle event)
     return true;
 }
 
-void FakeComm::Raise(Device& device, uint32_t eventWord)
-{
+void FakeComm::Raise(Device& device, uint32_t eventWord) {
     const uint32_t reported = eventWord & device.mask;
-    if (reported == 0)
-        return;
+    if (reported == 0) return;
     device.events |= reported;
-    if (device.waitPending)
-        Signal(device.waitCompletion);
+    if (device.waitPending) Signal(device.waitCompletion);
 }
 
 // --- Set-up and injection ---
 
-void FakeComm::FailOnce(Call call, int error)
-{
+void FakeComm::FailOnce(Call call, int error) {
     Scope scope(*this);
     failures[call] = Failure{error, false};
 }
 
-void FakeComm::FailAlways(Call call, int error)
-{
+void FakeComm::FailAlways(Call call, int error) {
     Scope scope(*this);
     failures[call] = Failure{error, true};
 }
 
-void FakeComm::Heal(Call call)
-{
+void FakeComm::Heal(Call call) {
     Scope scope(*this);
     failures.erase(call);
 }
 
-void FakeComm::SetCompletion(Call call, Completion completion)
-{
+void FakeComm::SetCompletion(Call call, Completion completion) {
     Scope scope(*this);
     completions[call] = completion;
 }
 
-void FakeComm::RemoveDevice(const std::string& name)
-{
+void FakeComm::RemoveDevice(const std::string& name) {
     Scope scope(*this);
     missing.insert(name);
 }
 
-void FakeComm::SetInitialState(const DCB& dcb)
-{
+void FakeComm::SetInitialState(const DCB& dcb) {
     Scope scope(*this);
     initialState = dcb;
 }
 
-void FakeComm::SetCallHook(std::function<void(Call)> newHook)
-{
+void FakeComm::SetCallHook(std::function<void(Call)> newHook) {
     Scope scope(*this);
     hook = std::move(newHook);
 }
 
-void FakeComm::QueueInput(const std::vector<uint8_t>& bytes)
-{
+void FakeComm::QueueInput(const std::vector<uint8_t>& bytes) {
     Scope scope(*this);
     for (auto& [handle, device] : devices) {
         device.input.insert(device.input.end(), bytes.begin(), bytes.end());
@@ -162,29 +143,24 @@ void FakeComm::QueueInput(const std::vector<uint8_t>& bytes)
     }
 }
 
-void FakeComm::RaiseEvents(uint32_t eventWord)
-{
+void FakeComm::RaiseEvents(uint32_t eventWord) {
     Scope scope(*this);
-    for (auto& [handle, device] : devices)
-        Raise(device, eventWord);
+    for (auto& [handle, device] : devices) Raise(device, eventWord);
 }
 
-void FakeComm::HoldAt(Call call, int releaseIndex)
-{
+void FakeComm::HoldAt(Call call, int releaseIndex) {
     Scope scope(*this);
     holdArmed = true;
     holdCall = call;
     holdReleaseIndex = releaseIndex;
 }
 
-bool FakeComm::WaitUntilHeld(std::chrono::milliseconds timeout)
-{
+bool FakeComm::WaitUntilHeld(std::chrono::milliseconds timeout) {
     std::unique_lock<std::recursive_mutex> guard(lock);
     return changed.wait_for(guard, timeout, [this] { return held && !holdArmed; });
 }
 
-void FakeComm::Release()
-{
+void FakeComm::Release() {
     Scope scope(*this);
     if (held)
         released = true;
@@ -194,89 +170,75 @@ void FakeComm::Release()
 
 // --- What happened ---
 
-std::vector<std::vector<uint8_t>> FakeComm::Writes() const
-{
+std::vector<std::vector<uint8_t>> FakeComm::Writes() const {
     Scope scope(*this);
     return writes;
 }
 
-std::vector<uint32_t> FakeComm::Purges() const
-{
+std::vector<uint32_t> FakeComm::Purges() const {
     Scope scope(*this);
     return purges;
 }
 
-std::vector<std::string> FakeComm::BuildTexts() const
-{
+std::vector<std::string> FakeComm::BuildTexts() const {
     Scope scope(*this);
     return buildTexts;
 }
 
-std::vector<std::string> FakeComm::OpenedNames() const
-{
+std::vector<std::string> FakeComm::OpenedNames() const {
     Scope scope(*this);
     return openedNames;
 }
 
-int FakeComm::CallCount(Call call) const
-{
+int FakeComm::CallCount(Call call) const {
     Scope scope(*this);
     auto found = callCounts.find(call);
     return found == callCounts.end() ? 0 : found->second;
 }
 
-DCB FakeComm::DeviceState() const
-{
+DCB FakeComm::DeviceState() const {
     Scope scope(*this);
     return lastState;
 }
 
-CommTimeouts FakeComm::DeviceTimeouts() const
-{
+CommTimeouts FakeComm::DeviceTimeouts() const {
     Scope scope(*this);
     return lastTimeouts;
 }
 
-uint32_t FakeComm::DeviceMask() const
-{
+uint32_t FakeComm::DeviceMask() const {
     Scope scope(*this);
     return lastMask;
 }
 
-size_t FakeComm::InputQueued() const
-{
+size_t FakeComm::InputQueued() const {
     Scope scope(*this);
     size_t queued = 0;
-    for (const auto& [handle, device] : devices)
-        queued += device.input.size();
+    for (const auto& [handle, device] : devices) queued += device.input.size();
     return queued;
 }
 
-int FakeComm::OpenDeviceCount() const
-{
+int FakeComm::OpenDeviceCount() const {
     Scope scope(*this);
     return static_cast<int>(devices.size());
 }
 
-int FakeComm::OpenEventCount() const
-{
+int FakeComm::OpenEventCount() const {
     Scope scope(*this);
     return static_cast<int>(eventStates.size());
 }
 
-bool FakeComm::WaitFor(const std::function<bool(const FakeComm&)>& done, std::chrono::milliseconds timeout) const
-{
+bool FakeComm::WaitFor(const std::function<bool(const FakeComm&)>& done,
+                       std::chrono::milliseconds timeout) const {
     std::unique_lock<std::recursive_mutex> guard(lock);
     return changed.wait_for(guard, timeout, [&] { return done(*this); });
 }
 
 // --- CommLayer ---
 
-CommHandle FakeComm::OpenDevice(const std::string& name)
-{
+CommHandle FakeComm::OpenDevice(const std::string& name) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::OpenDevice))
-        return kNoDevice;
+    if (Enter(scope.Guard(), Call::OpenDevice)) return kNoDevice;
     if (missing.count(name) != 0) {
         lastError = ENOENT;
         return kNoDevice;
@@ -290,71 +252,58 @@ CommHandle FakeComm::OpenDevice(const std::string& name)
     return handle;
 }
 
-void FakeComm::CloseDevice(CommHandle device)
-{
+void FakeComm::CloseDevice(CommHandle device) {
     Scope scope(*this);
     Enter(scope.Guard(), Call::CloseDevice);
     devices.erase(device);
 }
 
-bool FakeComm::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts)
-{
+bool FakeComm::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::SetCommTimeouts))
-        return false;
+    if (Enter(scope.Guard(), Call::SetCommTimeouts)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     device->timeouts = timeouts;
     lastTimeouts = timeouts;
     return true;
 }
 
-bool FakeComm::SetCommMask(CommHandle handle, uint32_t eventMask)
-{
+bool FakeComm::SetCommMask(CommHandle handle, uint32_t eventMask) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::SetCommMask))
-        return false;
+    if (Enter(scope.Guard(), Call::SetCommMask)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     device->mask = eventMask;
     lastMask = eventMask;
     return true;
 }
 
-bool FakeComm::GetCommState(CommHandle handle, DCB& dcb)
-{
+bool FakeComm::GetCommState(CommHandle handle, DCB& dcb) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::GetCommState))
-        return false;
+    if (Enter(scope.Guard(), Call::GetCommState)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     dcb = device->dcb;
     return true;
 }
 
-bool FakeComm::BuildCommDCB(const std::string& text, DCB& dcb)
-{
+bool FakeComm::BuildCommDCB(const std::string& text, DCB& dcb) {
     Scope scope(*this);
     buildTexts.push_back(text);
-    if (Enter(scope.Guard(), Call::BuildCommDCB))
-        return false;
+    if (Enter(scope.Guard(), Call::BuildCommDCB)) return false;
     unsigned baud = 0, data = 0, stop = 0;
     char parity = 0;
     int used = 0;
-    if (std::sscanf(text.c_str(), "baud=%u parity=%c data=%u stop=%u%n", &baud, &parity, &data, &stop, &used) !=
-            4 ||
-        static_cast<size_t>(used) != text.size() || data < 5 || data > 8 || (stop != 1 && stop != 2))
+    if (std::sscanf(text.c_str(), "baud=%u parity=%c data=%u stop=%u%n", &baud, &parity, &data,
+                    &stop, &used) != 4 ||
+        static_cast<size_t>(used) != text.size() || data < 5 || data > 8 ||
+        (stop != 1 && stop != 2))
         return !Fail(EINVAL);
     int parityCode = -1;
     for (int code = 0; code < 5; ++code) {
-        if (kParityLetters[code] == parity)
-            parityCode = code;
+        if (kParityLetters[code] == parity) parityCode = code;
     }
-    if (parityCode < 0)
-        return !Fail(EINVAL);
+    if (parityCode < 0) return !Fail(EINVAL);
     dcb.baudRate = baud;
     dcb.byteSize = static_cast<uint8_t>(data);
     dcb.parity = static_cast<uint8_t>(parityCode);
@@ -362,45 +311,35 @@ bool FakeComm::BuildCommDCB(const std::string& text, DCB& dcb)
     return true;
 }
 
-bool FakeComm::SetCommState(CommHandle handle, const DCB& dcb)
-{
+bool FakeComm::SetCommState(CommHandle handle, const DCB& dcb) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::SetCommState))
-        return false;
+    if (Enter(scope.Guard(), Call::SetCommState)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     device->dcb = dcb;
     lastState = dcb;
     return true;
 }
 
-bool FakeComm::PurgeComm(CommHandle handle, uint32_t actions)
-{
+bool FakeComm::PurgeComm(CommHandle handle, uint32_t actions) {
     Scope scope(*this);
     purges.push_back(actions);
-    if (Enter(scope.Guard(), Call::PurgeComm))
-        return false;
+    if (Enter(scope.Guard(), Call::PurgeComm)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     if (actions & (PURGE_RXCLEAR | PURGE_RXABORT)) {
         device->input.clear();
         device->readPending = false;
     }
-    if (actions & (PURGE_TXCLEAR | PURGE_TXABORT))
-        device->writePending = false;
+    if (actions & (PURGE_TXCLEAR | PURGE_TXABORT)) device->writePending = false;
     return true;
 }
 
-IoResult FakeComm::WaitCommEvent(CommHandle handle, EventHandle completion, uint32_t& eventWord)
-{
+IoResult FakeComm::WaitCommEvent(CommHandle handle, EventHandle completion, uint32_t& eventWord) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::WaitCommEvent))
-        return IoResult::Failed;
+    if (Enter(scope.Guard(), Call::WaitCommEvent)) return IoResult::Failed;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return IoResult::Failed;
+    if (device == nullptr) return IoResult::Failed;
     // One wait per device, as the platform has it; the completion of the
     // outstanding one is left alone.
     if (device->waitPending) {
@@ -416,45 +355,36 @@ IoResult FakeComm::WaitCommEvent(CommHandle handle, EventHandle completion, uint
     }
     device->waitPending = true;
     device->waitCompletion = completion;
-    if (device->events != 0)
-        Signal(completion);
+    if (device->events != 0) Signal(completion);
     return IoResult::Pending;
 }
 
-uint32_t FakeComm::TakeCommEvents(CommHandle handle)
-{
+uint32_t FakeComm::TakeCommEvents(CommHandle handle) {
     Scope scope(*this);
     Enter(scope.Guard(), Call::TakeCommEvents);
     Device* device = Find(handle);
-    if (device == nullptr)
-        return 0;
+    if (device == nullptr) return 0;
     const uint32_t word = device->events;
     device->events = 0;
     device->waitPending = false;
     return word;
 }
 
-bool FakeComm::ClearCommError(CommHandle handle, CommStatus& status)
-{
+bool FakeComm::ClearCommError(CommHandle handle, CommStatus& status) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::ClearCommError))
-        return false;
+    if (Enter(scope.Guard(), Call::ClearCommError)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     status = CommStatus{};
     status.inQueue = static_cast<uint32_t>(device->input.size());
     return true;
 }
 
-IoResult FakeComm::ReadByte(CommHandle handle, uint8_t& byte)
-{
+IoResult FakeComm::ReadByte(CommHandle handle, uint8_t& byte) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::ReadByte))
-        return IoResult::Failed;
+    if (Enter(scope.Guard(), Call::ReadByte)) return IoResult::Failed;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return IoResult::Failed;
+    if (device == nullptr) return IoResult::Failed;
     if (device->input.empty()) {
         device->readPending = false;
         return IoResult::Pending;
@@ -470,32 +400,26 @@ IoResult FakeComm::ReadByte(CommHandle handle, uint8_t& byte)
     return IoResult::Done;
 }
 
-bool FakeComm::WaitReadResult(CommHandle handle, uint8_t& byte)
-{
+bool FakeComm::WaitReadResult(CommHandle handle, uint8_t& byte) {
     Scope scope(*this);
     const bool failed = Enter(scope.Guard(), Call::WaitReadResult);
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     // A failed completion loses the byte, as a failed transfer would.
     const bool had = device->readPending;
     device->readPending = false;
-    if (failed)
-        return false;
-    if (!had)
-        return !Fail(ETIMEDOUT);
+    if (failed) return false;
+    if (!had) return !Fail(ETIMEDOUT);
     byte = device->pendingByte;
     return true;
 }
 
-IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t length, uint32_t& written)
-{
+IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t length,
+                         uint32_t& written) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::Write))
-        return IoResult::Failed;
+    if (Enter(scope.Guard(), Call::Write)) return IoResult::Failed;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return IoResult::Failed;
+    if (device == nullptr) return IoResult::Failed;
     writes.emplace_back(bytes, bytes + length);
     if (completions[Call::Write] == Completion::Pending) {
         device->writePending = true;
@@ -506,81 +430,62 @@ IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t lengt
     return IoResult::Done;
 }
 
-bool FakeComm::WaitWriteResult(CommHandle handle, uint32_t& written)
-{
+bool FakeComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::WaitWriteResult))
-        return false;
+    if (Enter(scope.Guard(), Call::WaitWriteResult)) return false;
     Device* device = Find(handle);
-    if (device == nullptr)
-        return false;
+    if (device == nullptr) return false;
     written = device->writePending ? device->pendingLength : 0;
     device->writePending = false;
     return true;
 }
 
-int FakeComm::LastError()
-{
-    return lastError;
-}
+int FakeComm::LastError() { return lastError; }
 
-std::string FakeComm::ErrorText(int error)
-{
+std::string FakeComm::ErrorText(int error) {
     Scope scope(*this);
     auto text = errorTexts.find(error);
-    if (text != errorTexts.end())
-        return text->second;
+    if (text != errorTexts.end()) return text->second;
     return std::generic_category().message(error);
 }
 
-void FakeComm::SetErrorText(int error, const std::string& text)
-{
+void FakeComm::SetErrorText(int error, const std::string& text) {
     Scope scope(*this);
     errorTexts[error] = text;
 }
 
-EventHandle FakeComm::CreateEvent()
-{
+EventHandle FakeComm::CreateEvent() {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::CreateEvent))
-        return kNoEvent;
+    if (Enter(scope.Guard(), Call::CreateEvent)) return kNoEvent;
     const EventHandle event = nextEvent++;
     eventStates[event] = false;
     return event;
 }
 
-void FakeComm::CloseEvent(EventHandle event)
-{
+void FakeComm::CloseEvent(EventHandle event) {
     Scope scope(*this);
     Enter(scope.Guard(), Call::CloseEvent);
     eventStates.erase(event);
 }
 
-bool FakeComm::SetEvent(EventHandle event)
-{
+bool FakeComm::SetEvent(EventHandle event) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::SetEvent))
-        return false;
+    if (Enter(scope.Guard(), Call::SetEvent)) return false;
     return Signal(event);
 }
 
-bool FakeComm::ResetEvent(EventHandle event)
-{
+bool FakeComm::ResetEvent(EventHandle event) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::ResetEvent))
-        return false;
+    if (Enter(scope.Guard(), Call::ResetEvent)) return false;
     auto state = eventStates.find(event);
-    if (state == eventStates.end())
-        return !Fail(EBADF);
+    if (state == eventStates.end()) return !Fail(EBADF);
     state->second = false;
     return true;
 }
 
-int FakeComm::WaitForAny(const EventHandle* table, int count)
-{
+int FakeComm::WaitForAny(const EventHandle* table, int count) {
     Scope scope(*this);
-    if (Enter(scope.Guard(), Call::WaitForAny, table, count))
-        return -1;
+    if (Enter(scope.Guard(), Call::WaitForAny, table, count)) return -1;
     int answer = -1;
     changed.wait(scope.Guard(), [&] {
         for (int index = 0; index < count; ++index) {
@@ -599,12 +504,10 @@ int FakeComm::WaitForAny(const EventHandle* table, int count)
     return answer;
 }
 
-std::unique_ptr<std::thread> FakeComm::StartThread(std::function<void()> body)
-{
+std::unique_ptr<std::thread> FakeComm::StartThread(std::function<void()> body) {
     {
         Scope scope(*this);
-        if (Enter(scope.Guard(), Call::StartThread))
-            return nullptr;
+        if (Enter(scope.Guard(), Call::StartThread)) return nullptr;
     }
     return std::make_unique<std::thread>(std::move(body));
 }

@@ -86,14 +86,15 @@ public:
     std::vector<std::string> BuildTexts() const;
     std::vector<std::string> OpenedNames() const;
     int CallCount(Call call) const;
-    DCB DeviceState() const;          // of the last device opened
+    DCB DeviceState() const;  // of the last device opened
     CommTimeouts DeviceTimeouts() const;
     uint32_t DeviceMask() const;
     size_t InputQueued() const;
     int OpenDeviceCount() const;
     int OpenEventCount() const;
     // Waits with a bound until `done` holds for the fake's state.
-    bool WaitFor(const std::function<bool(const FakeComm&)>& done, std::chrono::milliseconds timeout) const;
+    bool WaitFor(const std::function<bool(const FakeComm&)>& done,
+                 std::chrono::milliseconds timeout) const;
 
     // --- CommLayer ---
     CommHandle OpenDevice(const std::string& name) override;
@@ -109,7 +110,8 @@ public:
     bool ClearCommError(CommHandle device, CommStatus& status) override;
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
-    IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length, uint32_t& written) override;
+    IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
+                   uint32_t& written) override;
     bool WaitWriteResult(CommHandle device, uint32_t& written) override;
     int LastError() override;
     std::string ErrorText(int error) override;
@@ -127,7 +129,7 @@ private:
         CommTimeouts timeouts;
         uint32_t mask = 0;
         std::deque<uint8_t> input;
-        uint32_t events = 0;            // raised, not yet taken
+        uint32_t events = 0;  // raised, not yet taken
         bool waitPending = false;
         EventHandle waitCompletion = kNoEvent;
         bool readPending = false;
@@ -143,12 +145,12 @@ private:
     class Scope;
     // Logs the call, holds the thread if asked, and answers whether the call
     // is to fail (the last error is then set). The lock is held on return.
-    bool Enter(std::unique_lock<std::recursive_mutex>& guard, Call call, const EventHandle* table = nullptr,
-               int count = 0);
-    Device* Find(CommHandle device);    // lock held
-    bool Fail(int error);               // lock held
-    void Raise(Device& device, uint32_t eventWord); // lock held
-    bool Signal(EventHandle event);     // lock held
+    bool Enter(std::unique_lock<std::recursive_mutex>& guard, Call call,
+               const EventHandle* table = nullptr, int count = 0);
+    Device* Find(CommHandle device);                 // lock held
+    bool Fail(int error);                            // lock held
+    void Raise(Device& device, uint32_t eventWord);  // lock held
+    bool Signal(EventHandle event);                  // lock held
 
     // Recursive so that a WaitFor condition can use the accessors.
     mutable std::recursive_mutex lock;

@@ -24,22 +24,19 @@ constexpr CounterRow kRows[] = {
     {&LineCounters::bufOverrun, EV_ERR, CE_RXOVER},
 };
 
-} // namespace
+}  // namespace
 
-uint32_t LineCounters::EventsBetween(const LineCounters& before, const LineCounters& after, uint32_t mask)
-{
+uint32_t LineCounters::EventsBetween(const LineCounters& before, const LineCounters& after,
+                                     uint32_t mask) {
     uint32_t events = 0;
     for (const CounterRow& row : kRows)
-        if (before.*row.counter != after.*row.counter)
-            events |= row.event;
+        if (before.*row.counter != after.*row.counter) events |= row.event;
     return events & mask;
 }
 
-uint32_t LineCounters::ErrorsBetween(const LineCounters& before, const LineCounters& after)
-{
+uint32_t LineCounters::ErrorsBetween(const LineCounters& before, const LineCounters& after) {
     uint32_t errors = 0;
     for (const CounterRow& row : kRows)
-        if (before.*row.counter != after.*row.counter)
-            errors |= row.error;
+        if (before.*row.counter != after.*row.counter) errors |= row.error;
     return errors;
 }

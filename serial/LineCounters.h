@@ -24,7 +24,8 @@ struct LineCounters {
     uint32_t bufOverrun = 0;
 
     // The comm events between two readings, limited to `mask`.
-    static uint32_t EventsBetween(const LineCounters& before, const LineCounters& after, uint32_t mask);
+    static uint32_t EventsBetween(const LineCounters& before, const LineCounters& after,
+                                  uint32_t mask);
     // The CE_ error bits between two readings.
     static uint32_t ErrorsBetween(const LineCounters& before, const LineCounters& after);
 };

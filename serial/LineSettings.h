@@ -3,9 +3,9 @@
 // the mapping is checked here rather than on a device.
 #pragma once
 
+#include <termios.h>
 #include <cstdint>
 #include <string>
-#include <termios.h>
 
 #include "serial/CommLayer.h"
 

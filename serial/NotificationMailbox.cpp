@@ -12,8 +12,7 @@ using Clock = std::chrono::steady_clock;
 // when bytes trickle in at a slow line rate.
 constexpr auto kSpin = std::chrono::microseconds(50);
 
-inline void Relax()
-{
+inline void Relax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
@@ -22,23 +21,18 @@ inline void Relax()
 // Spins until `ready` holds or kSpin has passed; reads the clock only now and
 // then, since reading it costs more than a look at an atomic.
 template <typename Ready>
-bool SpinFor(Ready ready, Clock::time_point until)
-{
+bool SpinFor(Ready ready, Clock::time_point until) {
     for (unsigned round = 0;; ++round) {
-        if (ready())
-            return true;
-        if ((round & 63) == 63 && Clock::now() >= until)
-            return false;
+        if (ready()) return true;
+        if ((round & 63) == 63 && Clock::now() >= until) return false;
         Relax();
     }
 }
 
-} // namespace
+}  // namespace
 
-void NotificationMailbox::Send(Letter letter)
-{
-    if (owner == nullptr)
-        return;
+void NotificationMailbox::Send(Letter letter) {
+    if (owner == nullptr) return;
     slot = std::move(letter);
     state.store(Posted);
     WakeOwnerOnce();
@@ -61,27 +55,22 @@ void NotificationMailbox::Send(Letter letter)
     state.store(Empty);
 }
 
-void NotificationMailbox::WakeOwnerOnce()
-{
+void NotificationMailbox::WakeOwnerOnce() {
     // One queued wake-up covers every letter until the owner's thread starts
     // dispatching: Dispatch clears the flag before it looks for letters.
-    if (!wakePending.exchange(true))
-        owner->WakeOwner();
+    if (!wakePending.exchange(true)) owner->WakeOwner();
 }
 
-void NotificationMailbox::WakeWorker()
-{
+void NotificationMailbox::WakeWorker() {
     if (workerSleeping.load()) {
         { std::lock_guard<std::mutex> guard(lock); }
         changed.notify_all();
     }
 }
 
-bool NotificationMailbox::HandleOne()
-{
+bool NotificationMailbox::HandleOne() {
     int expected = Posted;
-    if (!state.compare_exchange_strong(expected, Taken))
-        return false;
+    if (!state.compare_exchange_strong(expected, Taken)) return false;
     Letter letter = std::move(slot);
 
     // The worker must get its answer even if a handler throws; and when a
@@ -89,11 +78,9 @@ bool NotificationMailbox::HandleOne()
     // next one and is left alone.
     struct Finish {
         NotificationMailbox* box;
-        ~Finish()
-        {
+        ~Finish() {
             int taken = Taken;
-            if (box->state.compare_exchange_strong(taken, Handled))
-                box->WakeWorker();
+            if (box->state.compare_exchange_strong(taken, Handled)) box->WakeWorker();
         }
     } finish{this};
 
@@ -104,39 +91,31 @@ bool NotificationMailbox::HandleOne()
     return true;
 }
 
-void NotificationMailbox::Dispatch(std::chrono::microseconds budget)
-{
-    if (owner == nullptr)
-        return;
+void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
+    if (owner == nullptr) return;
     wakePending.store(false);
     const auto deadline = Clock::now() + budget;
     auto posted = [this] { return state.load() == Posted; };
     ownerDispatching.store(true);
     while (HandleOne()) {
         const auto now = Clock::now();
-        if (now >= deadline)
-            break;
-        if (!SpinFor(posted, std::min(now + kSpin, deadline)))
-            break;
+        if (now >= deadline) break;
+        if (!SpinFor(posted, std::min(now + kSpin, deadline))) break;
     }
     ownerDispatching.store(false);
     // A letter left for the next turn needs a wake-up of its own: this
     // call may have used up the one the worker asked for.
-    if (state.load() == Posted)
-        WakeOwnerOnce();
+    if (state.load() == Posted) WakeOwnerOnce();
 }
 
-void NotificationMailbox::DispatchUntil(const std::function<bool()>& done)
-{
+void NotificationMailbox::DispatchUntil(const std::function<bool()>& done) {
     int taken = Taken;
-    if (state.compare_exchange_strong(taken, Handled))
-        WakeWorker();
+    if (state.compare_exchange_strong(taken, Handled)) WakeWorker();
 
     for (;;) {
         while (HandleOne()) {
         }
-        if (done())
-            return;
+        if (done()) return;
         std::unique_lock<std::mutex> guard(lock);
         ownerSleeping.store(true);
         changed.wait(guard, [&] { return state.load() == Posted || done(); });
@@ -144,10 +123,7 @@ void NotificationMailbox::DispatchUntil(const std::function<bool()>& done)
     }
 }
 
-void NotificationMailbox::Poke()
-{
-    {
-        std::lock_guard<std::mutex> guard(lock);
-    }
+void NotificationMailbox::Poke() {
+    { std::lock_guard<std::mutex> guard(lock); }
     changed.notify_all();
 }

@@ -59,7 +59,7 @@ private:
     void WakeOwnerOnce();
 
     SerialPortOwner* owner = nullptr;
-    Letter slot;                       // written by the worker only while Empty
+    Letter slot;  // written by the worker only while Empty
     std::atomic<int> state{Empty};
     std::atomic<bool> wakePending{false};
     std::atomic<bool> ownerDispatching{false};

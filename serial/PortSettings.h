@@ -14,7 +14,7 @@ constexpr uint32_t kDefaultEventMask = EV_RXCHAR | EV_CTS;
 
 struct PortSettings {
     int32_t portNumber = 1;
-    DCB dcb;                          // baudRate 9600, byteSize 8, parity 0, stopBits 0
+    DCB dcb;  // baudRate 9600, byteSize 8, parity 0, stopBits 0
     uint32_t eventMask = kDefaultEventMask;
     uint32_t writeBufferSize = 512;
 };

@@ -1,5 +1,14 @@
 #include "serial/PosixComm.h"
 
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -8,16 +17,7 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <system_error>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 #include "serial/DeviceSpeed.h"
@@ -37,36 +37,30 @@ constexpr size_t kInputLimit = 16384;
 // Any signal without SA_RESTART interrupts TIOCMIWAIT; this one is ours.
 const int kWakeSignal = SIGUSR2;
 
-template <typename T> T Fail(int error, T answer)
-{
+template <typename T>
+T Fail(int error, T answer) {
     lastError = error;
     errno = error;
     return answer;
 }
 
-int IoctlRetry(int fd, unsigned long request, void* argument)
-{
+int IoctlRetry(int fd, unsigned long request, void* argument) {
     int r;
-    do
-        r = ioctl(fd, request, argument);
+    do r = ioctl(fd, request, argument);
     while (r < 0 && errno == EINTR);
     return r;
 }
 
-int PollRetry(pollfd* fds, nfds_t count, int timeoutMs)
-{
+int PollRetry(pollfd* fds, nfds_t count, int timeoutMs) {
     int r;
-    do
-        r = poll(fds, count, timeoutMs);
+    do r = poll(fds, count, timeoutMs);
     while (r < 0 && errno == EINTR && timeoutMs < 0);
     return r;
 }
 
-bool ReadCounters(int fd, LineCounters& counters)
-{
+bool ReadCounters(int fd, LineCounters& counters) {
     serial_icounter_struct icount{};
-    if (IoctlRetry(fd, TIOCGICOUNT, &icount) != 0)
-        return false;
+    if (IoctlRetry(fd, TIOCGICOUNT, &icount) != 0) return false;
     counters.cts = static_cast<uint32_t>(icount.cts);
     counters.dsr = static_cast<uint32_t>(icount.dsr);
     counters.rng = static_cast<uint32_t>(icount.rng);
@@ -79,19 +73,18 @@ bool ReadCounters(int fd, LineCounters& counters)
     return true;
 }
 
-void InstallWakeHandler()
-{
+void InstallWakeHandler() {
     static std::once_flag once;
     std::call_once(once, [] {
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = [](int) {};
         sigemptyset(&action.sa_mask);
-        action.sa_flags = 0; // no SA_RESTART: the blocked ioctl must return EINTR
+        action.sa_flags = 0;  // no SA_RESTART: the blocked ioctl must return EINTR
         sigaction(kWakeSignal, &action, nullptr);
     });
 }
 
-} // namespace
+}  // namespace
 
 // One open device. `lock` guards everything but the watcher's own flags.
 struct PosixComm::Device {
@@ -107,13 +100,13 @@ struct PosixComm::Device {
     LineCounters errorCounters;  // as last reported by the status query
     CommTimeouts timeouts;
     uint32_t mask = 0;
-    int deadError = 0; // set once the device has hung up; it stays dead until reopened
+    int deadError = 0;  // set once the device has hung up; it stays dead until reopened
 
     std::deque<uint8_t> input;
 
     bool waitPending = false;
     EventHandle waitCompletion = kNoEvent;
-    uint32_t word = 0; // events that occurred and were not yet handed over
+    uint32_t word = 0;  // events that occurred and were not yet handed over
 
     bool writePending = false;
     std::vector<uint8_t> unsent;
@@ -132,27 +125,23 @@ namespace {
 
 using Device = PosixComm::Device;
 
-void MarkDead(Device& device, int error)
-{
-    if (!device.deadError)
-        device.deadError = error ? error : EIO;
+void MarkDead(Device& device, int error) {
+    if (!device.deadError) device.deadError = error ? error : EIO;
 }
 
 // Moves what the driver holds into the queue. False when the device has
 // hung up (read answers EOF or an error other than EAGAIN).
-bool ReadAvailable(Device& device)
-{
+bool ReadAvailable(Device& device) {
     uint8_t chunk[4096];
     while (device.input.size() < kInputLimit) {
-        ssize_t n = read(device.fd, chunk, std::min(sizeof chunk, kInputLimit - device.input.size()));
+        ssize_t n =
+            read(device.fd, chunk, std::min(sizeof chunk, kInputLimit - device.input.size()));
         if (n > 0) {
             device.input.insert(device.input.end(), chunk, chunk + n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
         MarkDead(device, n == 0 ? EIO : errno);
         return false;
     }
@@ -160,8 +149,7 @@ bool ReadAvailable(Device& device)
 }
 
 // Hands `events` to the pending wait, or keeps them for the next one.
-void Complete(Device& device, uint32_t events, bool wake)
-{
+void Complete(Device& device, uint32_t events, bool wake) {
     device.word |= events;
     if (device.waitPending && (device.word || wake)) {
         device.waitPending = false;
@@ -172,20 +160,16 @@ void Complete(Device& device, uint32_t events, bool wake)
 }
 
 // What poll saw on a device with a pending wait.
-bool Service(Device& device, short revents)
-{
-    if (device.fd < 0 || device.deadError)
-        return false;
+bool Service(Device& device, short revents) {
+    if (device.fd < 0 || device.deadError) return false;
     uint32_t events = 0;
     const size_t queued = device.input.size();
     if (revents & POLLNVAL)
         MarkDead(device, EBADF);
     else if (revents & (POLLIN | POLLHUP | POLLERR))
         ReadAvailable(device);
-    if (!device.deadError && (revents & (POLLHUP | POLLERR)))
-        MarkDead(device, EIO);
-    if (device.input.size() > queued)
-        events |= EV_RXCHAR;
+    if (!device.deadError && (revents & (POLLHUP | POLLERR))) MarkDead(device, EIO);
+    if (device.input.size() > queued) events |= EV_RXCHAR;
     if (device.hasCounters && !device.deadError) {
         LineCounters now;
         if (ReadCounters(device.fd, now)) {
@@ -201,8 +185,7 @@ bool Service(Device& device, short revents)
     // status query then fails, and the engine reports the loss once. The dead
     // device is not polled again.
     const bool died = device.deadError != 0;
-    if (died)
-        events |= EV_ERR | EV_RXCHAR;
+    if (died) events |= EV_ERR | EV_RXCHAR;
     const bool waited = device.waitPending;
     Complete(device, events & device.mask, died);
     return waited && !device.waitPending;
@@ -210,17 +193,15 @@ bool Service(Device& device, short revents)
 
 // The modem line watcher: TIOCMIWAIT blocks until a line changes, and only a
 // signal gets it out; CloseDevice sends kWakeSignal until the thread is done.
-void Watch(Device& device, int fd)
-{
+void Watch(Device& device, int fd) {
     constexpr int kLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
     while (!device.stopWatcher.load()) {
-        if (ioctl(fd, TIOCMIWAIT, kLines) != 0 && errno != EINTR)
-            break;
+        if (ioctl(fd, TIOCMIWAIT, kLines) != 0 && errno != EINTR) break;
         std::lock_guard guard(device.lock);
         LineCounters now;
-        if (device.fd < 0 || device.deadError || !ReadCounters(fd, now))
-            continue;
-        uint32_t events = LineCounters::EventsBetween(device.eventCounters, now, EV_CTS | EV_DSR | EV_RLSD | EV_RING);
+        if (device.fd < 0 || device.deadError || !ReadCounters(fd, now)) continue;
+        uint32_t events = LineCounters::EventsBetween(device.eventCounters, now,
+                                                      EV_CTS | EV_DSR | EV_RLSD | EV_RING);
         device.eventCounters.cts = now.cts;
         device.eventCounters.dsr = now.dsr;
         device.eventCounters.dcd = now.dcd;
@@ -232,10 +213,8 @@ void Watch(Device& device, int fd)
     device.watcherEnded.notify_all();
 }
 
-void StopWatcher(Device& device)
-{
-    if (!device.watcher.joinable())
-        return;
+void StopWatcher(Device& device) {
+    if (!device.watcher.joinable()) return;
     device.stopWatcher.store(true);
     std::unique_lock guard(device.watcherLock);
     // The signal may arrive just before the thread enters the ioctl; repeat it.
@@ -250,20 +229,18 @@ void StopWatcher(Device& device)
 // Bytes still on their way out: the driver's output queue, plus one while
 // the UART's transmitter still shifts out what the queue handed it. 0 where
 // the driver cannot say (a pty hands written bytes straight to the other side).
-uint32_t OutputQueue(int fd)
-{
+uint32_t OutputQueue(int fd) {
     int queued = 0;
-    if (IoctlRetry(fd, TIOCOUTQ, &queued) != 0 || queued < 0)
-        queued = 0;
+    if (IoctlRetry(fd, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
     unsigned int lineStatus = 0;
-    if (queued == 0 && IoctlRetry(fd, TIOCSERGETLSR, &lineStatus) == 0 && !(lineStatus & TIOCSER_TEMT))
+    if (queued == 0 && IoctlRetry(fd, TIOCSERGETLSR, &lineStatus) == 0 &&
+        !(lineStatus & TIOCSER_TEMT))
         queued = 1;
     return static_cast<uint32_t>(queued);
 }
 
 // Writes as much as the driver takes now; false on a hard error.
-bool WriteSome(Device& device, const uint8_t* bytes, size_t length, size_t& done)
-{
+bool WriteSome(Device& device, const uint8_t* bytes, size_t length, size_t& done) {
     done = 0;
     while (done < length) {
         ssize_t n = write(device.fd, bytes + done, length - done);
@@ -271,29 +248,23 @@ bool WriteSome(Device& device, const uint8_t* bytes, size_t length, size_t& done
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
         const int error = n == 0 ? EIO : errno;
-        if (error == EIO || error == ENODEV || error == ENXIO)
-            MarkDead(device, error);
+        if (error == EIO || error == ENODEV || error == ENXIO) MarkDead(device, error);
         lastError = errno = error;
         return false;
     }
     return true;
 }
 
-void HoldRts(Device& device, uint8_t rtsControl)
-{
-    if (!device.modemLines)
-        return;
+void HoldRts(Device& device, uint8_t rtsControl) {
+    if (!device.modemLines) return;
     int rts = TIOCM_RTS;
     IoctlRetry(device.fd, rtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
 }
 
-void Restore(Device& device)
-{
+void Restore(Device& device) {
     // A saved speed of 0 would hang up the line when applied: such settings
     // are not put back.
     if (!device.deadError && device.originalBaud != 0) {
@@ -305,55 +276,44 @@ void Restore(Device& device)
     ioctl(device.fd, TIOCNXCL);
 }
 
-} // namespace
+}  // namespace
 
 PosixComm::PosixComm() = default;
 
 PosixComm::PosixComm(ComNames names) : names(std::move(names)) {}
 
-PosixComm::~PosixComm()
-{
+PosixComm::~PosixComm() {
     std::vector<CommHandle> open;
     {
         std::lock_guard guard(devicesLock);
-        for (const auto& entry : devices)
-            open.push_back(entry.first);
+        for (const auto& entry : devices) open.push_back(entry.first);
     }
-    for (CommHandle handle : open)
-        CloseDevice(handle);
+    for (CommHandle handle : open) CloseDevice(handle);
 }
 
-std::shared_ptr<PosixComm::Device> PosixComm::Find(CommHandle device)
-{
+std::shared_ptr<PosixComm::Device> PosixComm::Find(CommHandle device) {
     std::lock_guard guard(devicesLock);
     auto found = devices.find(device);
-    if (found == devices.end())
-        return Fail(EBADF, nullptr);
+    if (found == devices.end()) return Fail(EBADF, nullptr);
     return found->second;
 }
 
-CommHandle PosixComm::OpenDevice(const std::string& name)
-{
+CommHandle PosixComm::OpenDevice(const std::string& name) {
     const std::string path = names.PathForPort(ComNames::PortNumber(name));
-    if (path.empty())
-        return Fail(ENOENT, kNoDevice);
+    if (path.empty()) return Fail(ENOENT, kNoDevice);
 
     auto device = std::make_shared<Device>();
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Fail(errno, kNoDevice);
+    if (fd < 0) return Fail(errno, kNoDevice);
     auto refuse = [fd](int error) {
         close(fd);
         return Fail(error, kNoDevice);
     };
-    if (!isatty(fd))
-        return refuse(ENOTTY);
+    if (!isatty(fd)) return refuse(ENOTTY);
     // TIOCEXCL keeps other users out but not root; the lock keeps out every
     // open through this layer, root included.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
-    if (IoctlRetry(fd, TIOCEXCL, nullptr) != 0)
-        return refuse(errno);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (IoctlRetry(fd, TIOCEXCL, nullptr) != 0) return refuse(errno);
     if (tcgetattr(fd, &device->original) != 0 || DeviceSpeed::Read(fd, device->originalBaud) != 0) {
         int error = errno;
         ioctl(fd, TIOCNXCL);
@@ -396,147 +356,114 @@ CommHandle PosixComm::OpenDevice(const std::string& name)
     return handle;
 }
 
-void PosixComm::CloseDevice(CommHandle handle)
-{
+void PosixComm::CloseDevice(CommHandle handle) {
     std::shared_ptr<Device> device;
     {
         std::lock_guard guard(devicesLock);
         auto found = devices.find(handle);
-        if (found == devices.end())
-            return;
+        if (found == devices.end()) return;
         device = std::move(found->second);
         devices.erase(found);
     }
     StopWatcher(*device);
     std::lock_guard guard(device->lock);
-    if (device->fd < 0)
-        return;
+    if (device->fd < 0) return;
     Restore(*device);
-    close(device->fd); // also drops the flock
+    close(device->fd);  // also drops the flock
     device->fd = -1;
 }
 
-bool PosixComm::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts)
-{
+bool PosixComm::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::lock_guard guard(device->lock);
     device->timeouts = timeouts;
     return true;
 }
 
-bool PosixComm::SetCommMask(CommHandle handle, uint32_t eventMask)
-{
+bool PosixComm::SetCommMask(CommHandle handle, uint32_t eventMask) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::lock_guard guard(device->lock);
     device->mask = eventMask;
     device->word &= eventMask;
     return true;
 }
 
-bool PosixComm::GetCommState(CommHandle handle, DCB& dcb)
-{
+bool PosixComm::GetCommState(CommHandle handle, DCB& dcb) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::lock_guard guard(device->lock);
-    if (device->deadError)
-        return Fail(device->deadError, false);
+    if (device->deadError) return Fail(device->deadError, false);
     termios t{};
     uint32_t baudRate = 0;
-    if (tcgetattr(device->fd, &t) != 0)
-        return Fail(errno, false);
-    if (int error = DeviceSpeed::Read(device->fd, baudRate))
-        return Fail(error, false);
+    if (tcgetattr(device->fd, &t) != 0) return Fail(errno, false);
+    if (int error = DeviceSpeed::Read(device->fd, baudRate)) return Fail(error, false);
     dcb.baudRate = baudRate;
     LineSettings::FromTermios(t, dcb);
     dcb.rtsControl = device->rtsControl;
     return true;
 }
 
-bool PosixComm::BuildCommDCB(const std::string& text, DCB& dcb)
-{
-    if (int error = LineSettings::ParseLineText(text, dcb))
-        return Fail(error, false);
+bool PosixComm::BuildCommDCB(const std::string& text, DCB& dcb) {
+    if (int error = LineSettings::ParseLineText(text, dcb)) return Fail(error, false);
     return true;
 }
 
-bool PosixComm::SetCommState(CommHandle handle, const DCB& dcb)
-{
+bool PosixComm::SetCommState(CommHandle handle, const DCB& dcb) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::lock_guard guard(device->lock);
-    if (device->deadError)
-        return Fail(device->deadError, false);
+    if (device->deadError) return Fail(device->deadError, false);
     termios t{};
-    if (tcgetattr(device->fd, &t) != 0)
-        return Fail(errno, false);
-    if (int error = LineSettings::ToTermios(dcb, t))
-        return Fail(error, false);
-    if (tcsetattr(device->fd, TCSANOW, &t) != 0)
-        return Fail(errno, false);
+    if (tcgetattr(device->fd, &t) != 0) return Fail(errno, false);
+    if (int error = LineSettings::ToTermios(dcb, t)) return Fail(error, false);
+    if (tcsetattr(device->fd, TCSANOW, &t) != 0) return Fail(errno, false);
     speed_t standard = 0;
     if (!LineSettings::StandardSpeed(dcb.baudRate, standard)) {
-        if (int error = DeviceSpeed::SetCustom(device->fd, dcb.baudRate))
-            return Fail(error, false);
+        if (int error = DeviceSpeed::SetCustom(device->fd, dcb.baudRate)) return Fail(error, false);
     }
     // A driver that cannot run a rate may keep another without an error; a
     // line at the wrong speed must not pass for a configured one.
     uint32_t actual = 0;
-    if (int error = DeviceSpeed::Read(device->fd, actual))
-        return Fail(error, false);
+    if (int error = DeviceSpeed::Read(device->fd, actual)) return Fail(error, false);
     const uint64_t off = actual > dcb.baudRate ? actual - dcb.baudRate : dcb.baudRate - actual;
-    if (off * 100 > uint64_t{dcb.baudRate} * 3)
-        return Fail(EINVAL, false);
+    if (off * 100 > uint64_t{dcb.baudRate} * 3) return Fail(EINVAL, false);
     device->baudRate = actual;
     device->rtsControl = dcb.rtsControl;
     HoldRts(*device, dcb.rtsControl);
     return true;
 }
 
-bool PosixComm::PurgeComm(CommHandle handle, uint32_t actions)
-{
+bool PosixComm::PurgeComm(CommHandle handle, uint32_t actions) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::lock_guard guard(device->lock);
-    if (device->deadError)
-        return Fail(device->deadError, false);
+    if (device->deadError) return Fail(device->deadError, false);
     if (actions & PURGE_TXABORT) {
         device->writePending = false;
         device->unsent.clear();
     }
-    if ((actions & PURGE_TXCLEAR) && tcflush(device->fd, TCOFLUSH) != 0)
-        return Fail(errno, false);
+    if ((actions & PURGE_TXCLEAR) && tcflush(device->fd, TCOFLUSH) != 0) return Fail(errno, false);
     if (actions & PURGE_RXCLEAR) {
         device->input.clear();
-        if (tcflush(device->fd, TCIFLUSH) != 0)
-            return Fail(errno, false);
+        if (tcflush(device->fd, TCIFLUSH) != 0) return Fail(errno, false);
     }
     return true;
 }
 
-IoResult PosixComm::WaitCommEvent(CommHandle handle, EventHandle completion, uint32_t& eventWord)
-{
+IoResult PosixComm::WaitCommEvent(CommHandle handle, EventHandle completion, uint32_t& eventWord) {
     eventWord = 0;
-    if (!ResetEvent(completion))
-        return IoResult::Failed;
+    if (!ResetEvent(completion)) return IoResult::Failed;
     auto device = Find(handle);
-    if (!device)
-        return IoResult::Failed;
+    if (!device) return IoResult::Failed;
     std::lock_guard guard(device->lock);
     device->waitPending = false;
     device->waitCompletion = completion;
     uint32_t events = device->word & device->mask;
     if (!events && (device->mask & EV_RXCHAR)) {
-        if (!device->deadError && device->fd >= 0)
-            ReadAvailable(*device);
-        if (!device->input.empty())
-            events = EV_RXCHAR;
+        if (!device->deadError && device->fd >= 0) ReadAvailable(*device);
+        if (!device->input.empty()) events = EV_RXCHAR;
     }
     if (events) {
         device->word = 0;
@@ -549,22 +476,18 @@ IoResult PosixComm::WaitCommEvent(CommHandle handle, EventHandle completion, uin
     return IoResult::Pending;
 }
 
-uint32_t PosixComm::TakeCommEvents(CommHandle handle)
-{
+uint32_t PosixComm::TakeCommEvents(CommHandle handle) {
     auto device = Find(handle);
-    if (!device)
-        return 0;
+    if (!device) return 0;
     std::lock_guard guard(device->lock);
     uint32_t events = device->word;
     device->word = 0;
     return events;
 }
 
-bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status)
-{
+bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::lock_guard guard(device->lock);
     status = CommStatus{};
     if (!device->input.empty()) {
@@ -580,9 +503,9 @@ bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status)
         MarkDead(*device, errno);
     // What was read before a hang-up is still handed out; then the status
     // query fails for good.
-    if (device->deadError && device->input.empty())
-        return Fail(device->deadError, false);
-    status.inQueue = static_cast<uint32_t>(device->input.size()) + (device->deadError ? 0 : static_cast<uint32_t>(waiting));
+    if (device->deadError && device->input.empty()) return Fail(device->deadError, false);
+    status.inQueue = static_cast<uint32_t>(device->input.size()) +
+                     (device->deadError ? 0 : static_cast<uint32_t>(waiting));
     if (!device->deadError) {
         status.outQueue = OutputQueue(device->fd);
         LineCounters now;
@@ -594,47 +517,41 @@ bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status)
     return true;
 }
 
-IoResult PosixComm::ReadByte(CommHandle handle, uint8_t& byte)
-{
+IoResult PosixComm::ReadByte(CommHandle handle, uint8_t& byte) {
     auto device = Find(handle);
-    if (!device)
-        return IoResult::Failed;
+    if (!device) return IoResult::Failed;
     std::lock_guard guard(device->lock);
-    if (device->input.empty() && !device->deadError)
-        ReadAvailable(*device);
+    if (device->input.empty() && !device->deadError) ReadAvailable(*device);
     if (!device->input.empty()) {
         byte = device->input.front();
         device->input.pop_front();
         return IoResult::Done;
     }
-    if (device->deadError)
-        return Fail(device->deadError, IoResult::Failed);
+    if (device->deadError) return Fail(device->deadError, IoResult::Failed);
     return IoResult::Pending;
 }
 
-bool PosixComm::WaitReadResult(CommHandle handle, uint8_t& byte)
-{
+bool PosixComm::WaitReadResult(CommHandle handle, uint8_t& byte) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::unique_lock guard(device->lock);
-    const uint64_t totalMs = uint64_t{device->timeouts.readTotalTimeoutConstant} + device->timeouts.readTotalTimeoutMultiplier;
+    const uint64_t totalMs = uint64_t{device->timeouts.readTotalTimeoutConstant} +
+                             device->timeouts.readTotalTimeoutMultiplier;
     const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
     for (;;) {
-        if (device->input.empty() && !device->deadError)
-            ReadAvailable(*device);
+        if (device->input.empty() && !device->deadError) ReadAvailable(*device);
         if (!device->input.empty()) {
             byte = device->input.front();
             device->input.pop_front();
             return true;
         }
-        if (device->deadError)
-            return Fail(device->deadError, false);
-        int timeoutMs = -1; // no total timeout: wait for the byte, as the platform does
+        if (device->deadError) return Fail(device->deadError, false);
+        int timeoutMs = -1;  // no total timeout: wait for the byte, as the platform does
         if (totalMs) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0)
-                return Fail(ETIMEDOUT, false);
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0) return Fail(ETIMEDOUT, false);
             timeoutMs = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
         }
         pollfd p{device->fd, POLLIN, 0};
@@ -642,45 +559,37 @@ bool PosixComm::WaitReadResult(CommHandle handle, uint8_t& byte)
         const int r = PollRetry(&p, 1, timeoutMs);
         const int error = errno;
         guard.lock();
-        if (device->fd < 0)
-            return Fail(EBADF, false);
-        if (r < 0 && error != EINTR)
-            return Fail(error, false);
+        if (device->fd < 0) return Fail(EBADF, false);
+        if (r < 0 && error != EINTR) return Fail(error, false);
     }
 }
 
-IoResult PosixComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t length, uint32_t& written)
-{
+IoResult PosixComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t length,
+                          uint32_t& written) {
     written = 0;
     auto device = Find(handle);
-    if (!device)
-        return IoResult::Failed;
+    if (!device) return IoResult::Failed;
     std::lock_guard guard(device->lock);
     device->writePending = false;
     device->unsent.clear();
-    if (device->deadError)
-        return Fail(device->deadError, IoResult::Failed);
+    if (device->deadError) return Fail(device->deadError, IoResult::Failed);
     size_t done = 0;
-    if (!WriteSome(*device, bytes, length, done))
-        return IoResult::Failed;
+    if (!WriteSome(*device, bytes, length, done)) return IoResult::Failed;
     written = static_cast<uint32_t>(done);
     device->lastWritten = written;
-    if (done == length && OutputQueue(device->fd) == 0)
-        return IoResult::Done;
+    if (done == length && OutputQueue(device->fd) == 0) return IoResult::Done;
     device->unsent.assign(bytes + done, bytes + length);
     device->writeLength = length;
-    const uint64_t limitMs = uint64_t{device->timeouts.writeTotalTimeoutConstant}
-                             + uint64_t{device->timeouts.writeTotalTimeoutMultiplier} * length;
+    const uint64_t limitMs = uint64_t{device->timeouts.writeTotalTimeoutConstant} +
+                             uint64_t{device->timeouts.writeTotalTimeoutMultiplier} * length;
     device->writeDeadline = Clock::now() + std::chrono::milliseconds(limitMs);
     device->writePending = true;
     return IoResult::Pending;
 }
 
-bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written)
-{
+bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
     auto device = Find(handle);
-    if (!device)
-        return false;
+    if (!device) return false;
     std::unique_lock guard(device->lock);
     if (!device->writePending) {
         written = device->lastWritten;
@@ -698,7 +607,8 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written)
                 device->writePending = false;
                 return false;
             }
-            device->unsent.erase(device->unsent.begin(), device->unsent.begin() + static_cast<ptrdiff_t>(done));
+            device->unsent.erase(device->unsent.begin(),
+                                 device->unsent.begin() + static_cast<ptrdiff_t>(done));
         }
         const uint32_t queued = OutputQueue(device->fd);
         if (device->unsent.empty() && queued == 0) {
@@ -706,10 +616,13 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written)
             written = device->lastWritten = device->writeLength;
             return true;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(device->writeDeadline - Clock::now()).count();
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(device->writeDeadline -
+                                                                          Clock::now())
+                        .count();
         if (left <= 0) {
             device->writePending = false;
-            const uint32_t handedOver = device->writeLength - static_cast<uint32_t>(device->unsent.size());
+            const uint32_t handedOver =
+                device->writeLength - static_cast<uint32_t>(device->unsent.size());
             written = device->lastWritten = handedOver > queued ? handedOver - queued : 0;
             return Fail(ETIMEDOUT, false);
         }
@@ -718,7 +631,8 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written)
         if (device->unsent.empty()) {
             // Draining: nothing to poll for, so look again after about the
             // time the queued characters take on the line (ten bits each).
-            const uint64_t drainMs = uint64_t{queued} * 10000 / std::max<uint32_t>(device->baudRate, 1);
+            const uint64_t drainMs =
+                uint64_t{queued} * 10000 / std::max<uint32_t>(device->baudRate, 1);
             waitMs = std::min<int>(waitMs, static_cast<int>(std::clamp<uint64_t>(drainMs, 1, 20)));
             p.fd = -1;
         }
@@ -729,15 +643,13 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written)
             device->writePending = false;
             return Fail(EBADF, false);
         }
-        if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
-            MarkDead(*device, EIO);
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) MarkDead(*device, EIO);
     }
 }
 
 int PosixComm::LastError() { return lastError; }
 
-std::string PosixComm::ErrorText(int error)
-{
+std::string PosixComm::ErrorText(int error) {
     char buffer[256] = {};
     // strerror_r is the GNU variant (answers the text) or the XSI one
     // (answers 0 and fills the buffer), depending on the feature macros.
@@ -747,23 +659,18 @@ std::string PosixComm::ErrorText(int error)
         const char* operator()(const char* result) const { return result; }
     };
     const char* text = Pick{buffer}(strerror_r(error, buffer, sizeof buffer));
-    if (!text || !*text)
-        return "Unknown error " + std::to_string(error);
+    if (!text || !*text) return "Unknown error " + std::to_string(error);
     return text;
 }
 
-EventHandle PosixComm::CreateEvent()
-{
+EventHandle PosixComm::CreateEvent() {
     int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0)
-        return Fail(errno, kNoEvent);
+    if (fd < 0) return Fail(errno, kNoEvent);
     return fd;
 }
 
-void PosixComm::CloseEvent(EventHandle event)
-{
-    if (event < 0)
-        return;
+void PosixComm::CloseEvent(EventHandle event) {
+    if (event < 0) return;
     // A wait must never signal a descriptor number that may since belong to
     // something else: forget the event wherever a wait still holds it.
     {
@@ -779,81 +686,68 @@ void PosixComm::CloseEvent(EventHandle event)
     close(event);
 }
 
-bool PosixComm::SetEvent(EventHandle event)
-{
+bool PosixComm::SetEvent(EventHandle event) {
     const uint64_t one = 1;
     for (;;) {
-        if (write(event, &one, sizeof one) == static_cast<ssize_t>(sizeof one))
-            return true;
-        if (errno == EAGAIN)
-            return true; // the counter is saturated: signalled anyway
-        if (errno != EINTR)
-            return Fail(errno, false);
+        if (write(event, &one, sizeof one) == static_cast<ssize_t>(sizeof one)) return true;
+        if (errno == EAGAIN) return true;  // the counter is saturated: signalled anyway
+        if (errno != EINTR) return Fail(errno, false);
     }
 }
 
-bool PosixComm::ResetEvent(EventHandle event)
-{
+bool PosixComm::ResetEvent(EventHandle event) {
     uint64_t count = 0;
     for (;;) {
-        if (read(event, &count, sizeof count) == static_cast<ssize_t>(sizeof count) || errno == EAGAIN)
+        if (read(event, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ||
+            errno == EAGAIN)
             return true;
-        if (errno != EINTR)
-            return Fail(errno, false);
+        if (errno != EINTR) return Fail(errno, false);
     }
 }
 
-int PosixComm::WaitForAny(const EventHandle* events, int count)
-{
-    if (!events || count <= 0)
-        return Fail(EINVAL, -1);
+int PosixComm::WaitForAny(const EventHandle* events, int count) {
+    if (!events || count <= 0) return Fail(EINVAL, -1);
     std::vector<pollfd> fds;
     std::vector<std::shared_ptr<Device>> watched;
     for (;;) {
         fds.clear();
         watched.clear();
-        for (int i = 0; i < count; ++i)
-            fds.push_back({events[i], POLLIN, 0});
+        for (int i = 0; i < count; ++i) fds.push_back({events[i], POLLIN, 0});
         {
             std::lock_guard guard(devicesLock);
             for (const auto& entry : devices) {
                 std::lock_guard deviceGuard(entry.second->lock);
                 const Device& device = *entry.second;
-                if (device.fd < 0 || device.deadError || !device.waitPending)
-                    continue;
+                if (device.fd < 0 || device.deadError || !device.waitPending) continue;
                 // A full queue leaves the input with the driver; hang-ups are
                 // reported whatever the events asked for.
-                fds.push_back({device.fd, static_cast<short>(device.input.size() < kInputLimit ? POLLIN : 0), 0});
+                fds.push_back({device.fd,
+                               static_cast<short>(device.input.size() < kInputLimit ? POLLIN : 0),
+                               0});
                 watched.push_back(entry.second);
             }
         }
         if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return Fail(errno, -1);
         }
         bool completed = false;
         for (size_t j = 0; j < watched.size(); ++j) {
             const short revents = fds[static_cast<size_t>(count) + j].revents;
-            if (!revents)
-                continue;
+            if (!revents) continue;
             std::lock_guard guard(watched[j]->lock);
             completed |= Service(*watched[j], revents);
         }
         // A completion just signalled may outrank what poll saw: look again.
-        if (completed)
-            continue;
+        if (completed) continue;
         for (int i = 0; i < count; ++i) {
-            if (fds[static_cast<size_t>(i)].revents & POLLNVAL)
-                return Fail(EBADF, -1);
-            if (fds[static_cast<size_t>(i)].revents & POLLIN)
-                return i;
+            if (fds[static_cast<size_t>(i)].revents & POLLNVAL) return Fail(EBADF, -1);
+            if (fds[static_cast<size_t>(i)].revents & POLLIN) return i;
         }
     }
 }
 
-std::unique_ptr<std::thread> PosixComm::StartThread(std::function<void()> body)
-{
+std::unique_ptr<std::thread> PosixComm::StartThread(std::function<void()> body) {
     try {
         return std::make_unique<std::thread>(std::move(body));
     } catch (const std::system_error& error) {

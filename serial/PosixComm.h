@@ -35,7 +35,8 @@ public:
 
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
-    IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length, uint32_t& written) override;
+    IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
+                   uint32_t& written) override;
     bool WaitWriteResult(CommHandle device, uint32_t& written) override;
 
     int LastError() override;

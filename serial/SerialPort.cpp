@@ -26,19 +26,15 @@ struct EventNotification {
     uint32_t message;
 };
 constexpr EventNotification kEventTable[] = {
-    {EV_CTS, SPN_CTS},
-    {EV_RXFLAG, SPN_RXFLAG},
-    {EV_BREAK, SPN_BREAK},
-    {EV_ERR, SPN_LINE_ERROR},
-    {EV_RING, SPN_RING},
+    {EV_CTS, SPN_CTS},        {EV_RXFLAG, SPN_RXFLAG}, {EV_BREAK, SPN_BREAK},
+    {EV_ERR, SPN_LINE_ERROR}, {EV_RING, SPN_RING},
 };
 
-} // namespace
+}  // namespace
 
 SerialPort::SerialPort(std::unique_ptr<CommLayer> commLayer) : comm(std::move(commLayer)) {}
 
-SerialPort::~SerialPort()
-{
+SerialPort::~SerialPort() {
     StopWorker();
     std::lock_guard<std::recursive_mutex> guard(portLock);
     if (device != kNoDevice) {
@@ -49,23 +45,20 @@ SerialPort::~SerialPort()
 }
 
 std::string SerialPort::LineParameterText(uint32_t baudRate, char parityLetter, uint32_t dataBits,
-                                          uint32_t stopBits)
-{
+                                          uint32_t stopBits) {
     char text[64];
-    std::snprintf(text, sizeof text, "baud=%u parity=%c data=%u stop=%u", baudRate, parityLetter, dataBits,
-                  stopBits);
+    std::snprintf(text, sizeof text, "baud=%u parity=%c data=%u stop=%u", baudRate, parityLetter,
+                  dataBits, stopBits);
     return text;
 }
 
-std::string SerialPort::ErrorMessage(const std::string& operation, int error) const
-{
+std::string SerialPort::ErrorMessage(const std::string& operation, int error) const {
     // Composed without a length limit: a long system text is shown whole.
-    return "WARNING:  " + operation + " Failed with the following error: \n" + comm->ErrorText(error) +
-           "\nPort: " + std::to_string(settings.portNumber) + "\n";
+    return "WARNING:  " + operation + " Failed with the following error: \n" +
+           comm->ErrorText(error) + "\nPort: " + std::to_string(settings.portNumber) + "\n";
 }
 
-void SerialPort::ReportError(const char* operation, int error, bool onWorker)
-{
+void SerialPort::ReportError(const char* operation, int error, bool onWorker) {
     std::string text = ErrorMessage(operation, error);
     if (onWorker) {
         NotificationMailbox::Letter letter;
@@ -78,18 +71,16 @@ void SerialPort::ReportError(const char* operation, int error, bool onWorker)
     }
 }
 
-void SerialPort::CloseEvents(EventHandle (&table)[3])
-{
+void SerialPort::CloseEvents(EventHandle (&table)[3]) {
     for (EventHandle& event : table) {
-        if (event != kNoEvent)
-            comm->CloseEvent(event);
+        if (event != kNoEvent) comm->CloseEvent(event);
         event = kNoEvent;
     }
 }
 
-bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudRate, char parityLetter,
-                      uint32_t dataBits, uint32_t stopBits, uint32_t eventMask, uint32_t writeBufferSize)
-{
+bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudRate,
+                      char parityLetter, uint32_t dataBits, uint32_t stopBits, uint32_t eventMask,
+                      uint32_t writeBufferSize) {
     StopWorker();
 
     // The old events are closed only after the old device: until then a
@@ -130,8 +121,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     }
 
     device = comm->OpenDevice(name);
-    if (device == kNoDevice)
-        return false;
+    if (device == kNoDevice) return false;
 
     timeouts.readIntervalTimeout = kTimeoutMs;
     timeouts.readTotalTimeoutMultiplier = kTimeoutMs;
@@ -157,22 +147,18 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
                 failed = "BuildCommDCB()";
             } else {
                 settings.dcb = state;
-                if (!comm->SetCommState(device, settings.dcb))
-                    failed = "SetCommState()";
+                if (!comm->SetCommState(device, settings.dcb)) failed = "SetCommState()";
             }
         }
     }
-    if (failed != nullptr)
-        ReportError(failed, comm->LastError(), false);
+    if (failed != nullptr) ReportError(failed, comm->LastError(), false);
 
     comm->PurgeComm(device, kPurgeAll);
     return true;
 }
 
-bool SerialPort::StartWorker()
-{
-    if (worker || device == kNoDevice)
-        return false;
+bool SerialPort::StartWorker() {
+    if (worker || device == kNoDevice) return false;
     stopping.store(false);
     // Set here as well as by the worker, so that a stop right after the start
     // waits for the worker instead of finding the flag not yet set.
@@ -185,31 +171,25 @@ bool SerialPort::StartWorker()
     return true;
 }
 
-void SerialPort::StopWorker()
-{
-    if (!worker)
-        return;
+void SerialPort::StopWorker() {
+    if (!worker) return;
     stopping.store(true);
     comm->SetEvent(events[kShutdown]);
     // The worker may be waiting for this thread to handle a notification:
     // keep handling them until it has left its loop.
     mailbox.DispatchUntil([this] { return !running.load(); });
-    if (worker->joinable())
-        worker->join();
+    if (worker->joinable()) worker->join();
     worker.reset();
     stopping.store(false);
 }
 
-bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length)
-{
+bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
     // Nothing would ever write a request without an open device, or to a
     // device that stopped answering: refused, so that nothing is lost unseen.
-    if ((bytes == nullptr && length > 0) || device == kNoDevice || deviceLost.load())
-        return false;
+    if ((bytes == nullptr && length > 0) || device == kNoDevice || deviceLost.load()) return false;
     {
         std::lock_guard<std::mutex> guard(requestLock);
-        if (!bufferAllocated)
-            return false;
+        if (!bufferAllocated) return false;
         request.assign(bytes, bytes + length);
         requestPending = true;
     }
@@ -217,13 +197,9 @@ bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length)
     return true;
 }
 
-void SerialPort::DispatchNotifications()
-{
-    mailbox.Dispatch(kDispatchBudget);
-}
+void SerialPort::DispatchNotifications() { mailbox.Dispatch(kDispatchBudget); }
 
-void SerialPort::Notify(uint32_t message, uint32_t wParam)
-{
+void SerialPort::Notify(uint32_t message, uint32_t wParam) {
     NotificationMailbox::Letter letter;
     letter.message = message;
     letter.wParam = wParam;
@@ -231,16 +207,14 @@ void SerialPort::Notify(uint32_t message, uint32_t wParam)
     mailbox.Send(std::move(letter));
 }
 
-bool SerialPort::QueryInput(uint32_t& inQueue)
-{
+bool SerialPort::QueryInput(uint32_t& inQueue) {
     CommStatus status;
     bool ok;
     int error = 0;
     {
         std::lock_guard<std::recursive_mutex> guard(portLock);
         ok = comm->ClearCommError(device, status);
-        if (!ok)
-            error = comm->LastError();
+        if (!ok) error = comm->LastError();
     }
     if (!ok) {
         // A device that no longer answers would fail every later call too:
@@ -254,8 +228,7 @@ bool SerialPort::QueryInput(uint32_t& inQueue)
     return true;
 }
 
-void SerialPort::WorkerLoop()
-{
+void SerialPort::WorkerLoop() {
     running.store(true);
     if (device != kNoDevice) {
         std::lock_guard<std::recursive_mutex> guard(portLock);
@@ -275,14 +248,12 @@ void SerialPort::WorkerLoop()
             {
                 std::lock_guard<std::recursive_mutex> guard(portLock);
                 result = comm->WaitCommEvent(device, events[kComm], eventWord);
-                if (result == IoResult::Failed)
-                    error = comm->LastError();
+                if (result == IoResult::Failed) error = comm->LastError();
             }
             if (result == IoResult::Done) {
                 uint32_t inQueue = 0;
                 const bool answered = QueryInput(inQueue);
-                if (answered && inQueue == 0)
-                    continue;
+                if (answered && inQueue == 0) continue;
                 completedAtOnce = answered;
             } else if (result == IoResult::Pending) {
                 waitOutstanding = true;
@@ -293,46 +264,40 @@ void SerialPort::WorkerLoop()
         }
 
         switch (comm->WaitForAny(events, 3)) {
-        case kShutdown:
-            workerExitCode.store(kWorkerExitCode);
-            running.store(false);
-            mailbox.Poke();
-            return;
-        case kComm:
-            // The next event wait resets the event too, but it is not issued
-            // for a lost device: left signalled, it would spin this loop.
-            comm->ResetEvent(events[kComm]);
-            if (!completedAtOnce) {
-                eventWord = waitOutstanding ? comm->TakeCommEvents(device) : 0;
-                waitOutstanding = false;
-            }
-            if (!deviceLost)
-                DispatchEvents(eventWord);
-            break;
-        case kWrite:
-            WriteRoutine();
-            break;
-        default:
-            break;
+            case kShutdown:
+                workerExitCode.store(kWorkerExitCode);
+                running.store(false);
+                mailbox.Poke();
+                return;
+            case kComm:
+                // The next event wait resets the event too, but it is not issued
+                // for a lost device: left signalled, it would spin this loop.
+                comm->ResetEvent(events[kComm]);
+                if (!completedAtOnce) {
+                    eventWord = waitOutstanding ? comm->TakeCommEvents(device) : 0;
+                    waitOutstanding = false;
+                }
+                if (!deviceLost) DispatchEvents(eventWord);
+                break;
+            case kWrite:
+                WriteRoutine();
+                break;
+            default:
+                break;
         }
     }
 }
 
-void SerialPort::DispatchEvents(uint32_t eventWord)
-{
+void SerialPort::DispatchEvents(uint32_t eventWord) {
     for (const EventNotification& entry : kEventTable) {
-        if (eventWord & entry.eventBit)
-            Notify(entry.message, 0);
+        if (eventWord & entry.eventBit) Notify(entry.message, 0);
     }
-    if (eventWord & EV_RXCHAR)
-        ReadRoutine();
+    if (eventWord & EV_RXCHAR) ReadRoutine();
 }
 
-void SerialPort::ReadRoutine()
-{
+void SerialPort::ReadRoutine() {
     uint32_t inQueue = 0;
-    if (!QueryInput(inQueue) || inQueue == 0)
-        return;
+    if (!QueryInput(inQueue) || inQueue == 0) return;
     do {
         uint8_t byte = 0;
         const char* failed = nullptr;
@@ -346,8 +311,7 @@ void SerialPort::ReadRoutine()
             } else if (result == IoResult::Failed) {
                 failed = "ReadFile()";
             }
-            if (failed != nullptr)
-                error = comm->LastError();
+            if (failed != nullptr) error = comm->LastError();
         }
         // A failed read received nothing, so there is no byte to hand on.
         if (failed != nullptr)
@@ -355,24 +319,20 @@ void SerialPort::ReadRoutine()
         else
             Notify(SPN_RXCHAR, byte);
         // A stop ends the drain; what is left is purged by the next open.
-        if (stopping.load())
-            return;
+        if (stopping.load()) return;
     } while (QueryInput(inQueue) && inQueue > 0);
 }
 
-void SerialPort::WriteRoutine()
-{
+void SerialPort::WriteRoutine() {
     comm->ResetEvent(events[kWrite]);
     {
         std::lock_guard<std::mutex> guard(requestLock);
         // A request signalled twice before the worker woke is written once.
-        if (!requestPending)
-            return;
+        if (!requestPending) return;
         requestPending = false;
         outgoing.swap(request);
     }
-    if (deviceLost)
-        return;
+    if (deviceLost) return;
 
     const char* failed = nullptr;
     int error = 0;
@@ -388,9 +348,7 @@ void SerialPort::WriteRoutine()
         } else if (result == IoResult::Failed) {
             failed = "WriteFile()";
         }
-        if (failed != nullptr)
-            error = comm->LastError();
+        if (failed != nullptr) error = comm->LastError();
     }
-    if (failed != nullptr)
-        ReportError(failed, error, true);
+    if (failed != nullptr) ReportError(failed, error, true);
 }

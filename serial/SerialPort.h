@@ -23,7 +23,7 @@ constexpr uint32_t SPN_BREAK = 1125;
 constexpr uint32_t SPN_CTS = 1126;
 constexpr uint32_t SPN_LINE_ERROR = 1128;
 constexpr uint32_t SPN_RING = 1129;
-constexpr uint32_t SPN_RXCHAR = 1131; // wParam: the byte, 0 to 255
+constexpr uint32_t SPN_RXCHAR = 1131;  // wParam: the byte, 0 to 255
 constexpr uint32_t SPN_RXFLAG = 1132;
 
 // The code a worker ends with when it is shut down.
@@ -31,7 +31,7 @@ constexpr int kWorkerExitCode = 100;
 
 class SerialPort {
 public:
-    SerialPort(); // on the operating system's comm layer
+    SerialPort();  // on the operating system's comm layer
     explicit SerialPort(std::unique_ptr<CommLayer> comm);
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
@@ -112,7 +112,7 @@ private:
     bool bufferAllocated = false;
     bool requestPending = false;
     std::vector<uint8_t> request;
-    std::vector<uint8_t> outgoing; // worker only
+    std::vector<uint8_t> outgoing;  // worker only
 
     NotificationMailbox mailbox;
 };

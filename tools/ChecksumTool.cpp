@@ -18,7 +18,9 @@ void SkipBlanks(std::string_view& s) {
 // The digit value the hex text parser gives any byte: letters count from 'A'
 // as 10 and everything else from '0', so malformed digits yield some value
 // rather than a refusal.
-uint8_t DigitValue(uint8_t k) { return static_cast<uint8_t>(k >= 0x41 && k <= 0x7F ? k - 55 : k - 48); }
+uint8_t DigitValue(uint8_t k) {
+    return static_cast<uint8_t>(k >= 0x41 && k <= 0x7F ? k - 55 : k - 48);
+}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -67,7 +69,8 @@ uint16_t ChecksumTool::Crc16(const uint8_t* bytes, uint32_t length) {
     for (uint32_t i = 0; i < length; ++i) {
         crc ^= bytes[i];
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
         }
     }
     return crc;

@@ -13,9 +13,12 @@ namespace {
 size_t Utf8SkipLength(std::string_view in) {
     const auto lead = static_cast<uint8_t>(in[0]);
     size_t length = 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
     size_t i = 1;
     while (i < length && i < in.size() && (static_cast<uint8_t>(in[i]) & 0xC0) == 0x80) ++i;
     return i;

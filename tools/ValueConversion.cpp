@@ -58,9 +58,12 @@ bool IsOfferedCount(int32_t count) { return count == 1 || count == 2 || count ==
 // Two's complement reading of the low `width` bytes of v.
 int32_t Signed(uint32_t v, int width) {
     switch (width) {
-        case 1: return static_cast<int8_t>(v);
-        case 2: return static_cast<int16_t>(v);
-        default: return static_cast<int32_t>(v);
+        case 1:
+            return static_cast<int8_t>(v);
+        case 2:
+            return static_cast<int16_t>(v);
+        default:
+            return static_cast<int32_t>(v);
     }
 }
 
@@ -95,7 +98,8 @@ ValueConversion::Choices ValueConversion::ChoicesFor(int32_t count) {
     return choices;
 }
 
-uint32_t ValueConversion::ReorderBytes(int count, const uint8_t* bytes, std::string_view orderText) {
+uint32_t ValueConversion::ReorderBytes(int count, const uint8_t* bytes,
+                                       std::string_view orderText) {
     const ByteOrder* chosen = nullptr;
     for (const ByteOrder& order : ByteOrders) {
         if (order.count != count) continue;
@@ -111,7 +115,8 @@ uint32_t ValueConversion::ReorderBytes(int count, const uint8_t* bytes, std::str
     return value;
 }
 
-ValueConversion::Result ValueConversion::ConvertValue(const std::string& hexText, std::string_view typeText,
+ValueConversion::Result ValueConversion::ConvertValue(const std::string& hexText,
+                                                      std::string_view typeText,
                                                       std::string_view orderText) {
     uint8_t buffer[BufferSize] = {};
     const int32_t count = ChecksumTool::ParseHexText(hexText, buffer, BufferSize);

@@ -101,37 +101,50 @@ void ModbusPanelTest::buildsTheFrameOfEachFunction_data() {
 
     // Vectors of the published Modbus examples; RTU texts in 0x form, ASCII
     // texts the characters themselves.
-    QTest::newRow("Rtu/ReadCoils") << false << "17" << 1 << "19" << "37" << Hex("11 01 00 13 00 25 0E 84")
-                                   << "0x11 0x01 0x00 0x13 0x00 0x25 0x0E 0x84 ";
-    QTest::newRow("Rtu/ReadDiscreteInputs") << false << "17" << 2 << "196" << "22" << Hex("11 02 00 C4 00 16 BA A9")
-                                            << "0x11 0x02 0x00 0xC4 0x00 0x16 0xBA 0xA9 ";
-    QTest::newRow("Rtu/ReadHoldingRegisters") << false << "1" << 3 << "0" << "1" << Hex("01 03 00 00 00 01 84 0A")
-                                              << "0x01 0x03 0x00 0x00 0x00 0x01 0x84 0x0A ";
-    QTest::newRow("Rtu/ReadInputRegisters") << false << "17" << 4 << "8" << "1" << Hex("11 04 00 08 00 01 B2 98")
-                                            << "0x11 0x04 0x00 0x08 0x00 0x01 0xB2 0x98 ";
-    QTest::newRow("Rtu/CoilOnForAnyNonzeroValue") << false << "17" << 5 << "172" << "7" << Hex("11 05 00 AC FF 00 4E 8B")
-                                                  << "0x11 0x05 0x00 0xAC 0xFF 0x00 0x4E 0x8B ";
-    QTest::newRow("Rtu/CoilOffForZero") << false << "17" << 5 << "172" << "0" << Hex("11 05 00 AC 00 00 0F 7B")
-                                        << "0x11 0x05 0x00 0xAC 0x00 0x00 0x0F 0x7B ";
-    QTest::newRow("Rtu/WriteRegister1234") << false << "1" << 6 << "1" << "1234" << Hex("01 06 00 01 04 D2 5A 97")
-                                           << "0x01 0x06 0x00 0x01 0x04 0xD2 0x5A 0x97 ";
-    QTest::newRow("Rtu/Station256GoesAsZero") << false << "256" << 3 << "0" << "1" << Hex("00 03 00 00 00 01 85 DB")
-                                              << "0x00 0x03 0x00 0x00 0x00 0x01 0x85 0xDB ";
+    QTest::newRow("Rtu/ReadCoils")
+        << false << "17" << 1 << "19"
+        << "37" << Hex("11 01 00 13 00 25 0E 84") << "0x11 0x01 0x00 0x13 0x00 0x25 0x0E 0x84 ";
+    QTest::newRow("Rtu/ReadDiscreteInputs")
+        << false << "17" << 2 << "196"
+        << "22" << Hex("11 02 00 C4 00 16 BA A9") << "0x11 0x02 0x00 0xC4 0x00 0x16 0xBA 0xA9 ";
+    QTest::newRow("Rtu/ReadHoldingRegisters")
+        << false << "1" << 3 << "0"
+        << "1" << Hex("01 03 00 00 00 01 84 0A") << "0x01 0x03 0x00 0x00 0x00 0x01 0x84 0x0A ";
+    QTest::newRow("Rtu/ReadInputRegisters")
+        << false << "17" << 4 << "8"
+        << "1" << Hex("11 04 00 08 00 01 B2 98") << "0x11 0x04 0x00 0x08 0x00 0x01 0xB2 0x98 ";
+    QTest::newRow("Rtu/CoilOnForAnyNonzeroValue")
+        << false << "17" << 5 << "172"
+        << "7" << Hex("11 05 00 AC FF 00 4E 8B") << "0x11 0x05 0x00 0xAC 0xFF 0x00 0x4E 0x8B ";
+    QTest::newRow("Rtu/CoilOffForZero")
+        << false << "17" << 5 << "172"
+        << "0" << Hex("11 05 00 AC 00 00 0F 7B") << "0x11 0x05 0x00 0xAC 0x00 0x00 0x0F 0x7B ";
+    QTest::newRow("Rtu/WriteRegister1234")
+        << false << "1" << 6 << "1"
+        << "1234" << Hex("01 06 00 01 04 D2 5A 97") << "0x01 0x06 0x00 0x01 0x04 0xD2 0x5A 0x97 ";
+    QTest::newRow("Rtu/Station256GoesAsZero")
+        << false << "256" << 3 << "0"
+        << "1" << Hex("00 03 00 00 00 01 85 DB") << "0x00 0x03 0x00 0x00 0x00 0x01 0x85 0xDB ";
 
-    QTest::newRow("Ascii/ReadCoils") << true << "17" << 1 << "19" << "37" << Chars(":110100130025B6\r\n")
-                                     << ":110100130025B6\r\n";
-    QTest::newRow("Ascii/ReadDiscreteInputs") << true << "17" << 2 << "196" << "22" << Chars(":110200C4001613\r\n")
-                                              << ":110200C4001613\r\n";
-    QTest::newRow("Ascii/ReadTenHoldingRegisters") << true << "1" << 3 << "0" << "10" << Chars(":01030000000AF2\r\n")
-                                                   << ":01030000000AF2\r\n";
-    QTest::newRow("Ascii/ReadInputRegisters") << true << "17" << 4 << "8" << "1" << Chars(":110400080001E2\r\n")
-                                              << ":110400080001E2\r\n";
-    QTest::newRow("Ascii/CoilOn") << true << "17" << 5 << "172" << "1" << Chars(":110500ACFF003F\r\n")
-                                  << ":110500ACFF003F\r\n";
-    QTest::newRow("Ascii/CoilOff") << true << "17" << 5 << "172" << "0" << Chars(":110500AC00003E\r\n")
-                                   << ":110500AC00003E\r\n";
-    QTest::newRow("Ascii/WriteRegister1234") << true << "1" << 6 << "1" << "1234" << Chars(":0106000104D222\r\n")
-                                             << ":0106000104D222\r\n";
+    QTest::newRow("Ascii/ReadCoils")
+        << true << "17" << 1 << "19"
+        << "37" << Chars(":110100130025B6\r\n") << ":110100130025B6\r\n";
+    QTest::newRow("Ascii/ReadDiscreteInputs")
+        << true << "17" << 2 << "196"
+        << "22" << Chars(":110200C4001613\r\n") << ":110200C4001613\r\n";
+    QTest::newRow("Ascii/ReadTenHoldingRegisters")
+        << true << "1" << 3 << "0"
+        << "10" << Chars(":01030000000AF2\r\n") << ":01030000000AF2\r\n";
+    QTest::newRow("Ascii/ReadInputRegisters")
+        << true << "17" << 4 << "8"
+        << "1" << Chars(":110400080001E2\r\n") << ":110400080001E2\r\n";
+    QTest::newRow("Ascii/CoilOn") << true << "17" << 5 << "172"
+                                  << "1" << Chars(":110500ACFF003F\r\n") << ":110500ACFF003F\r\n";
+    QTest::newRow("Ascii/CoilOff") << true << "17" << 5 << "172"
+                                   << "0" << Chars(":110500AC00003E\r\n") << ":110500AC00003E\r\n";
+    QTest::newRow("Ascii/WriteRegister1234")
+        << true << "1" << 6 << "1"
+        << "1234" << Chars(":0106000104D222\r\n") << ":0106000104D222\r\n";
 }
 
 void ModbusPanelTest::buildsTheFrameOfEachFunction() {
@@ -226,8 +239,10 @@ void ModbusPanelTest::fieldWithoutNumberStopsTheExchange_data() {
     QTest::addColumn<uint32_t>("address");
     QTest::addColumn<uint32_t>("quantity");
     QTest::addColumn<uint32_t>("station");
-    QTest::newRow("EmptyAddressKeepsAllFields") << int(ModbusPanel::IDC_ADDRESS) << "" << 0u << 1u << 1u;
-    QTest::newRow("EmptyQuantityTakesTheAddressOnly") << int(ModbusPanel::IDC_QUANTITY) << "" << 40u << 1u << 1u;
+    QTest::newRow("EmptyAddressKeepsAllFields")
+        << int(ModbusPanel::IDC_ADDRESS) << "" << 0u << 1u << 1u;
+    QTest::newRow("EmptyQuantityTakesTheAddressOnly")
+        << int(ModbusPanel::IDC_QUANTITY) << "" << 40u << 1u << 1u;
     QTest::newRow("PastedGarbageInStationTakesAddressAndQuantity")
         << int(ModbusPanel::IDC_STATION) << "9x" << 40u << 7u << 1u;
 }
@@ -248,7 +263,8 @@ void ModbusPanelTest::fieldWithoutNumberStopsTheExchange() {
     Type(panel, ModbusPanel::IDC_ADDRESS, QStringLiteral("40"));
     Type(panel, ModbusPanel::IDC_QUANTITY, QStringLiteral("7"));
     Type(panel, ModbusPanel::IDC_STATION, QStringLiteral("9"));
-    panel.ControlAs<QComboBox>(ModbusPanel::IDC_FUNCTION)->setCurrentIndex(3);  // " 4", without its notification
+    panel.ControlAs<QComboBox>(ModbusPanel::IDC_FUNCTION)
+        ->setCurrentIndex(3);  // " 4", without its notification
     ChooseFraming(panel, true);
     Type(panel, badField, badText);
 
@@ -299,7 +315,8 @@ void ModbusPanelTest::buildsAgainWhileItsOwnBoxIsOpen() {
     QCOMPARE(buffer[0], kUntouched);
     QCOMPARE(nestedLength, 8);
     QCOMPARE(Bytes(nested, nested + 8), Hex("01 03 00 01 00 01 D5 CA"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT), QStringLiteral("0x01 0x03 0x00 0x01 0x00 0x01 0xD5 0xCA "));
+    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT),
+             QStringLiteral("0x01 0x03 0x00 0x01 0x00 0x01 0xD5 0xCA "));
     QCOMPARE(boxes.Messages().size(), size_t{1});
 }
 
@@ -310,7 +327,8 @@ void ModbusPanelTest::returnAndEscapeKeepThePanel() {
     host.show();
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
-    for (int controlId : {ModbusPanel::IDC_STATION, ModbusPanel::IDC_FRAME_TEXT, ModbusPanel::IDC_FUNCTION}) {
+    for (int controlId :
+         {ModbusPanel::IDC_STATION, ModbusPanel::IDC_FRAME_TEXT, ModbusPanel::IDC_FUNCTION}) {
         QWidget* control = panel.Control(controlId);
         control->setFocus();
         QTest::keyClick(control, Qt::Key_Return);
@@ -328,7 +346,8 @@ void ModbusPanelTest::picture() {
     uint8_t buffer[500];
     QCOMPARE(panel.BuildFrame(buffer), 8);
     panel.show();
-    QVERIFY(SaveDialogShot(panel, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)), "ModbusPanel-131"));
+    QVERIFY(SaveDialogShot(panel, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)),
+                           "ModbusPanel-131"));
 }
 
 QTEST_MAIN(ModbusPanelTest)

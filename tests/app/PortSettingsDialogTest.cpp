@@ -1,5 +1,7 @@
 // The port settings dialog run as the main window runs it: filled from the
 // engine's record, shown modally, read after OK or Cancel.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,8 +11,6 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/PortSettingsDialog.h"
 #include "serial/PortSettings.h"
@@ -28,9 +28,12 @@ struct Shown {
 };
 
 Shown ReadControls(const Dlg& dialog) {
-    Shown shown{dialog.ItemText(Dlg::IDC_PORT),      dialog.ItemText(Dlg::IDC_BAUD),
-                dialog.ItemText(Dlg::IDC_PARITY),    dialog.ItemText(Dlg::IDC_DATA_BITS),
-                dialog.ItemText(Dlg::IDC_STOP_BITS), dialog.ItemText(Dlg::IDC_SEND_BUFFER),
+    Shown shown{dialog.ItemText(Dlg::IDC_PORT),
+                dialog.ItemText(Dlg::IDC_BAUD),
+                dialog.ItemText(Dlg::IDC_PARITY),
+                dialog.ItemText(Dlg::IDC_DATA_BITS),
+                dialog.ItemText(Dlg::IDC_STOP_BITS),
+                dialog.ItemText(Dlg::IDC_SEND_BUFFER),
                 {}};
     for (const Dlg::EventBox& box : Dlg::eventBoxes)
         shown.checked.push_back(dialog.ControlAs<QCheckBox>(box.controlId)->isChecked());
@@ -49,8 +52,8 @@ int Run(Dlg& dialog, const std::function<void(Dlg&)>& act) {
 }
 
 ComNames NoDevices(const QTemporaryDir& dir) {
-    return ComNames(ComNames::Places{(dir.path() + "/ports").toStdString(), dir.path().toStdString(),
-                                     dir.path().toStdString()});
+    return ComNames(ComNames::Places{(dir.path() + "/ports").toStdString(),
+                                     dir.path().toStdString(), dir.path().toStdString()});
 }
 
 DCB Record(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
@@ -84,10 +87,11 @@ void PortSettingsDialogTest::firstRunShowsTheEngineDefaults() {
     dialog.SetEventFlags(engine.eventMask | EV_RXCHAR);
 
     Shown shown;
-    QCOMPARE(Run(dialog, [&](Dlg& d) {
-                 shown = ReadControls(d);
-                 QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
-             }),
+    QCOMPARE(Run(dialog,
+                 [&](Dlg& d) {
+                     shown = ReadControls(d);
+                     QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
+                 }),
              IDOK);
     QCOMPARE(shown.port, QStringLiteral("1"));
     QCOMPARE(shown.baud, QStringLiteral("9600"));
@@ -96,7 +100,8 @@ void PortSettingsDialogTest::firstRunShowsTheEngineDefaults() {
     QCOMPARE(shown.stopBits, QStringLiteral("1"));
     QCOMPARE(shown.sendBuffer, QStringLiteral("512"));
     // Character received (1040) and CTS changed (1035): the engine's mask.
-    QCOMPARE(shown.checked, (std::vector<bool>{false, true, false, false, false, false, true, false, false}));
+    QCOMPARE(shown.checked,
+             (std::vector<bool>{false, true, false, false, false, false, true, false, false}));
 
     QCOMPARE(dialog.portText, std::string("1"));
     QCOMPARE(dialog.baudText, std::string("9600"));
@@ -113,7 +118,8 @@ void PortSettingsDialogTest::reopenShowsTheLastOpenedSettings() {
     dialog.SetEventFlags(EV_RXCHAR | EV_CTS);
     QCOMPARE(dialog.portText, std::string("5"));
 
-    QCOMPARE(Run(dialog, [](Dlg& d) { QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Return); }), IDOK);
+    QCOMPARE(Run(dialog, [](Dlg& d) { QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Return); }),
+             IDOK);
     // The port list starts on the first port whatever the current one is.
     QCOMPARE(dialog.portText, std::string("1"));
     QCOMPARE(dialog.baudText, std::string("19200"));
@@ -141,18 +147,21 @@ void PortSettingsDialogTest::eachRecordValueSelectsItsItem_data() {
     for (uint8_t code = 0; code < 5; ++code) {
         DCB dcb = base;
         dcb.parity = code;
-        QTest::addRow("Parity/%s", parities[code]) << int(Dlg::IDC_PARITY) << dcb << QString(parities[code]);
+        QTest::addRow("Parity/%s", parities[code])
+            << int(Dlg::IDC_PARITY) << dcb << QString(parities[code]);
     }
     for (uint8_t bits : {8, 7, 6}) {
         DCB dcb = base;
         dcb.byteSize = bits;
-        QTest::addRow("DataBits/%d", bits) << int(Dlg::IDC_DATA_BITS) << dcb << QString::number(bits);
+        QTest::addRow("DataBits/%d", bits)
+            << int(Dlg::IDC_DATA_BITS) << dcb << QString::number(bits);
     }
     const char* stops[] = {"1", "1.5", "2"};
     for (uint8_t code = 0; code < 3; ++code) {
         DCB dcb = base;
         dcb.stopBits = code;
-        QTest::addRow("StopBits/%s", stops[code]) << int(Dlg::IDC_STOP_BITS) << dcb << QString(stops[code]);
+        QTest::addRow("StopBits/%s", stops[code])
+            << int(Dlg::IDC_STOP_BITS) << dcb << QString(stops[code]);
     }
 }
 
@@ -169,12 +178,13 @@ void PortSettingsDialogTest::sendBufferOutsideTheListIsKeptAsTyped() {
     // Typed by the user and confirmed; the next run shows it again.
     Dlg first(nullptr, DCB{}, 1);
     first.sendBufferText = "512";
-    QCOMPARE(Run(first, [](Dlg& d) {
-                 auto* field = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER);
-                 field->lineEdit()->selectAll();
-                 QTest::keyClicks(field->lineEdit(), QStringLiteral("100"));
-                 QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
-             }),
+    QCOMPARE(Run(first,
+                 [](Dlg& d) {
+                     auto* field = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER);
+                     field->lineEdit()->selectAll();
+                     QTest::keyClicks(field->lineEdit(), QStringLiteral("100"));
+                     QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
+                 }),
              IDOK);
     QCOMPARE(first.sendBufferText, std::string("100"));
 
@@ -182,11 +192,12 @@ void PortSettingsDialogTest::sendBufferOutsideTheListIsKeptAsTyped() {
     next.sendBufferText = first.sendBufferText;
     QString shown;
     int index = 0;
-    QCOMPARE(Run(next, [&](Dlg& d) {
-                 shown = d.ItemText(Dlg::IDC_SEND_BUFFER);
-                 index = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER)->currentIndex();
-                 QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
-             }),
+    QCOMPARE(Run(next,
+                 [&](Dlg& d) {
+                     shown = d.ItemText(Dlg::IDC_SEND_BUFFER);
+                     index = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER)->currentIndex();
+                     QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
+                 }),
              IDOK);
     QCOMPARE(shown, QStringLiteral("100"));
     QCOMPARE(index, -1);
@@ -199,16 +210,19 @@ void PortSettingsDialogTest::cancelChangesNothing() {
         dialog.sendBufferText = "2048";
         dialog.SetEventFlags(EV_RXCHAR | EV_CTS);
         const int rxChar = dialog.eventFlags[6];
-        QCOMPARE(Run(dialog, [&](Dlg& d) {
-                     for (int list : {Dlg::IDC_PORT, Dlg::IDC_BAUD, Dlg::IDC_PARITY, Dlg::IDC_DATA_BITS, Dlg::IDC_STOP_BITS})
-                         d.ControlAs<QComboBox>(list)->setCurrentIndex(2);
-                     d.SetItemText(Dlg::IDC_SEND_BUFFER, QStringLiteral("77"));
-                     for (const Dlg::EventBox& box : Dlg::eventBoxes) d.ControlAs<QCheckBox>(box.controlId)->toggle();
-                     if (escape)
-                         QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Escape);
-                     else
-                         QTest::mouseClick(d.Control(IDCANCEL), Qt::LeftButton);
-                 }),
+        QCOMPARE(Run(dialog,
+                     [&](Dlg& d) {
+                         for (int list : {Dlg::IDC_PORT, Dlg::IDC_BAUD, Dlg::IDC_PARITY,
+                                          Dlg::IDC_DATA_BITS, Dlg::IDC_STOP_BITS})
+                             d.ControlAs<QComboBox>(list)->setCurrentIndex(2);
+                         d.SetItemText(Dlg::IDC_SEND_BUFFER, QStringLiteral("77"));
+                         for (const Dlg::EventBox& box : Dlg::eventBoxes)
+                             d.ControlAs<QCheckBox>(box.controlId)->toggle();
+                         if (escape)
+                             QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Escape);
+                         else
+                             QTest::mouseClick(d.Control(IDCANCEL), Qt::LeftButton);
+                     }),
                  IDCANCEL);
         QCOMPARE(dialog.portText, std::string("4"));
         QCOMPARE(dialog.baudText, std::string());
@@ -256,7 +270,8 @@ void PortSettingsDialogTest::picture() {
     dialog.SetEventFlags(engine.eventMask | EV_RXCHAR);
     dialog.show();
     QCOMPARE(dialog.DevicePathText(), QStringLiteral("/dev/ttyUSB0"));
-    QVERIFY(SaveDialogShot(dialog, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)), "PortSettingsDialog-129"));
+    QVERIFY(SaveDialogShot(dialog, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)),
+                           "PortSettingsDialog-129"));
 }
 
 QTEST_MAIN(PortSettingsDialogTest)

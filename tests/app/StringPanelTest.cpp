@@ -88,13 +88,17 @@ void StringPanelTest::buildsTheBytesToSend_data() {
     QTest::newRow("Ascii/EmptyIsNothing") << false << "" << 0 << Bytes{};
     QTest::newRow("Ascii/ChineseAsCodePage936") << false << "中A" << 3 << Bytes{0xD6, 0xD0, 0x41};
     QTest::newRow("Ascii/SpacesKept") << false << " 1 " << 3 << Bytes{0x20, 0x31, 0x20};
-    QTest::newRow("Ascii/ExactlyTheBuffer") << false << Repeated("x", 500) << 500 << Bytes(500, 'x');
+    QTest::newRow("Ascii/ExactlyTheBuffer")
+        << false << Repeated("x", 500) << 500 << Bytes(500, 'x');
     QTest::newRow("Hex/EmptyIsNothing") << true << "" << 0 << Bytes{};
     QTest::newRow("Hex/SpacedBytes") << true << "01 03 00 00 00 01 84 0A" << 8
                                      << Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
-    QTest::newRow("Hex/PrefixedBytesReadBack") << true << "01 03 0x84 0x0A " << 4 << Bytes{0x01, 0x03, 0x84, 0x0A};
-    QTest::newRow("Hex/FiveHundredValues") << true << Repeated("7F ", 500) << 500 << Bytes(500, 0x7F);
-    QTest::newRow("Hex/MoreThanTheBufferIsNothing") << true << Repeated("7F ", 501) << -1 << Bytes{};
+    QTest::newRow("Hex/PrefixedBytesReadBack")
+        << true << "01 03 0x84 0x0A " << 4 << Bytes{0x01, 0x03, 0x84, 0x0A};
+    QTest::newRow("Hex/FiveHundredValues")
+        << true << Repeated("7F ", 500) << 500 << Bytes(500, 0x7F);
+    QTest::newRow("Hex/MoreThanTheBufferIsNothing")
+        << true << Repeated("7F ", 501) << -1 << Bytes{};
 }
 
 void StringPanelTest::buildsTheBytesToSend() {
@@ -140,9 +144,11 @@ void StringPanelTest::checksumAppendsTheCalculatorsCode_data() {
         << " 01 03 00 00 00 01 " << QString() << true << true << "01 03 00 00 00 01 0x84 0x0A ";
     QTest::newRow("CloseBoxAfterComputeStillAppends")
         << "01 03 00 00 00 01" << QString() << true << false << "01 03 00 00 00 01 0x84 0x0A ";
-    QTest::newRow("NoComputeAppendsOneSpace") << "\t01 03\t" << QString() << false << true << "01 03 ";
+    QTest::newRow("NoComputeAppendsOneSpace")
+        << "\t01 03\t" << QString() << false << true << "01 03 ";
     QTest::newRow("InputEditedInCalculatorComesBack")
-        << "01" << QStringLiteral("01 03 00 00 00 0A") << true << true << "01 03 00 00 00 0A 0xC5 0xCD ";
+        << "01" << QStringLiteral("01 03 00 00 00 0A") << true << true
+        << "01 03 00 00 00 0A 0xC5 0xCD ";
 }
 
 void StringPanelTest::checksumAppendsTheCalculatorsCode() {
@@ -158,7 +164,8 @@ void StringPanelTest::checksumAppendsTheCalculatorsCode() {
     QString inputSeen;
     RunChecksum(panel, [&](ChecksumDialog& calculator) {
         inputSeen = calculator.ItemText(ChecksumDialog::IDC_INPUT);
-        if (!typedInCalculator.isNull()) calculator.SetItemText(ChecksumDialog::IDC_INPUT, typedInCalculator);
+        if (!typedInCalculator.isNull())
+            calculator.SetItemText(ChecksumDialog::IDC_INPUT, typedInCalculator);
         if (compute) calculator.SendCommand(ChecksumDialog::IDC_COMPUTE);
         if (exitButton)
             QTest::mouseClick(calculator.Control(IDOK), Qt::LeftButton);
@@ -188,7 +195,8 @@ void StringPanelTest::buildsWhileTheCalculatorIsOpen() {
         calculator.SendCommand(IDOK);
     });
     QCOMPARE(sent, 6);
-    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT), QStringLiteral("01 03 00 00 00 01 0x84 0x0A "));
+    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT),
+             QStringLiteral("01 03 00 00 00 01 0x84 0x0A "));
     QCOMPARE(panel.BuildFrame(buffer), 8);
     QCOMPARE(Bytes(buffer, buffer + 8), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
 }
@@ -221,7 +229,8 @@ void StringPanelTest::picture() {
     StringPanel panel;
     Type(panel, QStringLiteral("01 03 00 00 00 01 0x84 0x0A "));
     panel.show();
-    QVERIFY(SaveDialogShot(panel, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)), "StringPanel-130"));
+    QVERIFY(SaveDialogShot(panel, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)),
+                           "StringPanel-130"));
 }
 
 QTEST_MAIN(StringPanelTest)

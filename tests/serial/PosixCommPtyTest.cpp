@@ -2,19 +2,19 @@
 // through a COM link, the test plays the other end of the wire on the master.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "PtyPair.h"
@@ -29,8 +29,7 @@ using namespace std::chrono_literals;
 // that the machine's own serial ports never get a number.
 class PortDirectory {
 public:
-    PortDirectory()
-    {
+    PortDirectory() {
         char pattern[] = "/tmp/posixcomm-XXXXXX";
         root = mkdtemp(pattern);
         std::filesystem::create_directory(root + "/ports");
@@ -39,12 +38,10 @@ public:
     }
     ~PortDirectory() { std::filesystem::remove_all(root); }
 
-    void Link(int number, const std::string& target) const
-    {
+    void Link(int number, const std::string& target) const {
         std::filesystem::create_symlink(target, root + "/ports/COM" + std::to_string(number));
     }
-    std::string File(const std::string& name) const
-    {
+    std::string File(const std::string& name) const {
         std::string path = root + "/" + name;
         FILE* f = fopen(path.c_str(), "w");
         fclose(f);
@@ -65,11 +62,8 @@ public:
               std::unique_lock guard(lock);
               if (!changed.wait_for(guard, limit, [this] { return cancelled; }))
                   comm.SetEvent(event);
-          })
-    {
-    }
-    ~Watchdog()
-    {
+          }) {}
+    ~Watchdog() {
         {
             std::lock_guard guard(lock);
             cancelled = true;
@@ -85,8 +79,7 @@ private:
     std::thread thread;
 };
 
-size_t OpenDescriptors()
-{
+size_t OpenDescriptors() {
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         (void)entry;
@@ -99,8 +92,7 @@ class PosixCommPty : public ::testing::Test {
 protected:
     static constexpr int kPort = 5;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ports.Link(kPort, pair.SlavePath());
         device = comm.OpenDevice("COM5");
         ASSERT_NE(device, kNoDevice) << comm.ErrorText(comm.LastError());
@@ -115,29 +107,25 @@ protected:
             ASSERT_NE(event, kNoEvent);
         }
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         comm.CloseDevice(device);
-        for (EventHandle event : events)
-            comm.CloseEvent(event);
+        for (EventHandle event : events) comm.CloseEvent(event);
     }
 
     // The engine's wait table plus a watchdog event: index 3 means the
     // bounded wait ran out.
-    int WaitBounded(std::chrono::milliseconds limit = 5s)
-    {
+    int WaitBounded(std::chrono::milliseconds limit = 5s) {
         comm.ResetEvent(events[3]);
         Watchdog watchdog(comm, events[3], limit);
         return comm.WaitForAny(events, 4);
     }
 
     // Waits until the port's end of the pty has `count` bytes to read.
-    void WaitForInput(uint32_t count)
-    {
+    void WaitForInput(uint32_t count) {
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         CommStatus status;
-        while (comm.ClearCommError(device, status) && status.inQueue < count
-               && std::chrono::steady_clock::now() < deadline)
+        while (comm.ClearCommError(device, status) && status.inQueue < count &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
         ASSERT_GE(status.inQueue, count);
     }
@@ -146,20 +134,23 @@ protected:
     PortDirectory ports;
     PosixComm comm{ports.Names()};
     CommHandle device = kNoDevice;
-    EventHandle events[4] = {kNoEvent, kNoEvent, kNoEvent, kNoEvent}; // shutdown, comm, write, watchdog
+    EventHandle events[4] = {kNoEvent, kNoEvent, kNoEvent,
+                             kNoEvent};  // shutdown, comm, write, watchdog
     static constexpr int kComm = 1;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice)
-{
+TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice) {
     struct Row {
         uint32_t baudRate;
         uint8_t stopBits;
     };
-    const Row rows[] = {{9600, ONESTOPBIT}, {19200, TWOSTOPBITS}, {115200, ONESTOPBIT},
-                        {3000000, TWOSTOPBITS}, {250000, ONESTOPBIT}};
+    const Row rows[] = {{9600, ONESTOPBIT},
+                        {19200, TWOSTOPBITS},
+                        {115200, ONESTOPBIT},
+                        {3000000, TWOSTOPBITS},
+                        {250000, ONESTOPBIT}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         DCB dcb;
@@ -172,16 +163,15 @@ TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice)
         EXPECT_TRUE(comm.GetCommState(device, back));
         EXPECT_EQ(back.baudRate, row.baudRate);
         EXPECT_EQ(back.stopBits, row.stopBits);
-        EXPECT_EQ(back.byteSize, 8); // a pty keeps no other size
+        EXPECT_EQ(back.byteSize, 8);  // a pty keeps no other size
         EXPECT_EQ(back.rtsControl, RTS_CONTROL_ENABLE);
-        uint32_t seen = 0; // the test's own descriptor on the same terminal
+        uint32_t seen = 0;  // the test's own descriptor on the same terminal
         EXPECT_EQ(DeviceSpeed::Read(pair.SlaveFd(), seen), 0);
         EXPECT_EQ(seen, row.baudRate);
     }
 }
 
-TEST_F(PosixCommPty, BaudZeroIsNeverApplied)
-{
+TEST_F(PosixCommPty, BaudZeroIsNeverApplied) {
     DCB dcb;
     ASSERT_TRUE(comm.GetCommState(device, dcb));
     dcb.baudRate = 19200;
@@ -193,8 +183,7 @@ TEST_F(PosixCommPty, BaudZeroIsNeverApplied)
     EXPECT_EQ(dcb.baudRate, 19200u);
 }
 
-TEST_F(PosixCommPty, OpenRefusesWhatIsNotAnOpenableTerminal)
-{
+TEST_F(PosixCommPty, OpenRefusesWhatIsNotAnOpenableTerminal) {
     ports.Link(6, ports.File("plain"));
     ports.Link(7, "/dev/null");
     ports.Link(8, "/nonexistent/ttyUSB9");
@@ -204,7 +193,8 @@ TEST_F(PosixCommPty, OpenRefusesWhatIsNotAnOpenableTerminal)
     };
     const Row rows[] = {
         {"COM6", ENOTTY}, {"COM7", ENOTTY}, {"COM8", ENOENT}, {"COM9", ENOENT},
-        {"COM0", ENOENT}, {"LPT1", ENOENT}, {"COM5", EBUSY}, // already open here: the flock refuses it
+        {"COM0", ENOENT}, {"LPT1", ENOENT}, {"COM5", EBUSY},  // already open here: the flock
+                                                              // refuses it
     };
     const size_t before = OpenDescriptors();
     for (const Row& row : rows) {
@@ -225,8 +215,7 @@ TEST_F(PosixCommPty, OpenRefusesWhatIsNotAnOpenableTerminal)
     EXPECT_NE(device, kNoDevice);
 }
 
-TEST_F(PosixCommPty, PendingEventWaitCompletesWhenTheOtherEndWrites)
-{
+TEST_F(PosixCommPty, PendingEventWaitCompletesWhenTheOtherEndWrites) {
     uint32_t word = 99;
     ASSERT_EQ(comm.WaitCommEvent(device, events[kComm], word), IoResult::Pending);
     EXPECT_EQ(word, 0u);
@@ -238,16 +227,14 @@ TEST_F(PosixCommPty, PendingEventWaitCompletesWhenTheOtherEndWrites)
     WaitForInput(3);
     std::vector<uint8_t> got;
     uint8_t byte = 0;
-    while (got.size() < 3 && comm.ReadByte(device, byte) == IoResult::Done)
-        got.push_back(byte);
+    while (got.size() < 3 && comm.ReadByte(device, byte) == IoResult::Done) got.push_back(byte);
     EXPECT_EQ(got, (std::vector<uint8_t>{0x01, 0xff, 0x7e}));
     CommStatus status;
     ASSERT_TRUE(comm.ClearCommError(device, status));
     EXPECT_EQ(status.inQueue, 0u);
 }
 
-TEST_F(PosixCommPty, EventWaitCompletesAtOnceOnlyForQueuedInputItWasAskedFor)
-{
+TEST_F(PosixCommPty, EventWaitCompletesAtOnceOnlyForQueuedInputItWasAskedFor) {
     ASSERT_TRUE(pair.WriteMaster(std::string("ab")));
     WaitForInput(2);
     uint32_t word = 0;
@@ -255,14 +242,13 @@ TEST_F(PosixCommPty, EventWaitCompletesAtOnceOnlyForQueuedInputItWasAskedFor)
     EXPECT_EQ(comm.WaitCommEvent(device, events[kComm], word), IoResult::Pending);
 
     ASSERT_TRUE(comm.SetCommMask(device, EV_RXCHAR | EV_CTS));
-    ASSERT_TRUE(comm.SetEvent(events[kComm])); // a stale signal is reset by the wait
+    ASSERT_TRUE(comm.SetEvent(events[kComm]));  // a stale signal is reset by the wait
     EXPECT_EQ(comm.WaitCommEvent(device, events[kComm], word), IoResult::Done);
     EXPECT_EQ(word, EV_RXCHAR);
     EXPECT_EQ(WaitBounded(), kComm);
 }
 
-TEST_F(PosixCommPty, WaitForAnyAnswersTheLowestSignalledEvent)
-{
+TEST_F(PosixCommPty, WaitForAnyAnswersTheLowestSignalledEvent) {
     struct Row {
         const char* name;
         std::vector<int> signalled;
@@ -276,25 +262,23 @@ TEST_F(PosixCommPty, WaitForAnyAnswersTheLowestSignalledEvent)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        for (int i = 0; i < 3; ++i)
-            ASSERT_TRUE(comm.ResetEvent(events[i]));
-        for (int i : row.signalled)
-            ASSERT_TRUE(comm.SetEvent(events[i]));
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(comm.ResetEvent(events[i]));
+        for (int i : row.signalled) ASSERT_TRUE(comm.SetEvent(events[i]));
         EXPECT_EQ(WaitBounded(), row.answer);
-        EXPECT_EQ(WaitBounded(), row.answer); // manual reset: still signalled
+        EXPECT_EQ(WaitBounded(), row.answer);  // manual reset: still signalled
     }
-    for (int i = 0; i < 3; ++i)
-        comm.ResetEvent(events[i]);
+    for (int i = 0; i < 3; ++i) comm.ResetEvent(events[i]);
     EXPECT_EQ(WaitBounded(50ms), 3);
 }
 
-TEST_F(PosixCommPty, PurgeDropsQueuedInput)
-{
+TEST_F(PosixCommPty, PurgeDropsQueuedInput) {
     ASSERT_TRUE(pair.WriteMaster(std::string("stale")));
     WaitForInput(5);
     uint8_t byte = 0;
-    ASSERT_EQ(comm.ReadByte(device, byte), IoResult::Done); // the rest now sits in the layer's queue
-    ASSERT_TRUE(comm.PurgeComm(device, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
+    ASSERT_EQ(comm.ReadByte(device, byte),
+              IoResult::Done);  // the rest now sits in the layer's queue
+    ASSERT_TRUE(
+        comm.PurgeComm(device, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
     CommStatus status;
     ASSERT_TRUE(comm.ClearCommError(device, status));
     EXPECT_EQ(status.inQueue, 0u);
@@ -305,8 +289,7 @@ TEST_F(PosixCommPty, PurgeDropsQueuedInput)
     EXPECT_EQ(byte, 'N');
 }
 
-TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd)
-{
+TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd) {
     struct Row {
         const char* name;
         size_t length;
@@ -317,12 +300,12 @@ TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<uint8_t> bytes(row.length);
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<uint8_t>(i * 7);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
         std::vector<uint8_t> received;
         std::thread reader([&] { received = pair.ReadMaster(bytes.size(), 10s); });
         uint32_t written = 0;
-        IoResult result = comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written);
+        IoResult result =
+            comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written);
         EXPECT_NE(result, IoResult::Failed) << comm.ErrorText(comm.LastError());
         if (result == IoResult::Pending) {
             EXPECT_TRUE(comm.WaitWriteResult(device, written)) << comm.ErrorText(comm.LastError());
@@ -333,22 +316,21 @@ TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd)
     }
 }
 
-TEST_F(PosixCommPty, WriteNobodyReadsFailsAtTheWriteTimeout)
-{
+TEST_F(PosixCommPty, WriteNobodyReadsFailsAtTheWriteTimeout) {
     CommTimeouts timeouts;
     timeouts.writeTotalTimeoutConstant = 50;
     ASSERT_TRUE(comm.SetCommTimeouts(device, timeouts));
     std::vector<uint8_t> bytes(100000, 0x55);
     uint32_t written = 0;
-    ASSERT_EQ(comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written), IoResult::Pending);
+    ASSERT_EQ(comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written),
+              IoResult::Pending);
     EXPECT_FALSE(comm.WaitWriteResult(device, written));
     EXPECT_EQ(comm.LastError(), ETIMEDOUT);
     EXPECT_LT(written, bytes.size());
     EXPECT_TRUE(comm.PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR));
 }
 
-TEST_F(PosixCommPty, HangUpIsReportedOnceWithoutABusyLoop)
-{
+TEST_F(PosixCommPty, HangUpIsReportedOnceWithoutABusyLoop) {
     uint32_t word = 0;
     ASSERT_EQ(comm.WaitCommEvent(device, events[kComm], word), IoResult::Pending);
     // Close the master end in place; the pair later closes /dev/null instead.
@@ -358,7 +340,7 @@ TEST_F(PosixCommPty, HangUpIsReportedOnceWithoutABusyLoop)
     close(null);
 
     ASSERT_EQ(WaitBounded(), kComm);
-    EXPECT_EQ(comm.TakeCommEvents(device), EV_RXCHAR); // EV_ERR too, but it is not in the mask
+    EXPECT_EQ(comm.TakeCommEvents(device), EV_RXCHAR);  // EV_ERR too, but it is not in the mask
     CommStatus status;
     EXPECT_FALSE(comm.ClearCommError(device, status));
     EXPECT_EQ(comm.LastError(), EIO);
@@ -368,8 +350,7 @@ TEST_F(PosixCommPty, HangUpIsReportedOnceWithoutABusyLoop)
     int wakes = 0;
     for (int round = 0; round < 3; ++round) {
         comm.WaitCommEvent(device, events[kComm], word);
-        if (WaitBounded(100ms) != 3)
-            ++wakes;
+        if (WaitBounded(100ms) != 3) ++wakes;
     }
     EXPECT_EQ(wakes, 0);
 
@@ -380,8 +361,7 @@ TEST_F(PosixCommPty, HangUpIsReportedOnceWithoutABusyLoop)
     EXPECT_EQ(comm.LastError(), EIO);
 }
 
-TEST(PosixCommCycles, ThousandOpensLeaveNoDescriptorBehind)
-{
+TEST(PosixCommCycles, ThousandOpensLeaveNoDescriptorBehind) {
     PtyPair pair;
     PortDirectory ports;
     ports.Link(3, pair.SlavePath());
@@ -400,14 +380,13 @@ TEST(PosixCommCycles, ThousandOpensLeaveNoDescriptorBehind)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
-TEST(PosixCommCycles, CloseRestoresTheTerminalSettings)
-{
+TEST(PosixCommCycles, CloseRestoresTheTerminalSettings) {
     PtyPair pair;
     PortDirectory ports;
     ports.Link(3, pair.SlavePath());
     termios before{};
     ASSERT_EQ(tcgetattr(pair.SlaveFd(), &before), 0);
-    before.c_lflag |= ECHO; // something raw mode clears
+    before.c_lflag |= ECHO;  // something raw mode clears
     ASSERT_EQ(tcsetattr(pair.SlaveFd(), TCSANOW, &before), 0);
     PosixComm comm{ports.Names()};
     CommHandle device = comm.OpenDevice("COM3");

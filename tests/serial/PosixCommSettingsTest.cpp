@@ -13,7 +13,7 @@ namespace {
 struct FormatRow {
     const char* name;
     uint8_t byteSize, parity, stopBits;
-    tcflag_t cflags; // expected under CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
+    tcflag_t cflags;  // expected under CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
 };
 
 constexpr tcflag_t kFormatBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
@@ -28,8 +28,7 @@ const FormatRow kFormats[] = {
     {"FiveNoneOneAndAHalf", 5, NOPARITY, ONE5STOPBITS, CS5 | CSTOPB},
 };
 
-termios Dirty()
-{
+termios Dirty() {
     // Settings a previous user may have left: cooked, with both handshakes.
     termios t{};
     t.c_iflag = ICRNL | IXON | IXOFF | IXANY | PARMRK | INPCK;
@@ -40,10 +39,9 @@ termios Dirty()
     return t;
 }
 
-} // namespace
+}  // namespace
 
-TEST(LineSettings, FormatMapsToTermiosAndBack)
-{
+TEST(LineSettings, FormatMapsToTermiosAndBack) {
     for (const FormatRow& row : kFormats) {
         SCOPED_TRACE(row.name);
         DCB dcb;
@@ -62,8 +60,7 @@ TEST(LineSettings, FormatMapsToTermiosAndBack)
     }
 }
 
-TEST(LineSettings, RawLineWithoutHandshakeOrMarking)
-{
+TEST(LineSettings, RawLineWithoutHandshakeOrMarking) {
     termios t = Dirty();
     ASSERT_EQ(LineSettings::ToTermios(DCB{}, t), 0);
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
@@ -74,8 +71,7 @@ TEST(LineSettings, RawLineWithoutHandshakeOrMarking)
     EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
 }
 
-TEST(LineSettings, ImpossibleRecordIsRefusedAndLeavesTermios)
-{
+TEST(LineSettings, ImpossibleRecordIsRefusedAndLeavesTermios) {
     struct Row {
         const char* name;
         DCB dcb;
@@ -96,22 +92,33 @@ TEST(LineSettings, ImpossibleRecordIsRefusedAndLeavesTermios)
     }
 }
 
-TEST(LineSettings, LineParameterText)
-{
+TEST(LineSettings, LineParameterText) {
     struct Row {
         const char* name;
         const char* text;
         int error;
-        DCB expected; // when accepted
+        DCB expected;  // when accepted
     };
     const DCB start{4800, 8, NOPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE};
     const Row rows[] = {
-        {"EngineFormat", "baud=19200 parity=E data=7 stop=2", 0, {19200, 7, EVENPARITY, TWOSTOPBITS, RTS_CONTROL_ENABLE}},
-        {"AnyOrderAnyCase", "STOP=1 Data=8 PARITY=o Baud=115200", 0, {115200, 8, ODDPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE}},
-        {"MarkAndOneAndAHalf", "parity=M stop=1.5 data=5", 0, {4800, 5, MARKPARITY, ONE5STOPBITS, RTS_CONTROL_ENABLE}},
+        {"EngineFormat",
+         "baud=19200 parity=E data=7 stop=2",
+         0,
+         {19200, 7, EVENPARITY, TWOSTOPBITS, RTS_CONTROL_ENABLE}},
+        {"AnyOrderAnyCase",
+         "STOP=1 Data=8 PARITY=o Baud=115200",
+         0,
+         {115200, 8, ODDPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE}},
+        {"MarkAndOneAndAHalf",
+         "parity=M stop=1.5 data=5",
+         0,
+         {4800, 5, MARKPARITY, ONE5STOPBITS, RTS_CONTROL_ENABLE}},
         {"SpaceParity", "parity=s", 0, {4800, 8, SPACEPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE}},
         {"UnnamedFieldsKept", "baud=300", 0, {300, 8, NOPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE}},
-        {"ExtraBlanks", "  baud=1200\tparity=N  ", 0, {1200, 8, NOPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE}},
+        {"ExtraBlanks",
+         "  baud=1200\tparity=N  ",
+         0,
+         {1200, 8, NOPARITY, ONESTOPBIT, RTS_CONTROL_ENABLE}},
         {"BaudZero", "baud=0", EINVAL, start},
         {"BaudNegative", "baud=-9600", EINVAL, start},
         {"BaudOverflow", "baud=4294967296", EINVAL, start},
@@ -140,8 +147,7 @@ TEST(LineSettings, LineParameterText)
     }
 }
 
-TEST(LineCounters, MovedCountersBecomeMaskedEvents)
-{
+TEST(LineCounters, MovedCountersBecomeMaskedEvents) {
     struct Row {
         const char* name;
         uint32_t LineCounters::*counter;
@@ -164,7 +170,7 @@ TEST(LineCounters, MovedCountersBecomeMaskedEvents)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         LineCounters before;
-        before.*row.counter = UINT32_MAX; // the counters wrap
+        before.*row.counter = UINT32_MAX;  // the counters wrap
         LineCounters after = before;
         after.*row.counter += 1;
         EXPECT_EQ(LineCounters::EventsBetween(before, after, row.mask), row.events);

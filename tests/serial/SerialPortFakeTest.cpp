@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,23 +22,21 @@ using Call = FakeComm::Call;
 using Completion = FakeComm::Completion;
 using namespace std::chrono_literals;
 
-std::string Expected(const std::string& operation, int error, int portNumber)
-{
-    return "WARNING:  " + operation + " Failed with the following error: \n" + std::strerror(error) +
-           "\nPort: " + std::to_string(portNumber) + "\n";
+std::string Expected(const std::string& operation, int error, int portNumber) {
+    return "WARNING:  " + operation + " Failed with the following error: \n" +
+           std::strerror(error) + "\nPort: " + std::to_string(portNumber) + "\n";
 }
 
 class SerialPortFake : public ::testing::Test {
 protected:
-    SerialPortFake()
-    {
+    SerialPortFake() {
         auto owned = std::make_unique<FakeComm>();
         fake = owned.get();
         port = std::make_unique<SerialPort>(std::move(owned));
     }
 
-    bool OpenPort(int32_t portNumber = 3, uint32_t eventMask = EV_RXCHAR | EV_CTS, uint32_t bufferSize = 512)
-    {
+    bool OpenPort(int32_t portNumber = 3, uint32_t eventMask = EV_RXCHAR | EV_CTS,
+                  uint32_t bufferSize = 512) {
         return port->Open(&owner, portNumber, 9600, 'N', 8, 1, eventMask, bufferSize);
     }
 
@@ -48,8 +46,7 @@ protected:
     // device when it starts, and an event that completes the wait at once
     // without input is passed over, so tests raise their line events after.
     // With a hold the worker stays at its first wait on the event table.
-    void OpenAndStart(uint32_t eventMask = EV_RXCHAR | EV_CTS, Hold hold = Hold::None)
-    {
+    void OpenAndStart(uint32_t eventMask = EV_RXCHAR | EV_CTS, Hold hold = Hold::None) {
         ASSERT_TRUE(OpenPort(3, eventMask));
         if (hold != Hold::None)
             fake->HoldAt(Call::WaitForAny, hold == Hold::UntilShutdown ? 0 : -1);
@@ -59,29 +56,27 @@ protected:
         }
     }
 
-    void StartWorker(bool waitForTheEventWait = true)
-    {
+    void StartWorker(bool waitForTheEventWait = true) {
         const int waits = fake->CallCount(Call::WaitForAny);
         ASSERT_TRUE(port->StartWorker());
         if (waitForTheEventWait) {
-            ASSERT_TRUE(fake->WaitFor([&](const FakeComm& f) { return f.CallCount(Call::WaitForAny) > waits; }, 10s));
+            ASSERT_TRUE(fake->WaitFor(
+                [&](const FakeComm& f) { return f.CallCount(Call::WaitForAny) > waits; }, 10s));
         }
     }
 
     bool Pump(const std::function<bool()>& done) { return owner.PumpUntil(*port, done); }
 
-    bool Write(const std::vector<uint8_t>& bytes)
-    {
+    bool Write(const std::vector<uint8_t>& bytes) {
         return port->RequestWrite(bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
 
-    SerialPortTestOwner owner; // outlives the port, which may still notify it
+    SerialPortTestOwner owner;  // outlives the port, which may still notify it
     FakeComm* fake = nullptr;
     std::unique_ptr<SerialPort> port;
 };
 
-TEST_F(SerialPortFake, DefaultsBeforeTheFirstOpen)
-{
+TEST_F(SerialPortFake, DefaultsBeforeTheFirstOpen) {
     const DCB line = port->GetLineSettings();
     EXPECT_EQ(line.baudRate, 9600u);
     EXPECT_EQ(line.byteSize, 8);
@@ -97,8 +92,7 @@ TEST_F(SerialPortFake, DefaultsBeforeTheFirstOpen)
     EXPECT_EQ(fake->CallCount(Call::OpenDevice), 0);
 }
 
-TEST_F(SerialPortFake, OpenConfiguresTheDeviceWithTheRequestedLine)
-{
+TEST_F(SerialPortFake, OpenConfiguresTheDeviceWithTheRequestedLine) {
     ASSERT_TRUE(port->Open(&owner, 3, 19200, 'E', 7, 2, EV_RXCHAR | EV_CTS, 300));
 
     EXPECT_EQ(fake->OpenedNames(), std::vector<std::string>{"COM3"});
@@ -131,18 +125,15 @@ struct OpenFailure {
     const char* name;
     Call call;
     const char* operation;
-    uint32_t baudAfter; // what GetLineSettings reports afterwards
+    uint32_t baudAfter;  // what GetLineSettings reports afterwards
 };
 
-void PrintTo(const OpenFailure& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const OpenFailure& row, std::ostream* out) { *out << row.name; }
 
-class SerialPortOpenFailure : public SerialPortFake, public ::testing::WithParamInterface<OpenFailure> {};
+class SerialPortOpenFailure : public SerialPortFake,
+                              public ::testing::WithParamInterface<OpenFailure> {};
 
-TEST_P(SerialPortOpenFailure, IsReportedAndTheOpenGoesOn)
-{
+TEST_P(SerialPortOpenFailure, IsReportedAndTheOpenGoesOn) {
     const OpenFailure& row = GetParam();
     DCB deviceState;
     deviceState.baudRate = 4800;
@@ -164,15 +155,15 @@ TEST_P(SerialPortOpenFailure, IsReportedAndTheOpenGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, SerialPortOpenFailure,
-    ::testing::Values(OpenFailure{"Timeouts", Call::SetCommTimeouts, "SetCommTimeouts()", 9600},
-                      OpenFailure{"EventMask", Call::SetCommMask, "SetCommMask()", 9600},
-                      OpenFailure{"ReadingTheStateKeepsThePrevious", Call::GetCommState, "GetCommState()", 9600},
-                      OpenFailure{"BuildingKeepsTheDevicesState", Call::BuildCommDCB, "BuildCommDCB()", 4800},
-                      OpenFailure{"WritingKeepsTheRequested", Call::SetCommState, "SetCommState()", 19200}),
+    ::testing::Values(
+        OpenFailure{"Timeouts", Call::SetCommTimeouts, "SetCommTimeouts()", 9600},
+        OpenFailure{"EventMask", Call::SetCommMask, "SetCommMask()", 9600},
+        OpenFailure{"ReadingTheStateKeepsThePrevious", Call::GetCommState, "GetCommState()", 9600},
+        OpenFailure{"BuildingKeepsTheDevicesState", Call::BuildCommDCB, "BuildCommDCB()", 4800},
+        OpenFailure{"WritingKeepsTheRequested", Call::SetCommState, "SetCommState()", 19200}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SerialPortFake, ConfigurationStopsAtTheFirstFailedCall)
-{
+TEST_F(SerialPortFake, ConfigurationStopsAtTheFirstFailedCall) {
     fake->FailOnce(Call::SetCommTimeouts, EIO);
     ASSERT_TRUE(OpenPort());
     EXPECT_EQ(fake->CallCount(Call::SetCommMask), 0);
@@ -180,27 +171,23 @@ TEST_F(SerialPortFake, ConfigurationStopsAtTheFirstFailedCall)
     EXPECT_EQ(fake->CallCount(Call::SetCommState), 0);
 }
 
-TEST_F(SerialPortFake, LongSystemTextIsShownWhole)
-{
+TEST_F(SerialPortFake, LongSystemTextIsShownWhole) {
     std::string text;
-    for (int i = 0; i < 100; ++i)
-        text += "设备错误";
+    for (int i = 0; i < 100; ++i) text += "设备错误";
     fake->SetErrorText(EIO, text);
     fake->FailOnce(Call::SetCommState, EIO);
     ASSERT_TRUE(OpenPort(7));
     ASSERT_EQ(owner.errors.size(), 1u);
-    EXPECT_EQ(owner.errors[0].text,
-              "WARNING:  SetCommState() Failed with the following error: \n" + text + "\nPort: 7\n");
+    EXPECT_EQ(owner.errors[0].text, "WARNING:  SetCommState() Failed with the following error: \n" +
+                                        text + "\nPort: 7\n");
 }
 
-TEST_F(SerialPortFake, MissingDeviceFailsQuietlyAndEndsTheRunningWorker)
-{
+TEST_F(SerialPortFake, MissingDeviceFailsQuietlyAndEndsTheRunningWorker) {
     OpenAndStart();
     fake->RemoveDevice("COM4");
     bool runningAtOpen = true;
     fake->SetCallHook([&](Call call) {
-        if (call == Call::OpenDevice)
-            runningAtOpen = port->IsWorkerRunning();
+        if (call == Call::OpenDevice) runningAtOpen = port->IsWorkerRunning();
     });
 
     EXPECT_FALSE(port->Open(&owner, 4, 19200, 'E', 7, 2, EV_CTS, 1024));
@@ -219,8 +206,7 @@ TEST_F(SerialPortFake, MissingDeviceFailsQuietlyAndEndsTheRunningWorker)
     EXPECT_EQ(fake->OpenDeviceCount(), 0);
 }
 
-TEST_F(SerialPortFake, StartWorkerAnswersWhetherTheThreadStarted)
-{
+TEST_F(SerialPortFake, StartWorkerAnswersWhetherTheThreadStarted) {
     ASSERT_TRUE(OpenPort());
     fake->FailOnce(Call::StartThread, EAGAIN);
     EXPECT_FALSE(port->StartWorker());
@@ -229,8 +215,7 @@ TEST_F(SerialPortFake, StartWorkerAnswersWhetherTheThreadStarted)
     EXPECT_FALSE(port->StartWorker()) << "one worker at a time";
 }
 
-TEST_F(SerialPortFake, EventsAreDispatchedInTheTablesOrderThenTheBytes)
-{
+TEST_F(SerialPortFake, EventsAreDispatchedInTheTablesOrderThenTheBytes) {
     OpenAndStart(0x1FF, Hold::UntilReleased);
     fake->QueueInput({0x41, 0xFF});
     fake->RaiseEvents(0x1FF);
@@ -244,8 +229,7 @@ TEST_F(SerialPortFake, EventsAreDispatchedInTheTablesOrderThenTheBytes)
     EXPECT_EQ(owner.notes, expected);
 }
 
-TEST_F(SerialPortFake, ModemAndOutputEventsGiveNoNotification)
-{
+TEST_F(SerialPortFake, ModemAndOutputEventsGiveNoNotification) {
     OpenAndStart(0x1FF, Hold::UntilReleased);
     fake->RaiseEvents(EV_DSR | EV_RLSD | EV_TXEMPTY);
     fake->HoldAt(Call::WaitForAny);
@@ -261,8 +245,7 @@ TEST_F(SerialPortFake, ModemAndOutputEventsGiveNoNotification)
     EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RING, 0, 3}}));
 }
 
-TEST_F(SerialPortFake, CtsChangeAndCharactersWithTheUsualMask)
-{
+TEST_F(SerialPortFake, CtsChangeAndCharactersWithTheUsualMask) {
     OpenAndStart(EV_RXCHAR | EV_CTS);
     fake->RaiseEvents(EV_CTS);
     ASSERT_TRUE(Pump([&] { return owner.notes.size() >= 1; }));
@@ -271,8 +254,7 @@ TEST_F(SerialPortFake, CtsChangeAndCharactersWithTheUsualMask)
     EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_CTS, 0, 3}, {SPN_RXCHAR, 5, 3}}));
 }
 
-TEST_F(SerialPortFake, ShutdownWinsOverLineEventsAndWrites)
-{
+TEST_F(SerialPortFake, ShutdownWinsOverLineEventsAndWrites) {
     OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilShutdown);
     fake->QueueInput({1, 2});
     fake->RaiseEvents(EV_CTS);
@@ -294,22 +276,21 @@ struct ReadFailure {
     std::vector<uint8_t> delivered;
 };
 
-void PrintTo(const ReadFailure& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const ReadFailure& row, std::ostream* out) { *out << row.name; }
 
-class SerialPortReadFailure : public SerialPortFake, public ::testing::WithParamInterface<ReadFailure> {};
+class SerialPortReadFailure : public SerialPortFake,
+                              public ::testing::WithParamInterface<ReadFailure> {};
 
-TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp)
-{
+TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp) {
     const ReadFailure& row = GetParam();
     fake->SetCompletion(Call::ReadByte, row.completion);
     OpenAndStart();
     fake->FailOnce(row.call, EIO);
     fake->QueueInput({1, 2});
 
-    ASSERT_TRUE(Pump([&] { return owner.errors.size() == 1 && owner.ReceivedBytes().size() == row.delivered.size(); }));
+    ASSERT_TRUE(Pump([&] {
+        return owner.errors.size() == 1 && owner.ReceivedBytes().size() == row.delivered.size();
+    }));
     EXPECT_EQ(owner.errors[0].text, Expected(row.operation, EIO, 3));
     // The drain went on, and every notification stands for a byte read.
     EXPECT_EQ(owner.ReceivedBytes(), row.delivered);
@@ -318,13 +299,16 @@ TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, SerialPortReadFailure,
-    ::testing::Values(ReadFailure{"ReadFails", Call::ReadByte, Completion::AtOnce, "ReadFile()", {1, 2}},
-                      ReadFailure{"CompletionFails", Call::WaitReadResult, Completion::Pending,
-                                  "GetOverlappedResults() in ReadFile()", {2}}),
+    ::testing::Values(
+        ReadFailure{"ReadFails", Call::ReadByte, Completion::AtOnce, "ReadFile()", {1, 2}},
+        ReadFailure{"CompletionFails",
+                    Call::WaitReadResult,
+                    Completion::Pending,
+                    "GetOverlappedResults() in ReadFile()",
+                    {2}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SerialPortFake, FailedStatusQueryIsReportedOnceAndTheLineCanBeOpenedAgain)
-{
+TEST_F(SerialPortFake, FailedStatusQueryIsReportedOnceAndTheLineCanBeOpenedAgain) {
     OpenAndStart();
     fake->FailAlways(Call::ClearCommError, EIO);
     fake->QueueInput({1, 2, 3});
@@ -358,15 +342,12 @@ struct EventWaitFailure {
     size_t boxes;
 };
 
-void PrintTo(const EventWaitFailure& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const EventWaitFailure& row, std::ostream* out) { *out << row.name; }
 
-class SerialPortEventWaitFailure : public SerialPortFake, public ::testing::WithParamInterface<EventWaitFailure> {};
+class SerialPortEventWaitFailure : public SerialPortFake,
+                                   public ::testing::WithParamInterface<EventWaitFailure> {};
 
-TEST_P(SerialPortEventWaitFailure, ReportsAllButInvalidParameterAndGoesOn)
-{
+TEST_P(SerialPortEventWaitFailure, ReportsAllButInvalidParameterAndGoesOn) {
     const EventWaitFailure& row = GetParam();
     ASSERT_TRUE(OpenPort());
     fake->FailOnce(Call::WaitCommEvent, row.error);
@@ -390,7 +371,8 @@ TEST_P(SerialPortEventWaitFailure, ReportsAllButInvalidParameterAndGoesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, SerialPortEventWaitFailure,
-                         ::testing::Values(EventWaitFailure{"InvalidParameterIsPassedOver", EINVAL, 0},
+                         ::testing::Values(EventWaitFailure{"InvalidParameterIsPassedOver", EINVAL,
+                                                            0},
                                            EventWaitFailure{"OtherErrorIsReported", EIO, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -401,15 +383,12 @@ struct WriteFailure {
     const char* operation;
 };
 
-void PrintTo(const WriteFailure& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const WriteFailure& row, std::ostream* out) { *out << row.name; }
 
-class SerialPortWriteFailure : public SerialPortFake, public ::testing::WithParamInterface<WriteFailure> {};
+class SerialPortWriteFailure : public SerialPortFake,
+                               public ::testing::WithParamInterface<WriteFailure> {};
 
-TEST_P(SerialPortWriteFailure, IsReportedAndTheNextRequestIsWritten)
-{
+TEST_P(SerialPortWriteFailure, IsReportedAndTheNextRequestIsWritten) {
     const WriteFailure& row = GetParam();
     fake->SetCompletion(Call::Write, row.completion);
     OpenAndStart();
@@ -420,19 +399,22 @@ TEST_P(SerialPortWriteFailure, IsReportedAndTheNextRequestIsWritten)
 
     ASSERT_TRUE(Write({3}));
     ASSERT_TRUE(fake->WaitFor(
-        [](const FakeComm& f) { return !f.Writes().empty() && f.Writes().back() == std::vector<uint8_t>{3}; }, 10s));
+        [](const FakeComm& f) {
+            return !f.Writes().empty() && f.Writes().back() == std::vector<uint8_t>{3};
+        },
+        10s));
     port->DispatchNotifications();
     EXPECT_EQ(owner.errors.size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, SerialPortWriteFailure,
-                         ::testing::Values(WriteFailure{"WriteFails", Call::Write, Completion::AtOnce, "WriteFile()"},
-                                           WriteFailure{"CompletionFails", Call::WaitWriteResult,
-                                                        Completion::Pending, "GetOverlappedResults() in WriteFile()"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SerialPortWriteFailure,
+    ::testing::Values(WriteFailure{"WriteFails", Call::Write, Completion::AtOnce, "WriteFile()"},
+                      WriteFailure{"CompletionFails", Call::WaitWriteResult, Completion::Pending,
+                                   "GetOverlappedResults() in WriteFile()"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SerialPortFake, QuickRequestsWriteOnlyTheNewest)
-{
+TEST_F(SerialPortFake, QuickRequestsWriteOnlyTheNewest) {
     OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilReleased);
     ASSERT_TRUE(Write({1, 1, 1}));
     ASSERT_TRUE(Write({2, 2}));
@@ -443,8 +425,7 @@ TEST_F(SerialPortFake, QuickRequestsWriteOnlyTheNewest)
     fake->Release();
 }
 
-TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite)
-{
+TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite) {
     // Without EV_RXCHAR in the mask the input just waits in the queue.
     OpenAndStart(EV_CTS);
     fake->QueueInput({1, 2, 3});
@@ -457,8 +438,7 @@ TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite)
     EXPECT_EQ(purges.back(), 15u);
 }
 
-TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole)
-{
+TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole) {
     struct Row {
         const char* name;
         uint32_t bufferSize;
@@ -474,17 +454,16 @@ TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole)
         EXPECT_EQ(port->GetBufferSize(), row.bufferSize);
         ASSERT_TRUE(port->StartWorker());
         std::vector<uint8_t> bytes(row.length);
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<uint8_t>(i);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
         const size_t writesBefore = fake->Writes().size();
         ASSERT_TRUE(Write(bytes));
-        ASSERT_TRUE(fake->WaitFor([&](const FakeComm& f) { return f.Writes().size() > writesBefore; }, 10s));
+        ASSERT_TRUE(fake->WaitFor(
+            [&](const FakeComm& f) { return f.Writes().size() > writesBefore; }, 10s));
         EXPECT_EQ(fake->Writes().back(), bytes);
     }
 }
 
-TEST_F(SerialPortFake, OpenCompletesWhileTheWorkerWaitsInsideANotification)
-{
+TEST_F(SerialPortFake, OpenCompletesWhileTheWorkerWaitsInsideANotification) {
     OpenAndStart();
     fake->QueueInput({7});
     // The worker has posted the byte and waits; this thread has not
@@ -495,8 +474,7 @@ TEST_F(SerialPortFake, OpenCompletesWhileTheWorkerWaitsInsideANotification)
     EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RXCHAR, 7, 3}}));
 }
 
-TEST_F(SerialPortFake, OpenFromInsideANotificationHandlerCompletes)
-{
+TEST_F(SerialPortFake, OpenFromInsideANotificationHandlerCompletes) {
     OpenAndStart();
     bool reopened = false;
     owner.onNote = [&](const Note&) {
@@ -515,8 +493,7 @@ TEST_F(SerialPortFake, OpenFromInsideANotificationHandlerCompletes)
     EXPECT_EQ(owner.notes.back(), (Note{SPN_RXCHAR, 2, 5}));
 }
 
-TEST_F(SerialPortFake, DestructionCompletesWhileTheWorkerWaitsInsideAnErrorBox)
-{
+TEST_F(SerialPortFake, DestructionCompletesWhileTheWorkerWaitsInsideAnErrorBox) {
     OpenAndStart();
     fake->FailOnce(Call::Write, EIO);
     ASSERT_TRUE(Write({1}));
@@ -526,8 +503,7 @@ TEST_F(SerialPortFake, DestructionCompletesWhileTheWorkerWaitsInsideAnErrorBox)
     EXPECT_EQ(owner.errors[0].text, Expected("WriteFile()", EIO, 3));
 }
 
-TEST(SerialPortResources, OpensAndDestructionLeaveNoDeviceOrEventOpen)
-{
+TEST(SerialPortResources, OpensAndDestructionLeaveNoDeviceOrEventOpen) {
     std::map<Call, int> counts;
     std::mutex countsLock;
     auto owned = std::make_unique<FakeComm>();
@@ -552,4 +528,4 @@ TEST(SerialPortResources, OpensAndDestructionLeaveNoDeviceOrEventOpen)
     EXPECT_EQ(counts[Call::StartThread], 200);
 }
 
-} // namespace
+}  // namespace

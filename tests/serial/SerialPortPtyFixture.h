@@ -23,14 +23,12 @@
 class ObservedComm : public PosixComm {
 public:
     using PosixComm::PosixComm;
-    CommHandle OpenDevice(const std::string& name) override
-    {
+    CommHandle OpenDevice(const std::string& name) override {
         const CommHandle device = PosixComm::OpenDevice(name);
         lastDevice.store(device);
         return device;
     }
-    uint32_t InputQueued()
-    {
+    uint32_t InputQueued() {
         CommStatus status;
         return ClearCommError(lastDevice.load(), status) ? status.inQueue : 0;
     }
@@ -41,8 +39,7 @@ private:
 
 class PrivatePortDirectory {
 public:
-    PrivatePortDirectory()
-    {
+    PrivatePortDirectory() {
         char pattern[] = "/tmp/talvenor-engine-XXXXXX";
         const char* made = mkdtemp(pattern);
         root = made ? made : "";
@@ -50,16 +47,14 @@ public:
         std::filesystem::permissions(root + "/ports", std::filesystem::perms::owner_all);
         std::filesystem::create_directory(root + "/dev");
     }
-    ~PrivatePortDirectory()
-    {
+    ~PrivatePortDirectory() {
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }
     PrivatePortDirectory(const PrivatePortDirectory&) = delete;
     PrivatePortDirectory& operator=(const PrivatePortDirectory&) = delete;
 
-    void Link(int number, const std::string& target) const
-    {
+    void Link(int number, const std::string& target) const {
         const std::string link = root + "/ports/COM" + std::to_string(number);
         std::error_code ignored;
         std::filesystem::remove(link, ignored);
@@ -67,9 +62,9 @@ public:
     }
 
     // A comm layer that sees only this directory's ports.
-    std::unique_ptr<ObservedComm> Comm() const
-    {
-        return std::make_unique<ObservedComm>(ComNames({root + "/ports", root + "/dev", root + "/sys"}));
+    std::unique_ptr<ObservedComm> Comm() const {
+        return std::make_unique<ObservedComm>(
+            ComNames({root + "/ports", root + "/dev", root + "/sys"}));
     }
 
 private:

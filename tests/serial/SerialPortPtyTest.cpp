@@ -6,20 +6,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <thread>
 #include <pty.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-size_t OpenDescriptors()
-{
+size_t OpenDescriptors() {
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         (void)entry;
@@ -32,16 +31,14 @@ class SerialPortPty : public ::testing::Test {
 protected:
     static constexpr int kPort = 7;
 
-    SerialPortPty()
-    {
+    SerialPortPty() {
         ports.Link(kPort, pty.SlavePath());
         auto owned = ports.Comm();
         comm = owned.get();
         port = std::make_unique<SerialPort>(std::move(owned));
     }
 
-    void OpenAndStart(uint32_t eventMask = EV_RXCHAR | EV_CTS)
-    {
+    void OpenAndStart(uint32_t eventMask = EV_RXCHAR | EV_CTS) {
         ASSERT_TRUE(port->Open(&owner, kPort, 9600, 'N', 8, 1, eventMask, 512));
         ASSERT_TRUE(port->StartWorker());
         SyncWithWorker(pty);
@@ -49,15 +46,13 @@ protected:
 
     // The worker purges the device when it starts and before each write, so
     // the far end sends only after a probe written by the worker came out.
-    void SyncWithWorker(const PtyPair& far)
-    {
+    void SyncWithWorker(const PtyPair& far) {
         const std::vector<uint8_t> probe = {0x5A};
         ASSERT_TRUE(Write(probe));
         ASSERT_EQ(far.ReadMaster(1, 5s), probe);
     }
 
-    bool Write(const std::vector<uint8_t>& bytes)
-    {
+    bool Write(const std::vector<uint8_t>& bytes) {
         return port->RequestWrite(bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
 
@@ -70,8 +65,7 @@ protected:
     std::unique_ptr<SerialPort> port;
 };
 
-TEST_F(SerialPortPty, ReceivedBytesArriveOneNotificationEachInOrder)
-{
+TEST_F(SerialPortPty, ReceivedBytesArriveOneNotificationEachInOrder) {
     struct Row {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -87,15 +81,13 @@ TEST_F(SerialPortPty, ReceivedBytesArriveOneNotificationEachInOrder)
         ASSERT_TRUE(pty.WriteMaster(row.bytes));
         ASSERT_TRUE(Pump([&] { return owner.notes.size() >= row.bytes.size(); }));
         std::vector<Note> expected;
-        for (uint8_t byte : row.bytes)
-            expected.push_back(Note{SPN_RXCHAR, byte, kPort});
+        for (uint8_t byte : row.bytes) expected.push_back(Note{SPN_RXCHAR, byte, kPort});
         EXPECT_EQ(owner.notes, expected);
     }
     EXPECT_TRUE(owner.errors.empty());
 }
 
-TEST_F(SerialPortPty, RequestedBytesArriveAtTheFarEnd)
-{
+TEST_F(SerialPortPty, RequestedBytesArriveAtTheFarEnd) {
     OpenAndStart();
     const std::vector<uint8_t> frame = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
     ASSERT_TRUE(Write(frame));
@@ -103,16 +95,14 @@ TEST_F(SerialPortPty, RequestedBytesArriveAtTheFarEnd)
 
     // Longer than the write buffer of 512 bytes: written whole.
     std::vector<uint8_t> text(2000);
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<uint8_t>('A' + i % 26);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>('A' + i % 26);
     ASSERT_TRUE(Write(text));
     EXPECT_EQ(pty.ReadMaster(text.size(), 5s), text);
     port->DispatchNotifications();
     EXPECT_TRUE(owner.errors.empty());
 }
 
-TEST_F(SerialPortPty, InputNotYetReadIsPurgedBeforeAWrite)
-{
+TEST_F(SerialPortPty, InputNotYetReadIsPurgedBeforeAWrite) {
     // Without EV_RXCHAR the worker leaves received bytes in the device.
     OpenAndStart(EV_CTS);
     ASSERT_TRUE(pty.WriteMaster(std::vector<uint8_t>{1, 2, 3}));
@@ -128,8 +118,7 @@ TEST_F(SerialPortPty, InputNotYetReadIsPurgedBeforeAWrite)
     EXPECT_TRUE(owner.notes.empty());
 }
 
-TEST_F(SerialPortPty, ReopeningEndsTheRunningWorkerFirst)
-{
+TEST_F(SerialPortPty, ReopeningEndsTheRunningWorkerFirst) {
     OpenAndStart();
     PtyPair second;
     ports.Link(8, second.SlavePath());
@@ -145,8 +134,7 @@ TEST_F(SerialPortPty, ReopeningEndsTheRunningWorkerFirst)
     EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RXCHAR, 0x42, 8}}));
 }
 
-TEST_F(SerialPortPty, MissingDeviceAnswersFalseAndShowsNothing)
-{
+TEST_F(SerialPortPty, MissingDeviceAnswersFalseAndShowsNothing) {
     OpenAndStart();
     EXPECT_FALSE(port->Open(&owner, 9, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 512));
     EXPECT_TRUE(owner.errors.empty());
@@ -157,8 +145,7 @@ TEST_F(SerialPortPty, MissingDeviceAnswersFalseAndShowsNothing)
     EXPECT_TRUE(owner.notes.empty());
 }
 
-TEST_F(SerialPortPty, VanishedDeviceIsReportedOnceAndCanBeOpenedAgain)
-{
+TEST_F(SerialPortPty, VanishedDeviceIsReportedOnceAndCanBeOpenedAgain) {
     // A pty whose far end this test closes, as a pulled USB adapter would.
     int master = -1, slave = -1;
     char path[64] = {};
@@ -175,7 +162,8 @@ TEST_F(SerialPortPty, VanishedDeviceIsReportedOnceAndCanBeOpenedAgain)
 
     close(master);
     ASSERT_TRUE(Pump([&] { return !owner.errors.empty(); }));
-    EXPECT_NE(owner.errors[0].text.find("ClearCommError()"), std::string::npos) << owner.errors[0].text;
+    EXPECT_NE(owner.errors[0].text.find("ClearCommError()"), std::string::npos)
+        << owner.errors[0].text;
     EXPECT_NE(owner.errors[0].text.find("Port: 6"), std::string::npos);
 
     // Writes to the dead line are refused; the line opens again.
@@ -191,8 +179,7 @@ TEST_F(SerialPortPty, VanishedDeviceIsReportedOnceAndCanBeOpenedAgain)
     EXPECT_EQ(owner.NotesOf(SPN_RXCHAR), (std::vector<Note>{{SPN_RXCHAR, 0x33, kPort}}));
 }
 
-TEST(SerialPortDescriptors, AThousandOpensKeepTheDescriptorCount)
-{
+TEST(SerialPortDescriptors, AThousandOpensKeepTheDescriptorCount) {
     PrivatePortDirectory ports;
     PtyPair pty;
     ports.Link(7, pty.SlavePath());
@@ -213,4 +200,4 @@ TEST(SerialPortDescriptors, AThousandOpensKeepTheDescriptorCount)
     EXPECT_TRUE(owner.errors.empty());
 }
 
-} // namespace
+}  // namespace

@@ -31,20 +31,16 @@ public:
     std::vector<ErrorBox> errors;
     std::function<void(const Note&)> onNote;
 
-    void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam) override
-    {
+    void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam) override {
         notes.push_back(Note{message, wParam, lParam});
-        if (onNote)
-            onNote(notes.back());
+        if (onNote) onNote(notes.back());
     }
 
-    void OnError(const std::string& text, const std::string& caption) override
-    {
+    void OnError(const std::string& text, const std::string& caption) override {
         errors.push_back(ErrorBox{text, caption});
     }
 
-    void WakeOwner() override
-    {
+    void WakeOwner() override {
         {
             std::lock_guard<std::mutex> guard(lock);
             woken = true;
@@ -53,8 +49,7 @@ public:
     }
 
     // Waits with a bound for the worker's wake-up call, and consumes it.
-    bool WaitForWake(std::chrono::milliseconds timeout)
-    {
+    bool WaitForWake(std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> guard(lock);
         const bool got = wake.wait_for(guard, timeout, [this] { return woken; });
         woken = false;
@@ -63,34 +58,28 @@ public:
 
     // Plays the owner's event loop until `done` holds or `timeout` passes.
     bool PumpUntil(SerialPort& port, const std::function<bool()>& done,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
+                   std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
             WaitForWake(std::chrono::milliseconds(5));
             port.DispatchNotifications();
         }
         return true;
     }
 
-    std::vector<Note> NotesOf(uint32_t message) const
-    {
+    std::vector<Note> NotesOf(uint32_t message) const {
         std::vector<Note> picked;
         for (const Note& note : notes) {
-            if (note.message == message)
-                picked.push_back(note);
+            if (note.message == message) picked.push_back(note);
         }
         return picked;
     }
 
-    std::vector<uint8_t> ReceivedBytes() const
-    {
+    std::vector<uint8_t> ReceivedBytes() const {
         std::vector<uint8_t> bytes;
         for (const Note& note : notes) {
-            if (note.message == SPN_RXCHAR)
-                bytes.push_back(static_cast<uint8_t>(note.wParam));
+            if (note.message == SPN_RXCHAR) bytes.push_back(static_cast<uint8_t>(note.wParam));
         }
         return bytes;
     }

@@ -18,7 +18,8 @@ const std::string OddCountPrefix = "字符数量只有";
 
 TEST(ChecksumTool, OffersCrc16ThenLrc) {
     const ChecksumTool tool;
-    EXPECT_EQ(tool.MethodNames(), (std::vector<std::string>{"CRC16", "LRC (BCD码,字符之间不许有空格)"}));
+    EXPECT_EQ(tool.MethodNames(),
+              (std::vector<std::string>{"CRC16", "LRC (BCD码,字符之间不许有空格)"}));
 }
 
 // --- CRC16 ---------------------------------------------------------------
@@ -35,16 +36,18 @@ class Crc16 : public testing::TestWithParam<CrcRow> {};
 
 TEST_P(Crc16, MatchesPublishedValue) {
     const CrcRow& row = GetParam();
-    EXPECT_EQ(ChecksumTool::Crc16(row.bytes.data(), static_cast<uint32_t>(row.bytes.size())), row.crc);
+    EXPECT_EQ(ChecksumTool::Crc16(row.bytes.data(), static_cast<uint32_t>(row.bytes.size())),
+              row.crc);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Vectors, Crc16,
-    testing::Values(CrcRow{"NoBytes", {}, 0xFFFF},
-                    CrcRow{"ReadOneRegister", {0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, 0x0A84},
-                    CrcRow{"CheckValueOfDigits", {'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0x4B37},
-                    CrcRow{"ReadHoldingRegistersExample", {0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}, 0x8776},
-                    CrcRow{"WriteSingleRegister", {0x01, 0x06, 0x00, 0x01, 0x00, 0x03}, 0x0B98}),
+    testing::Values(
+        CrcRow{"NoBytes", {}, 0xFFFF},
+        CrcRow{"ReadOneRegister", {0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, 0x0A84},
+        CrcRow{"CheckValueOfDigits", {'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0x4B37},
+        CrcRow{"ReadHoldingRegistersExample", {0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}, 0x8776},
+        CrcRow{"WriteSingleRegister", {0x01, 0x06, 0x00, 0x01, 0x00, 0x03}, 0x0B98}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Crc16, FrameWithItsCrcLowByteFirstLeavesZero) {
@@ -74,31 +77,31 @@ TEST_P(Lrc, SumsPairsSilently) {
     const LrcRow& row = GetParam();
     RecordingMessageBoxSink boxes;
     EXPECT_EQ(ChecksumTool::Lrc(row.text), row.lrc);
-    EXPECT_EQ(ChecksumTool::FrameLrc(row.text.data(), static_cast<uint32_t>(row.text.size())), row.lrc);
+    EXPECT_EQ(ChecksumTool::FrameLrc(row.text.data(), static_cast<uint32_t>(row.text.size())),
+              row.lrc);
     EXPECT_TRUE(boxes.Texts().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, Lrc,
-    testing::Values(LrcRow{"Empty", "", 0x00},
-                    LrcRow{"ReadOneRegister", "010300000001", 0xFB},
-                    LrcRow{"UpperCaseDigit", "0A", 0xF6},
-                    LrcRow{"LowerCaseSameAsUpper", "0a", 0xF6},
-                    LrcRow{"SumWrapsAt256", "FF01", 0x00},
-                    LrcRow{"BlankBeforeDigit", " 5", 0xFB},
-                    LrcRow{"DigitThenGarbage", "5G", 0xFB},
-                    LrcRow{"NegativePairTakesLowByte", "-1", 0x01},
-                    // Pairs that read no digit add the previous pair's value
-                    // again: 05 + 05 = 0A.
-                    LrcRow{"BarePrefixRepeatsPrevious", "050x", 0xF6},
-                    LrcRow{"UpperBarePrefixRepeatsPrevious", "050X", 0xF6},
-                    LrcRow{"BlankPairRepeatsPrevious", "05  ", 0xF6},
-                    LrcRow{"SignAloneRepeatsPrevious", "05+ ", 0xF6},
-                    LrcRow{"NonDigitsRepeatPrevious", "05GG", 0xF6},
-                    LrcRow{"RepeatsOnlyTheLastRead", "0102  ", 0xFB},
-                    LrcRow{"FirstPairWithoutDigitsIsZero", "0x05", 0xFB},
-                    LrcRow{"NoDigitsAtAll", "  GG", 0x00}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pairs, Lrc,
+                         testing::Values(LrcRow{"Empty", "", 0x00},
+                                         LrcRow{"ReadOneRegister", "010300000001", 0xFB},
+                                         LrcRow{"UpperCaseDigit", "0A", 0xF6},
+                                         LrcRow{"LowerCaseSameAsUpper", "0a", 0xF6},
+                                         LrcRow{"SumWrapsAt256", "FF01", 0x00},
+                                         LrcRow{"BlankBeforeDigit", " 5", 0xFB},
+                                         LrcRow{"DigitThenGarbage", "5G", 0xFB},
+                                         LrcRow{"NegativePairTakesLowByte", "-1", 0x01},
+                                         // Pairs that read no digit add the previous pair's value
+                                         // again: 05 + 05 = 0A.
+                                         LrcRow{"BarePrefixRepeatsPrevious", "050x", 0xF6},
+                                         LrcRow{"UpperBarePrefixRepeatsPrevious", "050X", 0xF6},
+                                         LrcRow{"BlankPairRepeatsPrevious", "05  ", 0xF6},
+                                         LrcRow{"SignAloneRepeatsPrevious", "05+ ", 0xF6},
+                                         LrcRow{"NonDigitsRepeatPrevious", "05GG", 0xF6},
+                                         LrcRow{"RepeatsOnlyTheLastRead", "0102  ", 0xFB},
+                                         LrcRow{"FirstPairWithoutDigitsIsZero", "0x05", 0xFB},
+                                         LrcRow{"NoDigitsAtAll", "  GG", 0x00}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Lrc, OddCountTellsTheUserTheByteCount) {
     struct Row {
@@ -110,7 +113,10 @@ TEST(Lrc, OddCountTellsTheUserTheByteCount) {
         {"SpaceBetweenPairs", "01 03", "5"},
         {"SingleDigit", "1", "1"},
         // Counted in code page 936 bytes: two characters of two bytes and a digit.
-        {"DoubleByteCharacters", "\xD0\xA3\xD1\xE9" "1", "5"},
+        {"DoubleByteCharacters",
+         "\xD0\xA3\xD1\xE9"
+         "1",
+         "5"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -162,9 +168,9 @@ TEST_P(ParseHexText, ReadsTokens) {
 INSTANTIATE_TEST_SUITE_P(
     Tokens, ParseHexText,
     testing::Values(
-        ParseRow{"Empty", "", 500, 0, {}},
-        ParseRow{"BlanksOnly", " \t\r\n\v\f ", 500, 0, {}},
-        ParseRow{"ReadOneRegister", "01 03 00 00 00 01", 500, 6, {0x01, 0x03, 0x00, 0x00, 0x00, 0x01}},
+        ParseRow{"Empty", "", 500, 0, {}}, ParseRow{"BlanksOnly", " \t\r\n\v\f ", 500, 0, {}},
+        ParseRow{
+            "ReadOneRegister", "01 03 00 00 00 01", 500, 6, {0x01, 0x03, 0x00, 0x00, 0x00, 0x01}},
         ParseRow{"PrefixedWithTrailingSpace", "0x84 0x0A ", 500, 2, {0x84, 0x0A}},
         ParseRow{"PrefixOnSomeTokens", "0x01 02 0X03", 500, 3, {0x01, 0x02, 0x03}},
         ParseRow{"SingleDigits", "1 a", 500, 2, {0x01, 0x0A}},
@@ -226,10 +232,11 @@ TEST(FormatHexBytes, ParseHexTextReadsEveryByteBack) {
     EXPECT_EQ(back, all);
     // A check code appended to a typed hex text reads on as further bytes.
     Bytes out(8);
-    EXPECT_EQ(ChecksumTool::ParseHexText("01 03 00 00 00 01 " + ChecksumTool::FormatHexBytes(all.data() + 0x84, 1) +
-                                             "0x0A ",
-                                         out.data(), 8),
-              8);
+    EXPECT_EQ(
+        ChecksumTool::ParseHexText(
+            "01 03 00 00 00 01 " + ChecksumTool::FormatHexBytes(all.data() + 0x84, 1) + "0x0A ",
+            out.data(), 8),
+        8);
     EXPECT_EQ(out, (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
 }
 

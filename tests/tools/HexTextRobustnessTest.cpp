@@ -27,7 +27,8 @@ std::string RandomText(std::mt19937& random, size_t maxLength) {
     std::uniform_int_distribution<size_t> pick(0, steering.size() - 1);
     std::uniform_int_distribution<int> anyByte(0, 255);
     std::string text(length(random), '\0');
-    for (char& c : text) c = kind(random) == 0 ? static_cast<char>(anyByte(random)) : steering[pick(random)];
+    for (char& c : text)
+        c = kind(random) == 0 ? static_cast<char>(anyByte(random)) : steering[pick(random)];
     return text;
 }
 
@@ -42,12 +43,16 @@ TEST(HexTextRobustness, ParseHexTextStaysWithinCapacity) {
         const int32_t result = ChecksumTool::ParseHexText(text, out.data(), capacity);
 
         // A text of n characters holds at most n tokens.
-        const int32_t all = ChecksumTool::ParseHexText(text, reference.data(), static_cast<int32_t>(reference.size()));
+        const int32_t all = ChecksumTool::ParseHexText(text, reference.data(),
+                                                       static_cast<int32_t>(reference.size()));
         ASSERT_GE(all, 0) << "round " << round;
         const int32_t written = std::min(all, capacity);
-        ASSERT_EQ(result, all <= capacity ? all : -1) << "round " << round << " capacity " << capacity;
-        ASSERT_TRUE(std::equal(out.begin(), out.begin() + written, reference.begin())) << "round " << round;
-        ASSERT_TRUE(std::all_of(out.begin() + capacity, out.end(), [](uint8_t b) { return b == GuardByte; }))
+        ASSERT_EQ(result, all <= capacity ? all : -1)
+            << "round " << round << " capacity " << capacity;
+        ASSERT_TRUE(std::equal(out.begin(), out.begin() + written, reference.begin()))
+            << "round " << round;
+        ASSERT_TRUE(std::all_of(out.begin() + capacity, out.end(),
+                                [](uint8_t b) { return b == GuardByte; }))
             << "round " << round << ": written past capacity " << capacity;
     }
 }
@@ -61,7 +66,8 @@ TEST(HexTextRobustness, FormattedBytesReadBack) {
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(anyByte(random));
         const std::string text = ChecksumTool::FormatHexBytes(bytes.data(), bytes.size());
         std::vector<uint8_t> back(600);
-        ASSERT_EQ(ChecksumTool::ParseHexText(text, back.data(), 600), static_cast<int32_t>(bytes.size()));
+        ASSERT_EQ(ChecksumTool::ParseHexText(text, back.data(), 600),
+                  static_cast<int32_t>(bytes.size()));
         ASSERT_TRUE(std::equal(bytes.begin(), bytes.end(), back.begin())) << "round " << round;
     }
 }
@@ -76,7 +82,8 @@ TEST(HexTextRobustness, LrcOfRandomTextSpeaksOnlyAboutOddCounts) {
         const auto length = static_cast<uint32_t>(text.size());
         if (length % 2 != 0) {
             ASSERT_EQ(lrc, 0);
-            ASSERT_EQ(boxes.Texts(), std::vector<std::string>{"字符数量只有" + std::to_string(length)});
+            ASSERT_EQ(boxes.Texts(),
+                      std::vector<std::string>{"字符数量只有" + std::to_string(length)});
             ASSERT_EQ(ChecksumTool::FrameLrc(text.data(), length), 0);
         } else {
             ASSERT_TRUE(boxes.Texts().empty()) << "round " << round;

@@ -103,7 +103,8 @@ class ConvertValue : public testing::TestWithParam<ConvertRow> {};
 
 TEST_P(ConvertValue, FormatsTheValue) {
     const ConvertRow& row = GetParam();
-    const ValueConversion::Result result = ValueConversion::ConvertValue(row.hex, row.type, row.order);
+    const ValueConversion::Result result =
+        ValueConversion::ConvertValue(row.hex, row.type, row.order);
     EXPECT_TRUE(result.converted);
     EXPECT_FALSE(result.countMessage);
     EXPECT_EQ(result.text, row.text);
@@ -111,34 +112,34 @@ TEST_P(ConvertValue, FormatsTheValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ConvertValue,
-    testing::Values(
-        ConvertRow{"Signed16HighFirst", "12 34", S16, "HV21", "4660"},
-        ConvertRow{"Signed16LowFirst", "12 34", S16, "HV12", "13330"},
-        ConvertRow{"Signed16Negative", "FF FE", S16, "HV21", "-2"},
-        ConvertRow{"Unsigned16", "FF FE", U16, "HV21", "65534"},
-        ConvertRow{"Signed16LowFirstNegative", "FF FE", S16, "HV12", "-257"},
-        ConvertRow{"Signed32Negative", "FF FF FF FE", S32, "HV4321", "-2"},
-        ConvertRow{"Unsigned32Largest", "FF FF FF FE", U32, "HV4321", "4294967294"},
-        ConvertRow{"RealBigEndian", "3F 80 00 00", Real, "HV4321", "1.000000"},
-        ConvertRow{"RealLittleEndian", "00 00 80 3F", Real, "HV1234", "1.000000"},
-        ConvertRow{"RealLowHalfFirst", "00 00 3F 80", Real, "HV2143", "1.000000"},
-        ConvertRow{"RealHalvesSwapped", "80 3F 00 00", Real, "HV3412", "1.000000"},
-        ConvertRow{"RealNegative", "C2 C8 00 00", Real, "HV4321", "-100.000000"},
-        ConvertRow{"RealLargestFinite", "7F 7F FF FF", Real, "HV4321",
-                   "340282346638528859811704183484516925440.000000"},
-        ConvertRow{"Unsigned8", "FF", U8, "", "255"},
-        ConvertRow{"Signed8TwosComplement", "FF", S8, "", "-1"},
-        ConvertRow{"Signed8Positive", "7F", S8, "", "127"},
-        ConvertRow{"Signed8Smallest", "80", S8, "", "-128"},
-        // Typed in lower case and with prefixes, as the pane hands them over.
-        ConvertRow{"LowerCaseWithPrefixes", "0xff 0xfe", U16, "HV21", "65534"},
-        // Bytes the text does not supply are zero.
-        ConvertRow{"MissingBytesAreZero", "01", U32, "HV4321", "16777216"},
-        ConvertRow{"NoBytesAtAll", "", U16, "HV21", "0"},
-        // Beyond 100 bytes the first ones still count.
-        ConvertRow{"MoreThanAHundredBytes", "12 34" + Repeat(" 00", 100), U16, "HV21", "4660"},
-        // The 8-bit types take byte 1 whatever the count.
-        ConvertRow{"EightBitOfTwoBytes", "FE 01", U8, "HV21", "254"}),
+    testing::Values(ConvertRow{"Signed16HighFirst", "12 34", S16, "HV21", "4660"},
+                    ConvertRow{"Signed16LowFirst", "12 34", S16, "HV12", "13330"},
+                    ConvertRow{"Signed16Negative", "FF FE", S16, "HV21", "-2"},
+                    ConvertRow{"Unsigned16", "FF FE", U16, "HV21", "65534"},
+                    ConvertRow{"Signed16LowFirstNegative", "FF FE", S16, "HV12", "-257"},
+                    ConvertRow{"Signed32Negative", "FF FF FF FE", S32, "HV4321", "-2"},
+                    ConvertRow{"Unsigned32Largest", "FF FF FF FE", U32, "HV4321", "4294967294"},
+                    ConvertRow{"RealBigEndian", "3F 80 00 00", Real, "HV4321", "1.000000"},
+                    ConvertRow{"RealLittleEndian", "00 00 80 3F", Real, "HV1234", "1.000000"},
+                    ConvertRow{"RealLowHalfFirst", "00 00 3F 80", Real, "HV2143", "1.000000"},
+                    ConvertRow{"RealHalvesSwapped", "80 3F 00 00", Real, "HV3412", "1.000000"},
+                    ConvertRow{"RealNegative", "C2 C8 00 00", Real, "HV4321", "-100.000000"},
+                    ConvertRow{"RealLargestFinite", "7F 7F FF FF", Real, "HV4321",
+                               "340282346638528859811704183484516925440.000000"},
+                    ConvertRow{"Unsigned8", "FF", U8, "", "255"},
+                    ConvertRow{"Signed8TwosComplement", "FF", S8, "", "-1"},
+                    ConvertRow{"Signed8Positive", "7F", S8, "", "127"},
+                    ConvertRow{"Signed8Smallest", "80", S8, "", "-128"},
+                    // Typed in lower case and with prefixes, as the pane hands them over.
+                    ConvertRow{"LowerCaseWithPrefixes", "0xff 0xfe", U16, "HV21", "65534"},
+                    // Bytes the text does not supply are zero.
+                    ConvertRow{"MissingBytesAreZero", "01", U32, "HV4321", "16777216"},
+                    ConvertRow{"NoBytesAtAll", "", U16, "HV21", "0"},
+                    // Beyond 100 bytes the first ones still count.
+                    ConvertRow{"MoreThanAHundredBytes", "12 34" + Repeat(" 00", 100), U16, "HV21",
+                               "4660"},
+                    // The 8-bit types take byte 1 whatever the count.
+                    ConvertRow{"EightBitOfTwoBytes", "FE 01", U8, "HV21", "254"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConvertValue, OddCountAboveTwoAsksForOneTwoOrFourAndGoesOn) {
@@ -148,12 +149,13 @@ TEST(ConvertValue, OddCountAboveTwoAsksForOneTwoOrFourAndGoesOn) {
         bool countMessage;
     };
     const Row rows[] = {
-        {"Three", "01 02 03", true},  {"Five", "01 02 03 04 05", true}, {"One", "01", false},
-        {"None", "", false},          {"Six", "01 02 03 04 05 06", false},
+        {"Three", "01 02 03", true}, {"Five", "01 02 03 04 05", true},    {"One", "01", false},
+        {"None", "", false},         {"Six", "01 02 03 04 05 06", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const ValueConversion::Result result = ValueConversion::ConvertValue(row.hex, U32, "HV4321");
+        const ValueConversion::Result result =
+            ValueConversion::ConvertValue(row.hex, U32, "HV4321");
         EXPECT_EQ(result.countMessage, row.countMessage);
         EXPECT_TRUE(result.converted);
     }

@@ -10,8 +10,7 @@
 
 namespace {
 
-TEST(SerialPortPeer, ReadOneRegisterFromALibmodbusSlave)
-{
+TEST(SerialPortPeer, ReadOneRegisterFromALibmodbusSlave) {
     PrivatePortDirectory ports;
     PtyLink link;
     ports.Link(2, link.PathA());
@@ -27,13 +26,13 @@ TEST(SerialPortPeer, ReadOneRegisterFromALibmodbusSlave)
     // Holding register 0 holds 123; the CRC goes low byte first on the line.
     static_assert(SlaveMap::HoldingRegister(0) == 0x7B);
     const std::vector<uint8_t> reply = {0x01, 0x03, 0x02, 0x00, 0x7B, 0xF8, 0x67};
-    ASSERT_TRUE(owner.PumpUntil(port, [&] { return owner.ReceivedBytes().size() >= reply.size(); }));
+    ASSERT_TRUE(
+        owner.PumpUntil(port, [&] { return owner.ReceivedBytes().size() >= reply.size(); }));
     EXPECT_EQ(owner.ReceivedBytes(), reply);
     EXPECT_TRUE(slave.WaitForRequests(1, std::chrono::seconds(5)));
     EXPECT_EQ(slave.LastRequest(), std::vector<uint8_t>(request.begin(), request.end() - 2));
-    for (const Note& note : owner.notes)
-        EXPECT_EQ(note.lParam, 2);
+    for (const Note& note : owner.notes) EXPECT_EQ(note.lParam, 2);
     EXPECT_TRUE(owner.errors.empty());
 }
 
-} // namespace
+}  // namespace
