@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "OpenDescriptors.h"
 #include "PtyPair.h"
 #include "serial/DeviceSpeed.h"
 #include "serial/PosixComm.h"
@@ -78,15 +79,6 @@ private:
     bool cancelled = false;
     std::thread thread;
 };
-
-size_t OpenDescriptors() {
-    size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++count;
-    }
-    return count;
-}
 
 class PosixCommPty : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // reopening, a vanished device and descriptor use over many opens.
 #include "SerialPortPtyFixture.h"
 
+#include "OpenDescriptors.h"
 #include "PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +18,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-size_t OpenDescriptors() {
-    size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++count;
-    }
-    return count;
-}
 
 class SerialPortPty : public ::testing::Test {
 protected:
