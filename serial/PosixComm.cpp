@@ -101,6 +101,7 @@ struct PosixComm::Device {
     CommTimeouts timeouts;
     uint32_t mask = 0;
     int deadError = 0;  // set once the device has hung up; it stays dead until reopened
+    bool deathSignalled = false;  // an event wait has been completed for the hang-up
 
     std::deque<uint8_t> input;
 
@@ -125,8 +126,22 @@ namespace {
 
 using Device = PosixComm::Device;
 
+void Complete(Device& device, uint32_t events, bool wake);
+
+// Completes one event wait for the hang-up, however it was found: a wait is
+// no longer polled once its device is dead, so without this a hang-up seen by
+// a read, a write or a status query would leave the engine waiting on a line
+// it never learns is gone.
+void SignalDeath(Device& device) {
+    if (device.deathSignalled || !device.waitPending) return;
+    device.deathSignalled = true;
+    Complete(device, (EV_ERR | EV_RXCHAR) & device.mask, true);
+}
+
 void MarkDead(Device& device, int error) {
-    if (!device.deadError) device.deadError = error ? error : EIO;
+    if (device.deadError) return;
+    device.deadError = error ? error : EIO;
+    SignalDeath(device);
 }
 
 // Moves what the driver holds into the queue. False when the device has
@@ -471,8 +486,10 @@ IoResult PosixComm::WaitCommEvent(CommHandle handle, EventHandle completion, uin
         SetEvent(completion);
         return IoResult::Done;
     }
-    // On a dead device this wait never completes: it is not polled any more.
+    // A dead device is not polled any more: the first wait after the hang-up
+    // completes at once, every later one never does.
     device->waitPending = true;
+    if (device->deadError) SignalDeath(*device);
     return IoResult::Pending;
 }
 

@@ -353,6 +353,52 @@ TEST_F(PosixCommPty, HangUpIsReportedOnceWithoutABusyLoop) {
     EXPECT_EQ(comm.LastError(), EIO);
 }
 
+TEST_F(PosixCommPty, HangUpFoundOutsideTheEventWaitEndsOneWait) {
+    // A write finds the hang-up first, while a wait is out or before the
+    // next one is issued; either way one wait completes for it, none after.
+    struct Row {
+        const char* name;
+        bool waitOutFirst;
+    };
+    const Row rows[] = {{"WhileAWaitIsOut", true}, {"BeforeTheNextWait", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PtyPair line;
+        ports.Link(row.waitOutFirst ? 6 : 7, line.SlavePath());
+        const CommHandle handle = comm.OpenDevice(row.waitOutFirst ? "COM6" : "COM7");
+        ASSERT_NE(handle, kNoDevice);
+        ASSERT_TRUE(comm.SetCommMask(handle, EV_RXCHAR | EV_CTS));
+        CommHandle kept = device;
+        device = handle;  // WaitBounded watches the waits of every device
+
+        uint32_t word = 0;
+        comm.ResetEvent(events[kComm]);
+        if (row.waitOutFirst) {
+            ASSERT_EQ(comm.WaitCommEvent(device, events[kComm], word), IoResult::Pending);
+        }
+        int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(null, 0);
+        ASSERT_EQ(dup2(null, line.MasterFd()), line.MasterFd());
+        close(null);
+        uint8_t byte = 0x11;
+        uint32_t written = 0;
+        EXPECT_EQ(comm.Write(device, &byte, 1, written), IoResult::Failed);
+        EXPECT_EQ(comm.LastError(), EIO);
+        if (!row.waitOutFirst) comm.WaitCommEvent(device, events[kComm], word);
+
+        ASSERT_EQ(WaitBounded(), kComm);
+        EXPECT_EQ(comm.TakeCommEvents(device) | word, EV_RXCHAR);
+        CommStatus status;
+        EXPECT_FALSE(comm.ClearCommError(device, status));
+        for (int round = 0; round < 2; ++round) {
+            comm.WaitCommEvent(device, events[kComm], word);
+            EXPECT_EQ(WaitBounded(100ms), 3);
+        }
+        comm.CloseDevice(device);
+        device = kept;
+    }
+}
+
 TEST(PosixCommCycles, ThousandOpensLeaveNoDescriptorBehind) {
     PtyPair pair;
     PortDirectory ports;

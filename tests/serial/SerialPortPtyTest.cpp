@@ -171,6 +171,36 @@ TEST_F(SerialPortPty, VanishedDeviceIsReportedOnceAndCanBeOpenedAgain) {
     EXPECT_EQ(owner.NotesOf(SPN_RXCHAR), (std::vector<Note>{{SPN_RXCHAR, 0x33, kPort}}));
 }
 
+TEST_F(SerialPortPty, DeviceVanishingDuringAWriteEndsTheRequestsWithOneLossReport) {
+    int master = -1, slave = -1;
+    char path[64] = {};
+    ASSERT_EQ(openpty(&master, &slave, path, nullptr, nullptr), 0);
+    close(slave);
+    ports.Link(6, path);
+    ASSERT_TRUE(port->Open(&owner, 6, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 512));
+    ASSERT_TRUE(port->StartWorker());
+
+    // More than the pty holds and nobody reads it: the worker stays inside
+    // the write until the far end goes away.
+    const std::vector<uint8_t> bulk(100000, 0x55);
+    ASSERT_TRUE(Write(bulk));
+    uint8_t first = 0;
+    pollfd far{master, POLLIN, 0};
+    ASSERT_EQ(poll(&far, 1, 5000), 1);
+    ASSERT_EQ(read(master, &first, 1), 1);
+    close(master);
+
+    ASSERT_TRUE(Pump([&] { return owner.errors.size() >= 2; }))
+        << "the failed write is reported, then the lost line; got " << owner.errors.size();
+    EXPECT_NE(owner.errors[0].text.find("WriteFile()"), std::string::npos) << owner.errors[0].text;
+    EXPECT_NE(owner.errors[1].text.find("ClearCommError()"), std::string::npos)
+        << owner.errors[1].text;
+    // The lost line takes no more requests, so no box follows each send.
+    EXPECT_FALSE(Write({2}));
+    port->DispatchNotifications();
+    EXPECT_EQ(owner.errors.size(), 2u);
+}
+
 TEST(SerialPortDescriptors, AThousandOpensKeepTheDescriptorCount) {
     PrivatePortDirectory ports;
     PtyPair pty;
