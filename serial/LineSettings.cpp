@@ -162,7 +162,13 @@ int LineSettings::ToTermios(const DCB& dcb, termios& t) {
     if (int error = ApplyParity(next, dcb.parity)) return error;
     if (int error = ApplyStopBits(next, dcb.stopBits)) return error;
     speed_t speed = 0;
-    if (StandardSpeed(dcb.baudRate, speed) && cfsetspeed(&next, speed) != 0) return EINVAL;
+    if (StandardSpeed(dcb.baudRate, speed)) {
+        if (cfsetspeed(&next, speed) != 0) return EINVAL;
+        // glibc leaves the input speed code as the device reported it; after a
+        // custom rate that keeps the input at the old rate. Unset, the input
+        // follows the output.
+        next.c_cflag &= ~CIBAUD;
+    }
     t = next;
     return 0;
 }

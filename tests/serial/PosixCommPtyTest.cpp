@@ -142,7 +142,8 @@ TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice) {
                         {19200, TWOSTOPBITS},
                         {115200, ONESTOPBIT},
                         {3000000, TWOSTOPBITS},
-                        {250000, ONESTOPBIT}};
+                        {250000, ONESTOPBIT},
+                        {9600, ONESTOPBIT}};  // a standard rate after a custom one
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         DCB dcb;
@@ -160,6 +161,11 @@ TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice) {
         uint32_t seen = 0;  // the test's own descriptor on the same terminal
         EXPECT_EQ(DeviceSpeed::Read(pair.SlaveFd(), seen), 0);
         EXPECT_EQ(seen, row.baudRate);
+        // The input speed is the output speed: its own code is unset or the same.
+        termios t{};
+        ASSERT_EQ(tcgetattr(pair.SlaveFd(), &t), 0);
+        const tcflag_t input = (t.c_cflag & CIBAUD) >> 16;
+        EXPECT_TRUE(input == 0 || input == (t.c_cflag & CBAUD)) << std::oct << t.c_cflag;
     }
 }
 
