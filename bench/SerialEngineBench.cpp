@@ -5,6 +5,7 @@
 #include "serial/PosixComm.h"
 #include "serial/SerialPort.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
@@ -79,11 +80,20 @@ double CpuSeconds() {
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+// Writes on a non-blocking descriptor until done or told to give up: a
+// stalled engine stops reading, and a blocked writer would then keep the
+// program from ever reporting the stall.
+bool WriteAll(int fd, const uint8_t* bytes, size_t count, const std::atomic<bool>& giveUp) {
     while (count > 0) {
+        if (giveUp.load()) return false;
         const ssize_t done = write(fd, bytes, count);
         if (done < 0) {
             if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                pollfd room{fd, POLLOUT, 0};
+                poll(&room, 1, 100);
+                continue;
+            }
             return false;
         }
         bytes += done;
@@ -105,6 +115,7 @@ int main() {
     tcgetattr(slave, &raw);
     cfmakeraw(&raw);
     tcsetattr(slave, TCSANOW, &raw);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
 
     char pattern[] = "/tmp/talvenor-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
@@ -138,10 +149,12 @@ int main() {
 
         const double cpuBefore = CpuSeconds();
         const auto start = std::chrono::steady_clock::now();
+        std::atomic<bool> giveUp{false};
         std::thread writer([&] {
             constexpr size_t kChunk = 4096;
             for (size_t at = 0; at < data.size(); at += kChunk)
-                WriteAll(master, data.data() + at, std::min(kChunk, data.size() - at));
+                if (!WriteAll(master, data.data() + at, std::min(kChunk, data.size() - at), giveUp))
+                    return;
         });
         auto lastProgress = start;
         size_t lastCount = 0;
@@ -160,6 +173,7 @@ int main() {
         }
         const auto end = std::chrono::steady_clock::now();
         const double cpu = CpuSeconds() - cpuBefore;
+        giveUp.store(true);
         writer.join();
 
         const double wall = std::chrono::duration<double>(end - start).count();
