@@ -11,6 +11,8 @@
 #include "ui/GbkText.h"
 #include "ui/IntegerText.h"
 
+using namespace ModbusPanelIds;
+
 namespace {
 
 constexpr std::string_view kQuantityLabel = "数量";

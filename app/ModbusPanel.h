@@ -11,15 +11,6 @@
 class ModbusPanel : public Dialog {
     Q_OBJECT
 public:
-    static constexpr int IDC_RTU = 1007;
-    static constexpr int IDC_ASCII = 1008;
-    static constexpr int IDC_STATION = 1016;
-    static constexpr int IDC_FUNCTION = 1017;
-    static constexpr int IDC_ADDRESS = 1018;
-    static constexpr int IDC_QUANTITY = 1019;
-    static constexpr int IDC_QUANTITY_LABEL = 1024;
-    static constexpr int IDC_FRAME_TEXT = 1002;
-
     explicit ModbusPanel(QWidget* parent = nullptr);
 
     // The request frame written to buffer (at least 500 bytes); answers its

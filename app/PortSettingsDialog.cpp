@@ -6,6 +6,8 @@
 #include "ui/GbkText.h"
 #include "ui/IntegerText.h"
 
+using namespace PortSettingsIds;
+
 namespace {
 
 // Right of the port list (x 102, 103 wide) inside the port row's frame.

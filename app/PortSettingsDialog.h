@@ -15,13 +15,6 @@ class QLabel;
 class PortSettingsDialog : public Dialog {
     Q_OBJECT
 public:
-    static constexpr int IDC_BAUD = 1026;
-    static constexpr int IDC_PARITY = 1027;
-    static constexpr int IDC_DATA_BITS = 1028;
-    static constexpr int IDC_STOP_BITS = 1029;
-    static constexpr int IDC_PORT = 1030;
-    static constexpr int IDC_SEND_BUFFER = 1043;
-
     static constexpr int eventCount = 9;
     struct EventBox {
         int controlId;
@@ -29,8 +22,11 @@ public:
     };
     // The check boxes in field order, each with the comm event it shows.
     static constexpr EventBox eventBoxes[eventCount] = {
-        {1034, EV_BREAK}, {1035, EV_CTS},    {1036, EV_DSR},    {1037, EV_ERR},     {1038, EV_RING},
-        {1039, EV_RLSD},  {1040, EV_RXCHAR}, {1041, EV_RXFLAG}, {1042, EV_TXEMPTY},
+        {PortSettingsIds::IDC_EV_BREAK, EV_BREAK},     {PortSettingsIds::IDC_EV_CTS, EV_CTS},
+        {PortSettingsIds::IDC_EV_DSR, EV_DSR},         {PortSettingsIds::IDC_EV_ERR, EV_ERR},
+        {PortSettingsIds::IDC_EV_RING, EV_RING},       {PortSettingsIds::IDC_EV_RLSD, EV_RLSD},
+        {PortSettingsIds::IDC_EV_RXCHAR, EV_RXCHAR},   {PortSettingsIds::IDC_EV_RXFLAG, EV_RXFLAG},
+        {PortSettingsIds::IDC_EV_TXEMPTY, EV_TXEMPTY},
     };
 
     // Shown beside the port list when its number leads to no device.

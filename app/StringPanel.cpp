@@ -2,15 +2,14 @@
 
 #include <cstring>
 
+#include "dialogs/ChecksumDialog.h"
+#include "tools/AsciiChars.h"
 #include "tools/ChecksumTool.h"
 #include "tools/MessageBox.h"
-#include "tools/dialogs/ChecksumDialog.h"
+
+using namespace StringPanelIds;
 
 namespace {
-
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
 
 // Only ASCII white space goes: a byte of a double-byte character never counts.
 void TrimAsciiSpace(std::string& text) {

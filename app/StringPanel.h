@@ -12,11 +12,6 @@
 class StringPanel : public Dialog {
     Q_OBJECT
 public:
-    static constexpr int IDC_ASCII = 1013;
-    static constexpr int IDC_HEX = 1015;
-    static constexpr int IDC_CHECKSUM = 1001;
-    static constexpr int IDC_SEND_TEXT = 1002;
-
     // What the caller's buffer holds, the main window's send buffer.
     static constexpr int32_t sendCapacity = 500;
 

@@ -6,6 +6,7 @@
 #include "protocol/ModbusRequest.h"
 #include "protocol/ProtocolError.h"
 #include "protocol/TextFormat.h"
+#include "tools/AsciiChars.h"
 #include "tools/ChecksumTool.h"
 
 namespace {
@@ -84,13 +85,6 @@ int ReplyBodyLength(Handler handler, uint8_t byteCount) {
 
 const char upperDigits[] = "0123456789ABCDEF";
 
-// The value of one upper-case hexadecimal digit, or -1.
-int HexDigitValue(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string UpperHex(const uint8_t* bytes, int count) {
     std::string text;
     for (int i = 0; i < count; ++i) {
@@ -122,7 +116,7 @@ uint16_t SentQuantity(const ModbusRequest& r) {
 // overflowing, which keeps those bits exact for any length of digits.
 uint16_t DecimalLow16(const std::string& text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && IsAsciiSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     uint32_t value = 0;
@@ -161,9 +155,8 @@ int MultipleFrameLength(Field field, const ModbusRequest& r) {
     const int length = 2 * q + 9;
     if (2 * q > 255 || length > ModbusRequest::frameCapacity)
         throw ProtocolError(FormatText(registerFrameRefusal, q));
-    const bool digits = std::all_of(r.valueText.begin(), r.valueText.end(), [](char c) {
-        return HexDigitValue(static_cast<uint8_t>(c)) >= 0;
-    });
+    const bool digits = std::all_of(r.valueText.begin(), r.valueText.end(),
+                                    [](char c) { return UpperHexDigitValue(c) >= 0; });
     if (static_cast<int>(r.valueText.size()) != 4 * q || !digits)
         throw ProtocolError(FormatText(registerTextRefusal, 4 * q));
     return length;
@@ -182,9 +175,8 @@ void PutMultipleData(Field field, ModbusRequest& r, int length) {
         return;
     }
     for (int i = 0; i < dataLength; ++i) {
-        data[i] =
-            static_cast<uint8_t>(HexDigitValue(static_cast<uint8_t>(r.valueText[2 * i])) << 4 |
-                                 HexDigitValue(static_cast<uint8_t>(r.valueText[2 * i + 1])));
+        data[i] = static_cast<uint8_t>(UpperHexDigitValue(r.valueText[2 * i]) << 4 |
+                                       UpperHexDigitValue(r.valueText[2 * i + 1]));
     }
 }
 
@@ -302,7 +294,7 @@ int ModbusProtocol::ReceiveAsciiChar(uint8_t c) {
         asciiState = whole ? AsciiState::AwaitLineFeed : AsciiState::AwaitColon;
         return NeedMore;
     }
-    const int digit = HexDigitValue(c);
+    const int digit = UpperHexDigitValue(static_cast<char>(c));
     const bool overlong = expectedLength > 0 && rxCount >= expectedLength;
     if (digit < 0 || (pendingDigit >= 0 && overlong) || rxCount >= rxCapacity) {
         asciiState = AsciiState::AwaitColon;  // a malformed frame: wait for the next one
@@ -364,8 +356,8 @@ int ModbusProtocol::FinishReply(int checkLength) {
             // The request's frame as bytes: in ASCII its digit pairs after ':'.
             auto sent = [&](int i) -> int {
                 if (asciiMode == 0) return request->frame[i];
-                return HexDigitValue(request->frame[1 + 2 * i]) << 4 |
-                       HexDigitValue(request->frame[2 + 2 * i]);
+                return UpperHexDigitValue(static_cast<char>(request->frame[1 + 2 * i])) << 4 |
+                       UpperHexDigitValue(static_cast<char>(request->frame[2 + 2 * i]));
             };
             const bool single = rule.handler == Handler::SingleWrite;
             const int first = single ? 0 : 2;

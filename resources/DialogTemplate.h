@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "resources/ResourceIds.h"
+
 enum class ControlKind {
     Label,   // static text
     Button,  // push button
@@ -89,22 +91,6 @@ struct MenuTemplate {
     std::string_view popupText;  // the one popup at position 0
     std::vector<MenuItemTemplate> items;
 };
-
-// Dialog numbers.
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDD_MAIN = 102;
-inline constexpr int IDD_PORT_SETTINGS = 129;
-inline constexpr int IDD_STRING_PANEL = 130;
-inline constexpr int IDD_MODBUS_PANEL = 131;
-inline constexpr int IDD_CHECKSUM = 132;
-inline constexpr int IDD_CONVERSION = 135;
-
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-
-inline constexpr int IDR_EDIT_MENU = 129;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDR_MAINFRAME = 128;  // the application icon
 
 // nullptr for an unknown number.
 const DialogTemplate* FindDialogTemplate(int dialogId);

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "tools/AsciiChars.h"
+
 namespace {
 
 struct SpeedRow {
@@ -101,8 +103,6 @@ bool ApplyField(std::string_view key, std::string_view value, DCB& dcb) {
     return false;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
 
 int LineSettings::ApplyDataBits(termios& t, uint8_t byteSize) {
@@ -191,10 +191,10 @@ int LineSettings::ParseLineText(const std::string& text, DCB& dcb) {
     DCB next = dcb;
     std::string_view rest(text);
     while (true) {
-        while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+        while (!rest.empty() && IsSpaceOrTab(rest.front())) rest.remove_prefix(1);
         if (rest.empty()) break;
         size_t end = 0;
-        while (end < rest.size() && !IsBlank(rest[end])) ++end;
+        while (end < rest.size() && !IsSpaceOrTab(rest[end])) ++end;
         std::string_view field = rest.substr(0, end);
         rest.remove_prefix(end);
         size_t equals = field.find('=');

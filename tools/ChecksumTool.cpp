@@ -2,16 +2,15 @@
 
 #include <string_view>
 
+#include "tools/AsciiChars.h"
 #include "tools/MessageBox.h"
 #include "tools/TextCodec.h"
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 void SkipBlanks(std::string_view& s) {
     size_t i = 0;
-    while (i < s.size() && IsBlank(s[i])) ++i;
+    while (i < s.size() && IsAsciiSpace(s[i])) ++i;
     s.remove_prefix(i);
 }
 
@@ -22,27 +21,20 @@ uint8_t DigitValue(uint8_t k) {
     return static_cast<uint8_t>(k >= 0x41 && k <= 0x7F ? k - 55 : k - 48);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Reads one digit pair the way "%x" reads a short string: blanks, a sign and a
 // 0x prefix may come first. When no digit is read, `value` keeps what it held,
 // so a pair without digits adds the previous pair's value again. (glibc's
 // sscanf would read a lone "0x" as 0, hence this reader.)
 void ReadPair(std::string_view pair, int32_t& value) {
     size_t i = 0;
-    while (i < pair.size() && IsBlank(pair[i])) ++i;
+    while (i < pair.size() && IsAsciiSpace(pair[i])) ++i;
     bool negative = false;
     if (i < pair.size() && (pair[i] == '+' || pair[i] == '-')) negative = pair[i++] == '-';
     if (i + 1 < pair.size() && pair[i] == '0' && (pair[i + 1] == 'x' || pair[i + 1] == 'X')) i += 2;
     uint32_t digits = 0;
     bool any = false;
-    for (; i < pair.size() && HexDigit(pair[i]) >= 0; ++i) {
-        digits = digits * 16 + static_cast<uint32_t>(HexDigit(pair[i]));
+    for (; i < pair.size() && HexDigitValue(pair[i]) >= 0; ++i) {
+        digits = digits * 16 + static_cast<uint32_t>(HexDigitValue(pair[i]));
         any = true;
     }
     if (any) value = static_cast<int32_t>(negative ? 0u - digits : digits);

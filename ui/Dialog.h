@@ -12,11 +12,11 @@
 //   };
 //   // In the .cpp: the table first, so that the constructor sees its size.
 //   const CommandEntry<MyDialog> MyDialog::commandTable[] = {
-//       {1009, Notification::Clicked, &MyDialog::Compute},
+//       {ChecksumIds::IDC_COMPUTE, Notification::Clicked, &MyDialog::Compute},
 //   };
 //   MyDialog::MyDialog() : Dialog(IDD_MY) {
 //       SetCommandTable(commandTable);
-//       BindText(1004, inputText);          // bindings in field order
+//       BindText(ChecksumIds::IDC_INPUT, inputText);  // bindings in field order
 //   }
 #pragma once
 

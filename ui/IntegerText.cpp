@@ -2,15 +2,15 @@
 
 #include <limits>
 
-namespace {
+#include "tools/AsciiChars.h"
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+namespace {
 
 // Digits of at most `limit` in magnitude, the sign already taken.
 std::optional<uint64_t> ReadMagnitude(std::string_view text, bool allowSign, bool& negative,
                                       uint64_t positiveLimit, uint64_t negativeLimit) {
     size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
+    while (i < text.size() && IsSpaceOrTab(text[i])) ++i;
     negative = false;
     if (allowSign && i < text.size() && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
@@ -22,7 +22,7 @@ std::optional<uint64_t> ReadMagnitude(std::string_view text, bool allowSign, boo
         if (value > limit) return std::nullopt;
     }
     if (i == firstDigit) return std::nullopt;
-    while (i < text.size() && IsBlank(text[i])) ++i;
+    while (i < text.size() && IsSpaceOrTab(text[i])) ++i;
     if (i != text.size()) return std::nullopt;
     return value;
 }

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "DialogShot.h"
+#include "RecordingMessageBoxSink.h"
 #include "app/ModbusPanel.h"
-#include "ui/DialogShot.h"
-#include "ui/MessageBoxRecorder.h"
 
 using Bytes = std::vector<uint8_t>;
 Q_DECLARE_METATYPE(Bytes)
@@ -20,7 +20,7 @@ namespace {
 
 // The function list holds " 1" to " 6" in order.
 void ChooseFunction(ModbusPanel& panel, int function) {
-    auto* list = panel.ControlAs<QComboBox>(ModbusPanel::IDC_FUNCTION);
+    auto* list = panel.ControlAs<QComboBox>(ModbusPanelIds::IDC_FUNCTION);
     list->setCurrentIndex(function - 1);
     emit list->activated(function - 1);
 }
@@ -30,7 +30,8 @@ void Type(ModbusPanel& panel, int controlId, const QString& text) {
 }
 
 void ChooseFraming(ModbusPanel& panel, bool ascii) {
-    panel.ControlAs<QRadioButton>(ascii ? ModbusPanel::IDC_ASCII : ModbusPanel::IDC_RTU)->click();
+    panel.ControlAs<QRadioButton>(ascii ? ModbusPanelIds::IDC_ASCII : ModbusPanelIds::IDC_RTU)
+        ->click();
 }
 
 Bytes Hex(const char* text) {
@@ -72,22 +73,22 @@ private slots:
 
 void ModbusPanelTest::freshPanelShowsTheDefaults() {
     ModbusPanel panel;
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_STATION), QStringLiteral("1"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FUNCTION), QStringLiteral(" 3"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_ADDRESS), QStringLiteral("0"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_QUANTITY), QStringLiteral("1"));
-    QVERIFY(panel.ControlAs<QRadioButton>(ModbusPanel::IDC_RTU)->isChecked());
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT), QString());
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_QUANTITY_LABEL), QStringLiteral("数量"));
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_STATION), QStringLiteral("1"));
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FUNCTION), QStringLiteral(" 3"));
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_ADDRESS), QStringLiteral("0"));
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_QUANTITY), QStringLiteral("1"));
+    QVERIFY(panel.ControlAs<QRadioButton>(ModbusPanelIds::IDC_RTU)->isChecked());
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT), QString());
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_QUANTITY_LABEL), QStringLiteral("数量"));
     QVERIFY(!panel.isVisible());
 
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     uint8_t buffer[500];
     QCOMPARE(panel.BuildFrame(buffer), 8);
     QCOMPARE(Bytes(buffer, buffer + 8), Hex("01 03 00 00 00 01 84 0A"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT),
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT),
              QStringLiteral("0x01 0x03 0x00 0x00 0x00 0x01 0x84 0x0A "));
-    QVERIFY(boxes.Messages().empty());
+    QVERIFY(boxes.Boxes().empty());
 }
 
 void ModbusPanelTest::buildsTheFrameOfEachFunction_data() {
@@ -156,13 +157,13 @@ void ModbusPanelTest::buildsTheFrameOfEachFunction() {
     QFETCH(Bytes, frame);
     QFETCH(QString, frameText);
 
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
     ChooseFraming(panel, ascii);
-    Type(panel, ModbusPanel::IDC_STATION, station);
+    Type(panel, ModbusPanelIds::IDC_STATION, station);
     ChooseFunction(panel, function);
-    Type(panel, ModbusPanel::IDC_ADDRESS, address);
-    Type(panel, ModbusPanel::IDC_QUANTITY, value);
+    Type(panel, ModbusPanelIds::IDC_ADDRESS, address);
+    Type(panel, ModbusPanelIds::IDC_QUANTITY, value);
 
     uint8_t buffer[500];
     std::memset(buffer, kUntouched, sizeof buffer);
@@ -170,8 +171,8 @@ void ModbusPanelTest::buildsTheFrameOfEachFunction() {
     QCOMPARE(length, static_cast<int32_t>(frame.size()));
     QCOMPARE(Bytes(buffer, buffer + length), frame);
     QCOMPARE(buffer[length], kUntouched);
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT), frameText);
-    QVERIFY(boxes.Messages().empty());
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT), frameText);
+    QVERIFY(boxes.Boxes().empty());
 }
 
 void ModbusPanelTest::labelNamesTheValueForWrites_data() {
@@ -191,42 +192,42 @@ void ModbusPanelTest::labelNamesTheValueForWrites() {
     ModbusPanel panel;
     ChooseFunction(panel, 5);  // away from the default first, so every row changes something
     ChooseFunction(panel, function);
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_QUANTITY_LABEL), label);
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_QUANTITY_LABEL), label);
     QCOMPARE(panel.functionText, " " + std::to_string(function));
 }
 
 void ModbusPanelTest::stationAbove256IsRefusedWithItsText() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
     uint8_t buffer[500];
     QCOMPARE(panel.BuildFrame(buffer), 8);
-    const QString shown = panel.ItemText(ModbusPanel::IDC_FRAME_TEXT);
+    const QString shown = panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT);
 
     for (const char* station : {"257", "4294967295"}) {
         boxes.Clear();
-        Type(panel, ModbusPanel::IDC_STATION, QString::fromLatin1(station));
+        Type(panel, ModbusPanelIds::IDC_STATION, QString::fromLatin1(station));
         std::memset(buffer, kUntouched, sizeof buffer);
         QCOMPARE(panel.BuildFrame(buffer), -1);
         QCOMPARE(boxes.Texts(), std::vector<std::string>{"ModBus----站号>256"});
         QCOMPARE(buffer[0], kUntouched);
-        QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT), shown);
+        QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT), shown);
     }
 }
 
 void ModbusPanelTest::emptyStationBuildsNothingSilently() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
     uint8_t buffer[500];
     QCOMPARE(panel.BuildFrame(buffer), 8);
-    const QString shown = panel.ItemText(ModbusPanel::IDC_FRAME_TEXT);
+    const QString shown = panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT);
 
-    Type(panel, ModbusPanel::IDC_STATION, QString());
-    Type(panel, ModbusPanel::IDC_ADDRESS, QString());  // would complain if the fields were taken
+    Type(panel, ModbusPanelIds::IDC_STATION, QString());
+    Type(panel, ModbusPanelIds::IDC_ADDRESS, QString());  // would complain if the fields were taken
     std::memset(buffer, kUntouched, sizeof buffer);
     QCOMPARE(panel.BuildFrame(buffer), -1);
-    QVERIFY(boxes.Messages().empty());
+    QVERIFY(boxes.Boxes().empty());
     QCOMPARE(buffer[0], kUntouched);
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT), shown);
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT), shown);
 }
 
 void ModbusPanelTest::fieldWithoutNumberStopsTheExchange_data() {
@@ -240,11 +241,11 @@ void ModbusPanelTest::fieldWithoutNumberStopsTheExchange_data() {
     QTest::addColumn<uint32_t>("quantity");
     QTest::addColumn<uint32_t>("station");
     QTest::newRow("EmptyAddressKeepsAllFields")
-        << int(ModbusPanel::IDC_ADDRESS) << "" << 0u << 1u << 1u;
+        << int(ModbusPanelIds::IDC_ADDRESS) << "" << 0u << 1u << 1u;
     QTest::newRow("EmptyQuantityTakesTheAddressOnly")
-        << int(ModbusPanel::IDC_QUANTITY) << "" << 40u << 1u << 1u;
+        << int(ModbusPanelIds::IDC_QUANTITY) << "" << 40u << 1u << 1u;
     QTest::newRow("PastedGarbageInStationTakesAddressAndQuantity")
-        << int(ModbusPanel::IDC_STATION) << "9x" << 40u << 7u << 1u;
+        << int(ModbusPanelIds::IDC_STATION) << "9x" << 40u << 7u << 1u;
 }
 
 void ModbusPanelTest::fieldWithoutNumberStopsTheExchange() {
@@ -254,16 +255,16 @@ void ModbusPanelTest::fieldWithoutNumberStopsTheExchange() {
     QFETCH(uint32_t, quantity);
     QFETCH(uint32_t, station);
 
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
     uint8_t buffer[500];
     QCOMPARE(panel.BuildFrame(buffer), 8);
-    const QString shown = panel.ItemText(ModbusPanel::IDC_FRAME_TEXT);
+    const QString shown = panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT);
 
-    Type(panel, ModbusPanel::IDC_ADDRESS, QStringLiteral("40"));
-    Type(panel, ModbusPanel::IDC_QUANTITY, QStringLiteral("7"));
-    Type(panel, ModbusPanel::IDC_STATION, QStringLiteral("9"));
-    panel.ControlAs<QComboBox>(ModbusPanel::IDC_FUNCTION)
+    Type(panel, ModbusPanelIds::IDC_ADDRESS, QStringLiteral("40"));
+    Type(panel, ModbusPanelIds::IDC_QUANTITY, QStringLiteral("7"));
+    Type(panel, ModbusPanelIds::IDC_STATION, QStringLiteral("9"));
+    panel.ControlAs<QComboBox>(ModbusPanelIds::IDC_FUNCTION)
         ->setCurrentIndex(3);  // " 4", without its notification
     ChooseFraming(panel, true);
     Type(panel, badField, badText);
@@ -272,7 +273,7 @@ void ModbusPanelTest::fieldWithoutNumberStopsTheExchange() {
     QCOMPARE(panel.BuildFrame(buffer), -1);
     QCOMPARE(boxes.Texts(), std::vector<std::string>{"“请填入一个正整数。”"});
     QCOMPARE(buffer[0], kUntouched);
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT), shown);
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT), shown);
     QCOMPARE(panel.registerAddress, address);
     QCOMPARE(panel.quantityOrValue, quantity);
     QCOMPARE(panel.stationNumber, station);
@@ -281,32 +282,32 @@ void ModbusPanelTest::fieldWithoutNumberStopsTheExchange() {
 }
 
 void ModbusPanelTest::labelFollowsTheFunctionTakenLast() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
-    Type(panel, ModbusPanel::IDC_ADDRESS, QString());
+    Type(panel, ModbusPanelIds::IDC_ADDRESS, QString());
     ChooseFunction(panel, 6);
     QCOMPARE(boxes.Texts(), std::vector<std::string>{"“请填入一个正整数。”"});
     QCOMPARE(panel.functionText, std::string(" 3"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_QUANTITY_LABEL), QStringLiteral("数量"));
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_QUANTITY_LABEL), QStringLiteral("数量"));
 
     boxes.Clear();
-    Type(panel, ModbusPanel::IDC_ADDRESS, QStringLiteral("2"));
+    Type(panel, ModbusPanelIds::IDC_ADDRESS, QStringLiteral("2"));
     ChooseFunction(panel, 6);
-    QVERIFY(boxes.Messages().empty());
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_QUANTITY_LABEL), QStringLiteral("写入值"));
+    QVERIFY(boxes.Boxes().empty());
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_QUANTITY_LABEL), QStringLiteral("写入值"));
 }
 
 void ModbusPanelTest::buildsAgainWhileItsOwnBoxIsOpen() {
     // A send timer keeps firing while a box is up; the build it starts runs
     // whole, and the build that raised the box still sends nothing.
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
-    Type(panel, ModbusPanel::IDC_ADDRESS, QString());
+    Type(panel, ModbusPanelIds::IDC_ADDRESS, QString());
     uint8_t nested[500];
     int32_t nestedLength = 0;
-    boxes.onShow = [&](const MessageBoxRecorder::Message&) {
-        if (boxes.Messages().size() > 1) return;
-        Type(panel, ModbusPanel::IDC_ADDRESS, QStringLiteral("1"));
+    boxes.whileOpen = [&](const RecordingMessageBoxSink::Box&) {
+        if (boxes.Boxes().size() > 1) return;
+        Type(panel, ModbusPanelIds::IDC_ADDRESS, QStringLiteral("1"));
         nestedLength = panel.BuildFrame(nested);
     };
     uint8_t buffer[500];
@@ -315,9 +316,9 @@ void ModbusPanelTest::buildsAgainWhileItsOwnBoxIsOpen() {
     QCOMPARE(buffer[0], kUntouched);
     QCOMPARE(nestedLength, 8);
     QCOMPARE(Bytes(nested, nested + 8), Hex("01 03 00 01 00 01 D5 CA"));
-    QCOMPARE(panel.ItemText(ModbusPanel::IDC_FRAME_TEXT),
+    QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT),
              QStringLiteral("0x01 0x03 0x00 0x01 0x00 0x01 0xD5 0xCA "));
-    QCOMPARE(boxes.Messages().size(), size_t{1});
+    QCOMPARE(boxes.Boxes().size(), size_t{1});
 }
 
 void ModbusPanelTest::returnAndEscapeKeepThePanel() {
@@ -327,8 +328,8 @@ void ModbusPanelTest::returnAndEscapeKeepThePanel() {
     host.show();
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
-    for (int controlId :
-         {ModbusPanel::IDC_STATION, ModbusPanel::IDC_FRAME_TEXT, ModbusPanel::IDC_FUNCTION}) {
+    for (int controlId : {ModbusPanelIds::IDC_STATION, ModbusPanelIds::IDC_FRAME_TEXT,
+                          ModbusPanelIds::IDC_FUNCTION}) {
         QWidget* control = panel.Control(controlId);
         control->setFocus();
         QTest::keyClick(control, Qt::Key_Return);
@@ -341,7 +342,7 @@ void ModbusPanelTest::returnAndEscapeKeepThePanel() {
 }
 
 void ModbusPanelTest::picture() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ModbusPanel panel;
     uint8_t buffer[500];
     QCOMPARE(panel.BuildFrame(buffer), 8);

@@ -12,9 +12,9 @@
 #include <QTimer>
 #include <functional>
 
+#include "DialogShot.h"
 #include "app/PortSettingsDialog.h"
 #include "serial/PortSettings.h"
-#include "ui/DialogShot.h"
 
 Q_DECLARE_METATYPE(DCB)
 
@@ -28,12 +28,12 @@ struct Shown {
 };
 
 Shown ReadControls(const Dlg& dialog) {
-    Shown shown{dialog.ItemText(Dlg::IDC_PORT),
-                dialog.ItemText(Dlg::IDC_BAUD),
-                dialog.ItemText(Dlg::IDC_PARITY),
-                dialog.ItemText(Dlg::IDC_DATA_BITS),
-                dialog.ItemText(Dlg::IDC_STOP_BITS),
-                dialog.ItemText(Dlg::IDC_SEND_BUFFER),
+    Shown shown{dialog.ItemText(PortSettingsIds::IDC_PORT),
+                dialog.ItemText(PortSettingsIds::IDC_BAUD),
+                dialog.ItemText(PortSettingsIds::IDC_PARITY),
+                dialog.ItemText(PortSettingsIds::IDC_DATA_BITS),
+                dialog.ItemText(PortSettingsIds::IDC_STOP_BITS),
+                dialog.ItemText(PortSettingsIds::IDC_SEND_BUFFER),
                 {}};
     for (const Dlg::EventBox& box : Dlg::eventBoxes)
         shown.checked.push_back(dialog.ControlAs<QCheckBox>(box.controlId)->isChecked());
@@ -99,7 +99,7 @@ void PortSettingsDialogTest::firstRunShowsTheEngineDefaults() {
     QCOMPARE(shown.dataBits, QStringLiteral("8"));
     QCOMPARE(shown.stopBits, QStringLiteral("1"));
     QCOMPARE(shown.sendBuffer, QStringLiteral("512"));
-    // Character received (1040) and CTS changed (1035): the engine's mask.
+    // Character received and CTS changed: the engine's mask.
     QCOMPARE(shown.checked,
              (std::vector<bool>{false, true, false, false, false, false, true, false, false}));
 
@@ -118,8 +118,10 @@ void PortSettingsDialogTest::reopenShowsTheLastOpenedSettings() {
     dialog.SetEventFlags(EV_RXCHAR | EV_CTS);
     QCOMPARE(dialog.portText, std::string("5"));
 
-    QCOMPARE(Run(dialog, [](Dlg& d) { QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Return); }),
-             IDOK);
+    QCOMPARE(
+        Run(dialog,
+            [](Dlg& d) { QTest::keyClick(d.Control(PortSettingsIds::IDC_BAUD), Qt::Key_Return); }),
+        IDOK);
     // The port list starts on the first port whatever the current one is.
     QCOMPARE(dialog.portText, std::string("1"));
     QCOMPARE(dialog.baudText, std::string("19200"));
@@ -138,30 +140,32 @@ void PortSettingsDialogTest::eachRecordValueSelectsItsItem_data() {
     for (uint32_t baud : {19200u, 9600u, 4800u, 2400u, 1200u, 300u}) {
         DCB dcb = base;
         dcb.baudRate = baud;
-        QTest::addRow("Baud/%u", baud) << int(Dlg::IDC_BAUD) << dcb << QString::number(baud);
+        QTest::addRow("Baud/%u", baud)
+            << int(PortSettingsIds::IDC_BAUD) << dcb << QString::number(baud);
     }
     DCB unknownBaud = base;
     unknownBaud.baudRate = 115200;
-    QTest::newRow("Baud/NotInListSelectsNothing") << int(Dlg::IDC_BAUD) << unknownBaud << QString();
+    QTest::newRow("Baud/NotInListSelectsNothing")
+        << int(PortSettingsIds::IDC_BAUD) << unknownBaud << QString();
     const char* parities[] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
     for (uint8_t code = 0; code < 5; ++code) {
         DCB dcb = base;
         dcb.parity = code;
         QTest::addRow("Parity/%s", parities[code])
-            << int(Dlg::IDC_PARITY) << dcb << QString(parities[code]);
+            << int(PortSettingsIds::IDC_PARITY) << dcb << QString(parities[code]);
     }
     for (uint8_t bits : {8, 7, 6}) {
         DCB dcb = base;
         dcb.byteSize = bits;
         QTest::addRow("DataBits/%d", bits)
-            << int(Dlg::IDC_DATA_BITS) << dcb << QString::number(bits);
+            << int(PortSettingsIds::IDC_DATA_BITS) << dcb << QString::number(bits);
     }
     const char* stops[] = {"1", "1.5", "2"};
     for (uint8_t code = 0; code < 3; ++code) {
         DCB dcb = base;
         dcb.stopBits = code;
         QTest::addRow("StopBits/%s", stops[code])
-            << int(Dlg::IDC_STOP_BITS) << dcb << QString(stops[code]);
+            << int(PortSettingsIds::IDC_STOP_BITS) << dcb << QString(stops[code]);
     }
 }
 
@@ -180,7 +184,7 @@ void PortSettingsDialogTest::sendBufferOutsideTheListIsKeptAsTyped() {
     first.sendBufferText = "512";
     QCOMPARE(Run(first,
                  [](Dlg& d) {
-                     auto* field = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER);
+                     auto* field = d.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER);
                      field->lineEdit()->selectAll();
                      QTest::keyClicks(field->lineEdit(), QStringLiteral("100"));
                      QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
@@ -194,8 +198,9 @@ void PortSettingsDialogTest::sendBufferOutsideTheListIsKeptAsTyped() {
     int index = 0;
     QCOMPARE(Run(next,
                  [&](Dlg& d) {
-                     shown = d.ItemText(Dlg::IDC_SEND_BUFFER);
-                     index = d.ControlAs<QComboBox>(Dlg::IDC_SEND_BUFFER)->currentIndex();
+                     shown = d.ItemText(PortSettingsIds::IDC_SEND_BUFFER);
+                     index =
+                         d.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER)->currentIndex();
                      QTest::mouseClick(d.Control(IDOK), Qt::LeftButton);
                  }),
              IDOK);
@@ -210,20 +215,22 @@ void PortSettingsDialogTest::cancelChangesNothing() {
         dialog.sendBufferText = "2048";
         dialog.SetEventFlags(EV_RXCHAR | EV_CTS);
         const int rxChar = dialog.eventFlags[6];
-        QCOMPARE(Run(dialog,
-                     [&](Dlg& d) {
-                         for (int list : {Dlg::IDC_PORT, Dlg::IDC_BAUD, Dlg::IDC_PARITY,
-                                          Dlg::IDC_DATA_BITS, Dlg::IDC_STOP_BITS})
-                             d.ControlAs<QComboBox>(list)->setCurrentIndex(2);
-                         d.SetItemText(Dlg::IDC_SEND_BUFFER, QStringLiteral("77"));
-                         for (const Dlg::EventBox& box : Dlg::eventBoxes)
-                             d.ControlAs<QCheckBox>(box.controlId)->toggle();
-                         if (escape)
-                             QTest::keyClick(d.Control(Dlg::IDC_BAUD), Qt::Key_Escape);
-                         else
-                             QTest::mouseClick(d.Control(IDCANCEL), Qt::LeftButton);
-                     }),
-                 IDCANCEL);
+        QCOMPARE(
+            Run(dialog,
+                [&](Dlg& d) {
+                    for (int list : {PortSettingsIds::IDC_PORT, PortSettingsIds::IDC_BAUD,
+                                     PortSettingsIds::IDC_PARITY, PortSettingsIds::IDC_DATA_BITS,
+                                     PortSettingsIds::IDC_STOP_BITS})
+                        d.ControlAs<QComboBox>(list)->setCurrentIndex(2);
+                    d.SetItemText(PortSettingsIds::IDC_SEND_BUFFER, QStringLiteral("77"));
+                    for (const Dlg::EventBox& box : Dlg::eventBoxes)
+                        d.ControlAs<QCheckBox>(box.controlId)->toggle();
+                    if (escape)
+                        QTest::keyClick(d.Control(PortSettingsIds::IDC_BAUD), Qt::Key_Escape);
+                    else
+                        QTest::mouseClick(d.Control(IDCANCEL), Qt::LeftButton);
+                }),
+            IDCANCEL);
         QCOMPARE(dialog.portText, std::string("4"));
         QCOMPARE(dialog.baudText, std::string());
         QCOMPARE(dialog.parityText, std::string());
@@ -246,7 +253,7 @@ void PortSettingsDialogTest::portListShowsTheDevicePath() {
     QString first, second;
     Run(dialog, [&](Dlg& d) {
         first = d.DevicePathText();
-        auto* list = d.ControlAs<QComboBox>(Dlg::IDC_PORT);
+        auto* list = d.ControlAs<QComboBox>(PortSettingsIds::IDC_PORT);
         list->setFocus();
         QTest::keyClick(list, Qt::Key_Down);  // the user picks "2"
         second = d.DevicePathText();

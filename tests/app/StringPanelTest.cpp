@@ -12,10 +12,10 @@
 #include <functional>
 #include <vector>
 
+#include "DialogShot.h"
+#include "RecordingMessageBoxSink.h"
 #include "app/StringPanel.h"
-#include "tools/dialogs/ChecksumDialog.h"
-#include "ui/DialogShot.h"
-#include "ui/MessageBoxRecorder.h"
+#include "dialogs/ChecksumDialog.h"
 
 using Bytes = std::vector<uint8_t>;
 Q_DECLARE_METATYPE(Bytes)
@@ -25,11 +25,12 @@ namespace {
 constexpr uint8_t kUntouched = 0xEE;
 
 void Type(StringPanel& panel, const QString& text) {
-    panel.ControlAs<QPlainTextEdit>(StringPanel::IDC_SEND_TEXT)->setPlainText(text);
+    panel.ControlAs<QPlainTextEdit>(StringPanelIds::IDC_SEND_TEXT)->setPlainText(text);
 }
 
 void ChooseMode(StringPanel& panel, bool hex) {
-    panel.ControlAs<QRadioButton>(hex ? StringPanel::IDC_HEX : StringPanel::IDC_ASCII)->click();
+    panel.ControlAs<QRadioButton>(hex ? StringPanelIds::IDC_HEX : StringPanelIds::IDC_ASCII)
+        ->click();
 }
 
 QString Repeated(const QString& piece, int times) {
@@ -50,7 +51,7 @@ void RunChecksum(StringPanel& panel, const std::function<void(ChecksumDialog&)>&
         act(*calculator);
         if (calculator->isVisible()) calculator->done(QDialog::Rejected);
     });
-    panel.SendCommand(StringPanel::IDC_CHECKSUM);
+    panel.SendCommand(StringPanelIds::IDC_CHECKSUM);
     QVERIFY(seen);
 }
 
@@ -72,9 +73,9 @@ private slots:
 
 void StringPanelTest::freshPanelShowsAnEmptyHexText() {
     StringPanel panel;
-    QVERIFY(panel.ControlAs<QRadioButton>(StringPanel::IDC_HEX)->isChecked());
-    QVERIFY(!panel.ControlAs<QRadioButton>(StringPanel::IDC_ASCII)->isChecked());
-    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT), QString());
+    QVERIFY(panel.ControlAs<QRadioButton>(StringPanelIds::IDC_HEX)->isChecked());
+    QVERIFY(!panel.ControlAs<QRadioButton>(StringPanelIds::IDC_ASCII)->isChecked());
+    QCOMPARE(panel.ItemText(StringPanelIds::IDC_SEND_TEXT), QString());
     QVERIFY(!panel.isVisible());
 }
 
@@ -107,7 +108,7 @@ void StringPanelTest::buildsTheBytesToSend() {
     QFETCH(int, answer);
     QFETCH(Bytes, bytes);
 
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     StringPanel panel;
     ChooseMode(panel, hex);
     Type(panel, text);
@@ -116,11 +117,11 @@ void StringPanelTest::buildsTheBytesToSend() {
     if (answer > 0) QCOMPARE(Bytes(buffer.begin(), buffer.begin() + answer), bytes);
     QCOMPARE(buffer[StringPanel::sendCapacity], kUntouched);
     QCOMPARE(panel.hexMode, hex ? 1 : 0);
-    QVERIFY(boxes.Messages().empty());
+    QVERIFY(boxes.Boxes().empty());
 }
 
 void StringPanelTest::asciiTextBeyondTheBufferIsRefusedWithAMessage() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     StringPanel panel;
     ChooseMode(panel, false);
     // 250 Chinese characters and one letter: 501 bytes in code page 936.
@@ -130,7 +131,7 @@ void StringPanelTest::asciiTextBeyondTheBufferIsRefusedWithAMessage() {
     QCOMPARE(boxes.Texts(), std::vector<std::string>{std::string(StringPanel::TextTooLongMessage)});
     QCOMPARE(buffer, std::vector<uint8_t>(StringPanel::sendCapacity + 1, kUntouched));
     // The text stays, for the user to shorten.
-    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT).size(), 251);
+    QCOMPARE(panel.ItemText(StringPanelIds::IDC_SEND_TEXT).size(), 251);
 }
 
 void StringPanelTest::checksumAppendsTheCalculatorsCode_data() {
@@ -158,23 +159,23 @@ void StringPanelTest::checksumAppendsTheCalculatorsCode() {
     QFETCH(bool, exitButton);
     QFETCH(QString, result);
 
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     StringPanel panel;
     Type(panel, text);
     QString inputSeen;
     RunChecksum(panel, [&](ChecksumDialog& calculator) {
-        inputSeen = calculator.ItemText(ChecksumDialog::IDC_INPUT);
+        inputSeen = calculator.ItemText(ChecksumIds::IDC_INPUT);
         if (!typedInCalculator.isNull())
-            calculator.SetItemText(ChecksumDialog::IDC_INPUT, typedInCalculator);
-        if (compute) calculator.SendCommand(ChecksumDialog::IDC_COMPUTE);
+            calculator.SetItemText(ChecksumIds::IDC_INPUT, typedInCalculator);
+        if (compute) calculator.SendCommand(ChecksumIds::IDC_COMPUTE);
         if (exitButton)
             QTest::mouseClick(calculator.Control(IDOK), Qt::LeftButton);
         else
             calculator.close();
     });
     QCOMPARE(inputSeen, text.trimmed());
-    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT), result);
-    QVERIFY(boxes.Messages().empty());
+    QCOMPARE(panel.ItemText(StringPanelIds::IDC_SEND_TEXT), result);
+    QVERIFY(boxes.Boxes().empty());
 
     // What the text now says is what goes out in HEX mode.
     uint8_t buffer[500];
@@ -191,11 +192,11 @@ void StringPanelTest::buildsWhileTheCalculatorIsOpen() {
     uint8_t buffer[500];
     RunChecksum(panel, [&](ChecksumDialog& calculator) {
         sent = panel.BuildFrame(buffer);
-        calculator.SendCommand(ChecksumDialog::IDC_COMPUTE);
+        calculator.SendCommand(ChecksumIds::IDC_COMPUTE);
         calculator.SendCommand(IDOK);
     });
     QCOMPARE(sent, 6);
-    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT),
+    QCOMPARE(panel.ItemText(StringPanelIds::IDC_SEND_TEXT),
              QStringLiteral("01 03 00 00 00 01 0x84 0x0A "));
     QCOMPARE(panel.BuildFrame(buffer), 8);
     QCOMPARE(Bytes(buffer, buffer + 8), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
@@ -209,12 +210,12 @@ void StringPanelTest::returnAndEscapeKeepThePanel() {
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
     Type(panel, QStringLiteral("AB"));
-    QWidget* edit = panel.Control(StringPanel::IDC_SEND_TEXT);
+    QWidget* edit = panel.Control(StringPanelIds::IDC_SEND_TEXT);
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_Return);
     QTest::keyClick(edit, Qt::Key_Enter);
     QTest::keyClick(edit, Qt::Key_Escape);
-    QWidget* radio = panel.Control(StringPanel::IDC_ASCII);
+    QWidget* radio = panel.Control(StringPanelIds::IDC_ASCII);
     radio->setFocus();
     QTest::keyClick(radio, Qt::Key_Return);
     QTest::keyClick(radio, Qt::Key_Escape);
@@ -222,7 +223,7 @@ void StringPanelTest::returnAndEscapeKeepThePanel() {
     QVERIFY(host.isVisible());
     QCOMPARE(finished.count(), 0);
     // Return was refused by the one-line text, not taken as a line break.
-    QCOMPARE(panel.ItemText(StringPanel::IDC_SEND_TEXT), QStringLiteral("AB"));
+    QCOMPARE(panel.ItemText(StringPanelIds::IDC_SEND_TEXT), QStringLiteral("AB"));
 }
 
 void StringPanelTest::picture() {

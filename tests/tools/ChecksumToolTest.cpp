@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/RecordingMessageBoxSink.h"
+#include "RecordingMessageBoxSink.h"
 
 namespace {
 

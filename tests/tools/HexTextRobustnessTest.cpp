@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/RecordingMessageBoxSink.h"
+#include "RecordingMessageBoxSink.h"
 #include "tools/ChecksumTool.h"
 #include "tools/TextCodec.h"
 

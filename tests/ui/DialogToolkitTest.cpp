@@ -12,11 +12,11 @@
 #include <QtTest>
 #include <set>
 
+#include "DialogShot.h"
+#include "RecordingMessageBoxSink.h"
 #include "resources/DialogTemplate.h"
 #include "ui/Dialog.h"
-#include "ui/DialogShot.h"
 #include "ui/IntegerText.h"
-#include "ui/MessageBoxRecorder.h"
 #include "ui/QtMessageBoxSink.h"
 #include "ui/ResourceLoader.h"
 
@@ -27,11 +27,11 @@ class MainLike : public Dialog {
 public:
     MainLike() : Dialog(IDD_MAIN) {
         static const CommandEntry<MainLike> commandTable[] = {
-            {1004, Notification::Clicked, &MainLike::OnClear}};
+            {MainIds::IDC_CLEAR, Notification::Clicked, &MainLike::OnClear}};
         SetCommandTable(commandTable);
-        BindCheck(1005, monitor);
-        BindInt(1022, interval, 10, 10000);
-        BindRadio(1011, mode);
+        BindCheck(MainIds::IDC_MONITOR_TIME, monitor);
+        BindInt(MainIds::IDC_INTERVAL, interval, 10, 10000);
+        BindRadio(MainIds::IDC_STRING_MODE, mode);
     }
     int monitor = 0;
     int interval = 1000;
@@ -52,17 +52,17 @@ class PanelLike : public Dialog {
 public:
     explicit PanelLike(int id, QWidget* parent = nullptr) : Dialog(id, parent) {
         static const CommandEntry<PanelLike> commandTable[] = {
-            {1017, Notification::SelectionChanged, &PanelLike::OnFunction}};
+            {ModbusPanelIds::IDC_FUNCTION, Notification::SelectionChanged, &PanelLike::OnFunction}};
         SetCommandTable(commandTable);
         if (id == IDD_MODBUS_PANEL) {
-            BindUnsigned(1018, address);
-            BindUnsigned(1019, quantity);
-            BindUnsigned(1016, station);
-            BindComboText(1017, function);
-            BindRadio(1007, ascii);
+            BindUnsigned(ModbusPanelIds::IDC_ADDRESS, address);
+            BindUnsigned(ModbusPanelIds::IDC_QUANTITY, quantity);
+            BindUnsigned(ModbusPanelIds::IDC_STATION, station);
+            BindComboText(ModbusPanelIds::IDC_FUNCTION, function);
+            BindRadio(ModbusPanelIds::IDC_RTU, ascii);
         } else {
-            BindRadio(1013, ascii);
-            BindText(1002, text);
+            BindRadio(StringPanelIds::IDC_ASCII, ascii);
+            BindText(StringPanelIds::IDC_SEND_TEXT, text);
         }
     }
     uint32_t address = 0, quantity = 1, station = 1;
@@ -80,8 +80,8 @@ protected:
 class PortLike : public Dialog {
 public:
     PortLike() : Dialog(IDD_PORT_SETTINGS) {
-        BindComboText(1030, port);
-        BindComboText(1043, sendBuffer);
+        BindComboText(PortSettingsIds::IDC_PORT, port);
+        BindComboText(PortSettingsIds::IDC_SEND_BUFFER, sendBuffer);
     }
     std::string port = "1";
     std::string sendBuffer = "512";
@@ -189,13 +189,13 @@ void DialogToolkitTest::dialogUnits() {
 void DialogToolkitTest::loadShowsFields() {
     MainLike main;
     main.InitDialog();
-    QCOMPARE(main.ItemText(1022), U("1000"));
-    QVERIFY(main.ControlAs<QRadioButton>(1012)->isChecked());
-    QVERIFY(!main.ControlAs<QRadioButton>(1011)->isChecked());
-    QVERIFY(!main.ControlAs<QCheckBox>(1005)->isChecked());
-    QVERIFY(!main.Control(1003)->isEnabled());
-    QVERIFY(main.Control(1023)->isHidden());
-    QCOMPARE(main.ItemText(1003), U("发  送"));
+    QCOMPARE(main.ItemText(MainIds::IDC_INTERVAL), U("1000"));
+    QVERIFY(main.ControlAs<QRadioButton>(MainIds::IDC_MODBUS_MODE)->isChecked());
+    QVERIFY(!main.ControlAs<QRadioButton>(MainIds::IDC_STRING_MODE)->isChecked());
+    QVERIFY(!main.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->isChecked());
+    QVERIFY(!main.Control(MainIds::IDC_SEND)->isEnabled());
+    QVERIFY(main.Control(MainIds::IDC_PANEL_AREA)->isHidden());
+    QCOMPARE(main.ItemText(MainIds::IDC_SEND), U("发  送"));
 }
 
 void DialogToolkitTest::rejectedDigitField_data() {
@@ -215,44 +215,44 @@ void DialogToolkitTest::rejectedDigitField() {
     QFETCH(QString, text);
     QFETCH(QString, message);
     QFETCH(int, interval);
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     MainLike main;
     main.InitDialog();
-    main.Control(1004)->setFocus();
-    main.SetItemText(1022, text);
-    main.ControlAs<QCheckBox>(1005)->setChecked(true);
+    main.Control(MainIds::IDC_CLEAR)->setFocus();
+    main.SetItemText(MainIds::IDC_INTERVAL, text);
+    main.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->setChecked(true);
 
     QCOMPARE(main.UpdateData(true), message.isEmpty());
     QCOMPARE(main.interval, interval);
     QCOMPARE(main.monitor, 1);  // bound before the interval
     if (message.isEmpty()) {
-        QVERIFY(boxes.Messages().empty());
+        QVERIFY(boxes.Boxes().empty());
         QCOMPARE(main.mode, 1);
         return;
     }
     QCOMPARE(boxes.Texts(), std::vector<std::string>{message.toStdString()});
-    QCOMPARE(main.focusWidget(), main.Control(1022));
-    QCOMPARE(main.ControlAs<QLineEdit>(1022)->selectedText(), text);
+    QCOMPARE(main.focusWidget(), main.Control(MainIds::IDC_INTERVAL));
+    QCOMPARE(main.ControlAs<QLineEdit>(MainIds::IDC_INTERVAL)->selectedText(), text);
     main.mode = 7;
     main.UpdateData(true);
     QCOMPARE(main.mode, 7);  // the exchange stopped before the radio group
 }
 
 void DialogToolkitTest::unsignedStopsAtFirstRejected() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     PanelLike panel(IDD_MODBUS_PANEL);
     panel.InitDialog();
-    panel.SetItemText(1018, "5");
-    panel.SetItemText(1019, "-7");
-    panel.SetItemText(1016, "9");
+    panel.SetItemText(ModbusPanelIds::IDC_ADDRESS, "5");
+    panel.SetItemText(ModbusPanelIds::IDC_QUANTITY, "-7");
+    panel.SetItemText(ModbusPanelIds::IDC_STATION, "9");
     QVERIFY(!panel.UpdateData(true));
     QCOMPARE(boxes.Texts(), std::vector<std::string>{"“请填入一个正整数。”"});
     QCOMPARE(panel.address, 5u);
     QCOMPARE(panel.quantity, 1u);
     QCOMPARE(panel.station, 1u);
-    QCOMPARE(panel.focusWidget(), panel.Control(1019));
+    QCOMPARE(panel.focusWidget(), panel.Control(ModbusPanelIds::IDC_QUANTITY));
 
-    panel.SetItemText(1019, "4294967295");
+    panel.SetItemText(ModbusPanelIds::IDC_QUANTITY, "4294967295");
     QVERIFY(panel.UpdateData(true));
     QCOMPARE(panel.quantity, 4294967295u);
     QCOMPARE(panel.station, 9u);
@@ -261,21 +261,21 @@ void DialogToolkitTest::unsignedStopsAtFirstRejected() {
 
 void DialogToolkitTest::digitsOnlyRefusesTyping() {
     MainLike main;
-    auto* edit = main.ControlAs<QLineEdit>(1022);
+    auto* edit = main.ControlAs<QLineEdit>(MainIds::IDC_INTERVAL);
     QTest::keyClicks(edit, "1a2-3 ");
     QCOMPARE(edit->text(), U("123"));
     QTest::keyClick(edit, Qt::Key_Backspace);
     QCOMPARE(edit->text(), U("12"));
-    main.SetItemText(1022, "x9");
+    main.SetItemText(MainIds::IDC_INTERVAL, "x9");
     QCOMPARE(edit->text(), U("x9"));
 }
 
 void DialogToolkitTest::uppercaseEditTurnsTypingToCapitals() {
     Dialog dialog(IDD_CONVERSION);
-    auto* edit = dialog.ControlAs<QLineEdit>(1010);
+    auto* edit = dialog.ControlAs<QLineEdit>(ConversionIds::IDC_HEX);
     QTest::keyClicks(edit, "0a fe");
     QCOMPARE(edit->text(), U("0A FE"));
-    dialog.SetItemText(1010, U("3f 中b"));
+    dialog.SetItemText(ConversionIds::IDC_HEX, U("3f 中b"));
     QCOMPARE(edit->text(), U("3F 中B"));
 }
 
@@ -285,15 +285,15 @@ void DialogToolkitTest::prefixSearch_data() {
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<int>("found");
     // Baud list: 19200 9600 4800 2400 1200 300.
-    QTest::newRow("from the top") << 1026 << -1 << "96" << 1;
-    QTest::newRow("starts after the given item") << 1026 << 0 << "1" << 4;
-    QTest::newRow("wraps around") << 1026 << 1 << "19" << 0;
-    QTest::newRow("the start item is tried last") << 1026 << 4 << "12" << 4;
-    QTest::newRow("after the last item") << 1026 << 5 << "300" << 5;
-    QTest::newRow("letter case ignored") << 1027 << -1 << "ev" << 2;
-    QTest::newRow("no match") << 1026 << -1 << "x" << -1;
-    QTest::newRow("empty prefix") << 1026 << -1 << "" << -1;
-    QTest::newRow("start beyond the list") << 1030 << 99 << "3" << 2;
+    QTest::newRow("from the top") << PortSettingsIds::IDC_BAUD << -1 << "96" << 1;
+    QTest::newRow("starts after the given item") << PortSettingsIds::IDC_BAUD << 0 << "1" << 4;
+    QTest::newRow("wraps around") << PortSettingsIds::IDC_BAUD << 1 << "19" << 0;
+    QTest::newRow("the start item is tried last") << PortSettingsIds::IDC_BAUD << 4 << "12" << 4;
+    QTest::newRow("after the last item") << PortSettingsIds::IDC_BAUD << 5 << "300" << 5;
+    QTest::newRow("letter case ignored") << PortSettingsIds::IDC_PARITY << -1 << "ev" << 2;
+    QTest::newRow("no match") << PortSettingsIds::IDC_BAUD << -1 << "x" << -1;
+    QTest::newRow("empty prefix") << PortSettingsIds::IDC_BAUD << -1 << "" << -1;
+    QTest::newRow("start beyond the list") << PortSettingsIds::IDC_PORT << 99 << "3" << 2;
 }
 
 void DialogToolkitTest::prefixSearch() {
@@ -308,21 +308,25 @@ void DialogToolkitTest::prefixSearch() {
 
 void DialogToolkitTest::comboStylesFromTemplate() {
     Dialog port(IDD_PORT_SETTINGS);
-    QCOMPARE(Items(port.ControlAs<QComboBox>(1027)),
+    QCOMPARE(Items(port.ControlAs<QComboBox>(PortSettingsIds::IDC_PARITY)),
              QStringList({"NONE", "ODD", "EVEN", "MARK", "SPACE"}));
-    QCOMPARE(Items(port.ControlAs<QComboBox>(1029)), QStringList({"1", "1.5", "2"}));
-    QCOMPARE(port.ControlAs<QComboBox>(1030)->count(), 30);
-    QVERIFY(port.ControlAs<QComboBox>(1043)->isEditable());
-    QVERIFY(!port.ControlAs<QComboBox>(1026)->isEditable());
-    for (int id : {1026, 1027, 1028, 1029, 1030})
+    QCOMPARE(Items(port.ControlAs<QComboBox>(PortSettingsIds::IDC_STOP_BITS)),
+             QStringList({"1", "1.5", "2"}));
+    QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->count(), 30);
+    QVERIFY(port.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER)->isEditable());
+    QVERIFY(!port.ControlAs<QComboBox>(PortSettingsIds::IDC_BAUD)->isEditable());
+    for (int id :
+         {PortSettingsIds::IDC_BAUD, PortSettingsIds::IDC_PARITY, PortSettingsIds::IDC_DATA_BITS,
+          PortSettingsIds::IDC_STOP_BITS, PortSettingsIds::IDC_PORT})
         QCOMPARE(port.ControlAs<QComboBox>(id)->currentIndex(), -1);
 
     // A sorted list puts what is added in its place.
-    QCOMPARE(port.AddString(1029, "0.5"), 0);
-    QCOMPARE(port.AddString(1029, "1.2"), 2);
-    QCOMPARE(Items(port.ControlAs<QComboBox>(1029)), QStringList({"0.5", "1", "1.2", "1.5", "2"}));
-    QCOMPARE(port.AddString(1026, "110"), 6);
-    QCOMPARE(port.ControlAs<QComboBox>(1029)->currentIndex(), -1);
+    QCOMPARE(port.AddString(PortSettingsIds::IDC_STOP_BITS, "0.5"), 0);
+    QCOMPARE(port.AddString(PortSettingsIds::IDC_STOP_BITS, "1.2"), 2);
+    QCOMPARE(Items(port.ControlAs<QComboBox>(PortSettingsIds::IDC_STOP_BITS)),
+             QStringList({"0.5", "1", "1.2", "1.5", "2"}));
+    QCOMPARE(port.AddString(PortSettingsIds::IDC_BAUD, "110"), 6);
+    QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_STOP_BITS)->currentIndex(), -1);
 }
 
 void DialogToolkitTest::comboTextBinding() {
@@ -330,18 +334,18 @@ void DialogToolkitTest::comboTextBinding() {
     port.port = "5";
     port.sendBuffer = "100";
     port.InitDialog();
-    QCOMPARE(port.ControlAs<QComboBox>(1030)->currentIndex(), 4);
-    QCOMPARE(port.ItemText(1043), U("100"));
-    QCOMPARE(port.ControlAs<QComboBox>(1043)->currentIndex(), -1);
+    QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->currentIndex(), 4);
+    QCOMPARE(port.ItemText(PortSettingsIds::IDC_SEND_BUFFER), U("100"));
+    QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER)->currentIndex(), -1);
 
     port.sendBuffer = "1024";
     port.port = "x";  // no such item: a list keeps its selection
     port.UpdateData(false);
-    QCOMPARE(port.ControlAs<QComboBox>(1043)->currentIndex(), 2);
-    QCOMPARE(port.ControlAs<QComboBox>(1030)->currentIndex(), 4);
+    QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER)->currentIndex(), 2);
+    QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->currentIndex(), 4);
 
-    port.ControlAs<QComboBox>(1030)->setCurrentIndex(6);
-    port.ControlAs<QComboBox>(1043)->setEditText("77");
+    port.ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->setCurrentIndex(6);
+    port.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER)->setEditText("77");
     QVERIFY(port.UpdateData(true));
     QCOMPARE(port.port, std::string("7"));
     QCOMPARE(port.sendBuffer, std::string("77"));
@@ -351,11 +355,12 @@ void DialogToolkitTest::textBindingHoldsGbkAndCrLf() {
     PanelLike panel(IDD_STRING_PANEL);
     panel.text = "AB\r\n\xD6\xD0";  // 中 in code page 936
     panel.InitDialog();
-    QCOMPARE(panel.ControlAs<QPlainTextEdit>(1002)->toPlainText(), U("AB\n中"));
+    QCOMPARE(panel.ControlAs<QPlainTextEdit>(StringPanelIds::IDC_SEND_TEXT)->toPlainText(),
+             U("AB\n中"));
     QVERIFY(panel.UpdateData(true));
     QCOMPARE(panel.text, std::string("AB\r\n\xD6\xD0"));
 
-    panel.ControlAs<QPlainTextEdit>(1002)->setPlainText(U("x😀y"));
+    panel.ControlAs<QPlainTextEdit>(StringPanelIds::IDC_SEND_TEXT)->setPlainText(U("x😀y"));
     QVERIFY(panel.UpdateData(true));
     QCOMPARE(panel.text, std::string("x?y"));
 }
@@ -364,16 +369,16 @@ void DialogToolkitTest::radioGroupByPosition() {
     PanelLike panel(IDD_MODBUS_PANEL);
     panel.ascii = 1;
     panel.InitDialog();
-    QVERIFY(panel.ControlAs<QRadioButton>(1008)->isChecked());
-    panel.ControlAs<QRadioButton>(1007)->click();
-    QVERIFY(!panel.ControlAs<QRadioButton>(1008)->isChecked());
+    QVERIFY(panel.ControlAs<QRadioButton>(ModbusPanelIds::IDC_ASCII)->isChecked());
+    panel.ControlAs<QRadioButton>(ModbusPanelIds::IDC_RTU)->click();
+    QVERIFY(!panel.ControlAs<QRadioButton>(ModbusPanelIds::IDC_ASCII)->isChecked());
     QVERIFY(panel.UpdateData(true));
     QCOMPARE(panel.ascii, 0);
 
     panel.ascii = -1;
     panel.UpdateData(false);
-    QVERIFY(!panel.ControlAs<QRadioButton>(1007)->isChecked());
-    QVERIFY(!panel.ControlAs<QRadioButton>(1008)->isChecked());
+    QVERIFY(!panel.ControlAs<QRadioButton>(ModbusPanelIds::IDC_RTU)->isChecked());
+    QVERIFY(!panel.ControlAs<QRadioButton>(ModbusPanelIds::IDC_ASCII)->isChecked());
     QVERIFY(panel.UpdateData(true));
     QCOMPARE(panel.ascii, -1);
 }
@@ -381,26 +386,27 @@ void DialogToolkitTest::radioGroupByPosition() {
 void DialogToolkitTest::lookupStaysInItsDialog() {
     MainLike main;
     auto* panel = new PanelLike(IDD_MODBUS_PANEL, &main);
-    QCOMPARE(main.ItemText(1007), U("已暂停接收"));
-    QVERIFY(main.ControlAs<QPushButton>(1007));
-    QVERIFY(panel->ControlAs<QRadioButton>(1007));
-    QCOMPARE(panel->ItemText(1007), U("RTU帧"));
-    QCOMPARE(main.Control(1017), nullptr);
+    QCOMPARE(main.ItemText(MainIds::IDC_PAUSE), U("已暂停接收"));
+    QVERIFY(main.ControlAs<QPushButton>(MainIds::IDC_PAUSE));
+    QVERIFY(panel->ControlAs<QRadioButton>(ModbusPanelIds::IDC_RTU));
+    QCOMPARE(panel->ItemText(ModbusPanelIds::IDC_RTU), U("RTU帧"));
+    QCOMPARE(main.Control(ModbusPanelIds::IDC_FUNCTION), nullptr);
     QCOMPARE(main.Control(0), nullptr);
-    QCOMPARE(main.ControlId(panel->Control(1002)), 0);
-    QCOMPARE(panel->ControlId(panel->Control(1002)), 1002);
-    QCOMPARE(panel->ControlAs<QLineEdit>(1002)->isReadOnly(), true);
+    QCOMPARE(main.ControlId(panel->Control(ModbusPanelIds::IDC_FRAME_TEXT)), 0);
+    QCOMPARE(panel->ControlId(panel->Control(ModbusPanelIds::IDC_FRAME_TEXT)),
+             ModbusPanelIds::IDC_FRAME_TEXT);
+    QCOMPARE(panel->ControlAs<QLineEdit>(ModbusPanelIds::IDC_FRAME_TEXT)->isReadOnly(), true);
 }
 
 void DialogToolkitTest::commandRouting() {
     MainLike main;
-    main.ControlAs<QPushButton>(1004)->click();
+    main.ControlAs<QPushButton>(MainIds::IDC_CLEAR)->click();
     QCOMPARE(main.clears, 1);
-    QVERIFY(!main.SendCommand(1000));  // no handler
+    QVERIFY(!main.SendCommand(MainIds::IDC_SETTINGS));  // no handler
 
     PanelLike panel(IDD_MODBUS_PANEL);
     panel.InitDialog();
-    auto* combo = panel.ControlAs<QComboBox>(1017);
+    auto* combo = panel.ControlAs<QComboBox>(ModbusPanelIds::IDC_FUNCTION);
     QCOMPARE(combo->currentText(), U(" 3"));
     combo->setCurrentIndex(4);  // the program's own change is no notification
     QCOMPARE(panel.selections, 0);
@@ -410,18 +416,18 @@ void DialogToolkitTest::commandRouting() {
 }
 
 void DialogToolkitTest::returnAndEscapeInWindow() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     {
         MainLike main;
         main.show();
-        main.SetItemText(1022, "5");
-        QTest::keyClick(main.Control(1022), Qt::Key_Return);
+        main.SetItemText(MainIds::IDC_INTERVAL, "5");
+        QTest::keyClick(main.Control(MainIds::IDC_INTERVAL), Qt::Key_Return);
         QCOMPARE(main.oks, 1);
         QVERIFY(main.isVisible());
-        QCOMPARE(boxes.Messages().size(), size_t{1});
+        QCOMPARE(boxes.Boxes().size(), size_t{1});
 
-        main.SetItemText(1022, "500");
-        QTest::keyClick(main.Control(1022), Qt::Key_Return);
+        main.SetItemText(MainIds::IDC_INTERVAL, "500");
+        QTest::keyClick(main.Control(MainIds::IDC_INTERVAL), Qt::Key_Return);
         QCOMPARE(main.oks, 2);
         QVERIFY(!main.isVisible());
         QCOMPARE(main.result(), int(QDialog::Accepted));
@@ -431,22 +437,23 @@ void DialogToolkitTest::returnAndEscapeInWindow() {
         // The receive pane takes Return as a line break.
         MainLike main;
         main.show();
-        auto* pane = main.ControlAs<QPlainTextEdit>(1001);
+        auto* pane = main.ControlAs<QPlainTextEdit>(MainIds::IDC_RECEIVE);
         QTest::keyClicks(pane, "a");
         QTest::keyClick(pane, Qt::Key_Return);
         QCOMPARE(pane->toPlainText(), U("a\n"));
         QCOMPARE(main.oks, 0);
 
-        main.SetItemText(1022, "20");
-        QTest::keyClick(main.Control(1022), Qt::Key_Escape);
+        main.SetItemText(MainIds::IDC_INTERVAL, "20");
+        QTest::keyClick(main.Control(MainIds::IDC_INTERVAL), Qt::Key_Escape);
         QVERIFY(!main.isVisible());
         QCOMPARE(main.result(), int(QDialog::Rejected));
         QCOMPARE(main.interval, 1000);
     }
     {
         MainLike main;
-        QTimer::singleShot(0, &main,
-                           [&main] { QTest::keyClick(main.Control(1022), Qt::Key_Return); });
+        QTimer::singleShot(0, &main, [&main] {
+            QTest::keyClick(main.Control(MainIds::IDC_INTERVAL), Qt::Key_Return);
+        });
         QCOMPARE(main.DoModal(), IDOK);
         QTimer::singleShot(0, &main, [&main] { main.close(); });
         QCOMPARE(main.DoModal(), IDCANCEL);
@@ -462,13 +469,13 @@ void DialogToolkitTest::returnAndEscapeStayInPanel() {
     text->InitDialog();
     // Panels are hidden children until placed, and leave the focus alone.
     QVERIFY(!modbus->isWindow() && modbus->isHidden());
-    QCOMPARE(main.focusWidget(), main.Control(1005));
+    QCOMPARE(main.focusWidget(), main.Control(MainIds::IDC_MONITOR_TIME));
     modbus->show();
     text->show();
 
-    QTest::keyClick(modbus->Control(1018), Qt::Key_Return);
-    QTest::keyClick(modbus->Control(1018), Qt::Key_Escape);
-    auto* edit = text->ControlAs<QPlainTextEdit>(1002);
+    QTest::keyClick(modbus->Control(ModbusPanelIds::IDC_ADDRESS), Qt::Key_Return);
+    QTest::keyClick(modbus->Control(ModbusPanelIds::IDC_ADDRESS), Qt::Key_Escape);
+    auto* edit = text->ControlAs<QPlainTextEdit>(StringPanelIds::IDC_SEND_TEXT);
     QTest::keyClicks(edit, "01 03");
     QTest::keyClick(edit, Qt::Key_Return);
 
@@ -484,14 +491,15 @@ void DialogToolkitTest::returnInCombosGoesToTheDialog() {
     {
         PortLike port;
         port.show();
-        QTest::keyClick(port.ControlAs<QComboBox>(1043)->lineEdit(), Qt::Key_Return);
+        QTest::keyClick(port.ControlAs<QComboBox>(PortSettingsIds::IDC_SEND_BUFFER)->lineEdit(),
+                        Qt::Key_Return);
         QCOMPARE(port.result(), int(QDialog::Accepted));
         QVERIFY(!port.isVisible());
     }
     {
         PortLike port;
         port.show();
-        QTest::keyClick(port.Control(1026), Qt::Key_Return);
+        QTest::keyClick(port.Control(PortSettingsIds::IDC_BAUD), Qt::Key_Return);
         QCOMPARE(port.result(), int(QDialog::Accepted));
     }
 }
@@ -523,7 +531,7 @@ void DialogToolkitTest::popupMenuFromTemplate() {
     const QList<QAction*> actions = menu->actions();
     QCOMPARE(actions.size(), 8);
     QVERIFY(actions[1]->isSeparator());
-    QCOMPARE(actions[6]->data().toInt(), 32772);
+    QCOMPARE(actions[6]->data().toInt(), ID_HEX_TO_DECIMAL);
     QCOMPARE(LoadPopupMenu(999, &owner), nullptr);
 }
 
@@ -558,7 +566,7 @@ void DialogToolkitTest::shots() {
     {
         MainLike main;
         auto* panel = new PanelLike(IDD_MODBUS_PANEL, &main);
-        panel->setGeometry(main.Control(1023)->geometry());
+        panel->setGeometry(main.Control(MainIds::IDC_PANEL_AREA)->geometry());
         panel->show();
         main.show();
         QVERIFY(SaveDialogShot(main, dir, "template-102"));
@@ -566,11 +574,11 @@ void DialogToolkitTest::shots() {
     {
         PortLike port;
         port.show();
-        port.SelectStringPrefix(1026, 0, "9600");
-        port.ControlAs<QComboBox>(1027)->setCurrentIndex(0);
-        port.ControlAs<QComboBox>(1028)->setCurrentIndex(0);
-        port.ControlAs<QComboBox>(1029)->setCurrentIndex(0);
-        port.ControlAs<QCheckBox>(1040)->setChecked(true);
+        port.SelectStringPrefix(PortSettingsIds::IDC_BAUD, 0, "9600");
+        port.ControlAs<QComboBox>(PortSettingsIds::IDC_PARITY)->setCurrentIndex(0);
+        port.ControlAs<QComboBox>(PortSettingsIds::IDC_DATA_BITS)->setCurrentIndex(0);
+        port.ControlAs<QComboBox>(PortSettingsIds::IDC_STOP_BITS)->setCurrentIndex(0);
+        port.ControlAs<QCheckBox>(PortSettingsIds::IDC_EV_RXCHAR)->setChecked(true);
         QVERIFY(SaveDialogShot(port, dir, "template-129"));
     }
     for (auto [id, name] : {std::pair{IDD_STRING_PANEL, "template-130"},

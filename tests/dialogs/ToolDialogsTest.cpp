@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "tools/dialogs/ChecksumDialog.h"
-#include "tools/dialogs/ConversionDialog.h"
-#include "ui/DialogShot.h"
-#include "ui/MessageBoxRecorder.h"
+#include "DialogShot.h"
+#include "RecordingMessageBoxSink.h"
+#include "dialogs/ChecksumDialog.h"
+#include "dialogs/ConversionDialog.h"
 
 namespace {
 
@@ -66,17 +66,17 @@ void ToolDialogsTest::checksumOpening() {
     dialog.inputText = "01 02";
     dialog.methodIndex = kLrc;
     dialog.show();
-    QCOMPARE(Items(dialog, ChecksumDialog::IDC_METHOD),
+    QCOMPARE(Items(dialog, ChecksumIds::IDC_METHOD),
              QStringList({"CRC16", U("LRC (BCD码,字符之间不许有空格)")}));
-    QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_METHOD), U("CRC16"));
+    QCOMPARE(dialog.ItemText(ChecksumIds::IDC_METHOD), U("CRC16"));
     QCOMPARE(dialog.methodIndex, kCrc16);
-    QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_INPUT), U("01 02"));
-    QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_CHECK_CODE), QString());
-    QVERIFY(dialog.ControlAs<QLineEdit>(ChecksumDialog::IDC_CHECK_CODE)->isReadOnly());
+    QCOMPARE(dialog.ItemText(ChecksumIds::IDC_INPUT), U("01 02"));
+    QCOMPARE(dialog.ItemText(ChecksumIds::IDC_CHECK_CODE), QString());
+    QVERIFY(dialog.ControlAs<QLineEdit>(ChecksumIds::IDC_CHECK_CODE)->isReadOnly());
     QCOMPARE(dialog.focusWidget(), dialog.Control(IDOK));
     QCOMPARE(TabOrder(dialog, IDOK),
-             QList<int>({IDOK, ChecksumDialog::IDC_METHOD, ChecksumDialog::IDC_COMPUTE,
-                         ChecksumDialog::IDC_INPUT, ChecksumDialog::IDC_CHECK_CODE}));
+             QList<int>({IDOK, ChecksumIds::IDC_METHOD, ChecksumIds::IDC_COMPUTE,
+                         ChecksumIds::IDC_INPUT, ChecksumIds::IDC_CHECK_CODE}));
 }
 
 void ToolDialogsTest::checksumCompute_data() {
@@ -115,15 +115,15 @@ void ToolDialogsTest::checksumCompute() {
     QFETCH(QString, input);
     QFETCH(QString, checkCode);
     QFETCH(QString, message);
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ChecksumDialog dialog;
     dialog.checkCodeText = "old";
     dialog.show();
-    dialog.ControlAs<QComboBox>(ChecksumDialog::IDC_METHOD)->setCurrentIndex(method);
-    dialog.SetItemText(ChecksumDialog::IDC_INPUT, input);
-    dialog.ControlAs<QPushButton>(ChecksumDialog::IDC_COMPUTE)->click();
+    dialog.ControlAs<QComboBox>(ChecksumIds::IDC_METHOD)->setCurrentIndex(method);
+    dialog.SetItemText(ChecksumIds::IDC_INPUT, input);
+    dialog.ControlAs<QPushButton>(ChecksumIds::IDC_COMPUTE)->click();
 
-    QCOMPARE(dialog.ItemText(ChecksumDialog::IDC_CHECK_CODE), checkCode);
+    QCOMPARE(dialog.ItemText(ChecksumIds::IDC_CHECK_CODE), checkCode);
     QCOMPARE(QString::fromStdString(dialog.checkCodeText), checkCode);
     QCOMPARE(dialog.methodIndex, method);
     QCOMPARE(boxes.Texts(),
@@ -135,8 +135,8 @@ void ToolDialogsTest::checksumEnterTakesFieldsAndCloses() {
     ChecksumDialog dialog;
     dialog.inputText = "01 03 00 00 00 01";
     QTimer::singleShot(0, &dialog, [&dialog] {
-        dialog.ControlAs<QPushButton>(ChecksumDialog::IDC_COMPUTE)->click();
-        auto* input = dialog.ControlAs<QLineEdit>(ChecksumDialog::IDC_INPUT);
+        dialog.ControlAs<QPushButton>(ChecksumIds::IDC_COMPUTE)->click();
+        auto* input = dialog.ControlAs<QLineEdit>(ChecksumIds::IDC_INPUT);
         input->setFocus();
         QTest::keyClicks(input, " 84");
         QTest::keyClick(input, Qt::Key_Return);
@@ -151,9 +151,9 @@ void ToolDialogsTest::checksumEscapeKeepsLastComputation() {
         ChecksumDialog dialog;
         dialog.inputText = "01 03 00 00 00 01";
         dialog.show();
-        dialog.ControlAs<QPushButton>(ChecksumDialog::IDC_COMPUTE)->click();
-        dialog.SetItemText(ChecksumDialog::IDC_INPUT, "ff");
-        QTest::keyClick(dialog.Control(ChecksumDialog::IDC_INPUT), Qt::Key_Escape);
+        dialog.ControlAs<QPushButton>(ChecksumIds::IDC_COMPUTE)->click();
+        dialog.SetItemText(ChecksumIds::IDC_INPUT, "ff");
+        QTest::keyClick(dialog.Control(ChecksumIds::IDC_INPUT), Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(dialog.inputText, std::string("01 03 00 00 00 01"));
@@ -190,20 +190,20 @@ void ToolDialogsTest::conversionOpeningLists() {
     QFETCH(QStringList, types);
     QFETCH(QStringList, orders);
     QFETCH(QString, order);
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ConversionDialog dialog;
     dialog.hexText = hex.toStdString();
     dialog.show();
-    QCOMPARE(Items(dialog, ConversionDialog::IDC_TYPE), types);
-    QCOMPARE(dialog.ItemText(ConversionDialog::IDC_TYPE), types.first());
-    QCOMPARE(Items(dialog, ConversionDialog::IDC_ORDER), orders);
-    QCOMPARE(dialog.ItemText(ConversionDialog::IDC_ORDER), order);
-    QVERIFY(boxes.Messages().empty());
-    QCOMPARE(dialog.focusWidget(), dialog.Control(ConversionDialog::IDC_COMPUTE));
-    QCOMPARE(TabOrder(dialog, ConversionDialog::IDC_COMPUTE),
-             QList<int>({ConversionDialog::IDC_COMPUTE, ConversionDialog::IDC_HEX,
-                         ConversionDialog::IDC_ORDER, ConversionDialog::IDC_TYPE, IDOK,
-                         ConversionDialog::IDC_RESULT}));
+    QCOMPARE(Items(dialog, ConversionIds::IDC_TYPE), types);
+    QCOMPARE(dialog.ItemText(ConversionIds::IDC_TYPE), types.first());
+    QCOMPARE(Items(dialog, ConversionIds::IDC_ORDER), orders);
+    QCOMPARE(dialog.ItemText(ConversionIds::IDC_ORDER), order);
+    QVERIFY(boxes.Boxes().empty());
+    QCOMPARE(dialog.focusWidget(), dialog.Control(ConversionIds::IDC_COMPUTE));
+    QCOMPARE(
+        TabOrder(dialog, ConversionIds::IDC_COMPUTE),
+        QList<int>({ConversionIds::IDC_COMPUTE, ConversionIds::IDC_HEX, ConversionIds::IDC_ORDER,
+                    ConversionIds::IDC_TYPE, IDOK, ConversionIds::IDC_RESULT}));
 }
 
 void ToolDialogsTest::conversionCompute_data() {
@@ -250,20 +250,20 @@ void ToolDialogsTest::conversionCompute() {
     QFETCH(QString, type);
     QFETCH(QString, order);
     QFETCH(QString, result);
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ConversionDialog dialog;
     dialog.hexText = hex.toStdString();
     dialog.show();
-    auto* types = dialog.ControlAs<QComboBox>(ConversionDialog::IDC_TYPE);
-    auto* orders = dialog.ControlAs<QComboBox>(ConversionDialog::IDC_ORDER);
+    auto* types = dialog.ControlAs<QComboBox>(ConversionIds::IDC_TYPE);
+    auto* orders = dialog.ControlAs<QComboBox>(ConversionIds::IDC_ORDER);
     types->setCurrentIndex(types->findText(type));
     orders->setCurrentIndex(orders->findText(order));
-    dialog.ControlAs<QPushButton>(ConversionDialog::IDC_COMPUTE)->click();
+    dialog.ControlAs<QPushButton>(ConversionIds::IDC_COMPUTE)->click();
 
-    QCOMPARE(dialog.ItemText(ConversionDialog::IDC_RESULT), result);
+    QCOMPARE(dialog.ItemText(ConversionIds::IDC_RESULT), result);
     QCOMPARE(QString::fromStdString(dialog.typeText), type);
     QCOMPARE(QString::fromStdString(dialog.orderText), order);
-    QVERIFY(boxes.Messages().empty());
+    QVERIFY(boxes.Boxes().empty());
     QVERIFY(dialog.isVisible());
 }
 
@@ -271,20 +271,20 @@ void ToolDialogsTest::conversionMissingBytesCountAsZero() {
     ConversionDialog dialog;
     dialog.hexText = "01 02 03 04";
     dialog.show();
-    dialog.SetItemText(ConversionDialog::IDC_HEX, "01");
-    auto* types = dialog.ControlAs<QComboBox>(ConversionDialog::IDC_TYPE);
+    dialog.SetItemText(ConversionIds::IDC_HEX, "01");
+    auto* types = dialog.ControlAs<QComboBox>(ConversionIds::IDC_TYPE);
     types->setCurrentIndex(types->findText(U("无符号32位整形")));
-    dialog.ControlAs<QPushButton>(ConversionDialog::IDC_COMPUTE)->click();
-    QCOMPARE(dialog.ItemText(ConversionDialog::IDC_RESULT), U("16777216"));
+    dialog.ControlAs<QPushButton>(ConversionIds::IDC_COMPUTE)->click();
+    QCOMPARE(dialog.ItemText(ConversionIds::IDC_RESULT), U("16777216"));
     const uint8_t bytes[4] = {0x01, 0x02, 0x03, 0x04};
     QCOMPARE(dialog.ReorderBytes(4, bytes), 0x01020304u);
 }
 
 void ToolDialogsTest::conversionThreeBytes() {
-    MessageBoxRecorder boxes;
+    RecordingMessageBoxSink boxes;
     ConversionDialog dialog;
     bool visibleAtMessage = true;
-    boxes.onShow = [&](const MessageBoxRecorder::Message&) {
+    boxes.whileOpen = [&](const RecordingMessageBoxSink::Box&) {
         visibleAtMessage = dialog.isVisible();
     };
     dialog.hexText = "01 02 03";
@@ -292,13 +292,13 @@ void ToolDialogsTest::conversionThreeBytes() {
     dialog.show();
     QCOMPARE(boxes.Texts(), Strings({"选择的十六进制数据必须是1/2/4个"}));
     QVERIFY(!visibleAtMessage);
-    QCOMPARE(Items(dialog, ConversionDialog::IDC_TYPE), QStringList());
-    QCOMPARE(Items(dialog, ConversionDialog::IDC_ORDER), QStringList());
+    QCOMPARE(Items(dialog, ConversionIds::IDC_TYPE), QStringList());
+    QCOMPARE(Items(dialog, ConversionIds::IDC_ORDER), QStringList());
 
     boxes.Clear();
-    dialog.ControlAs<QPushButton>(ConversionDialog::IDC_COMPUTE)->click();
+    dialog.ControlAs<QPushButton>(ConversionIds::IDC_COMPUTE)->click();
     QCOMPARE(boxes.Texts(), Strings({"选择的十六进制数据必须是1/2/4个", "数据转换不能正确"}));
-    QCOMPARE(dialog.ItemText(ConversionDialog::IDC_RESULT), U("kept"));
+    QCOMPARE(dialog.ItemText(ConversionIds::IDC_RESULT), U("kept"));
     QVERIFY(dialog.isVisible());
 }
 
@@ -306,9 +306,9 @@ void ToolDialogsTest::conversionEnterComputesAndExitCloses() {
     ConversionDialog dialog;
     dialog.hexText = "12 34";
     dialog.show();
-    auto* hex = dialog.ControlAs<QLineEdit>(ConversionDialog::IDC_HEX);
+    auto* hex = dialog.ControlAs<QLineEdit>(ConversionIds::IDC_HEX);
     QTest::keyClick(hex, Qt::Key_Return);
-    QCOMPARE(dialog.ItemText(ConversionDialog::IDC_RESULT), U("4660"));
+    QCOMPARE(dialog.ItemText(ConversionIds::IDC_RESULT), U("4660"));
     QVERIFY(dialog.isVisible());
 
     hex->clear();
@@ -336,7 +336,7 @@ void ToolDialogsTest::shots() {
         ConversionDialog dialog;
         dialog.hexText = "3F 80 00 00";
         dialog.show();
-        auto* types = dialog.ControlAs<QComboBox>(ConversionDialog::IDC_TYPE);
+        auto* types = dialog.ControlAs<QComboBox>(ConversionIds::IDC_TYPE);
         types->setCurrentIndex(2);
         dialog.ConvertValue();
         QVERIFY(SaveDialogShot(dialog, dir, "ConversionDialog-135"));

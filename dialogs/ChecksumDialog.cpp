@@ -1,10 +1,12 @@
-#include "tools/dialogs/ChecksumDialog.h"
+#include "dialogs/ChecksumDialog.h"
 
 #include <QComboBox>
 
 #include "tools/ChecksumTool.h"
 #include "tools/MessageBox.h"
 #include "ui/GbkText.h"
+
+using namespace ChecksumIds;
 
 const CommandEntry<ChecksumDialog> ChecksumDialog::commandTable[] = {
     {IDC_COMPUTE, Notification::Clicked, &ChecksumDialog::Compute},

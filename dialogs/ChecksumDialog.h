@@ -10,11 +10,6 @@
 class ChecksumDialog : public Dialog {
     Q_OBJECT
 public:
-    static constexpr int IDC_INPUT = 1004;
-    static constexpr int IDC_CHECK_CODE = 1005;
-    static constexpr int IDC_METHOD = 1006;
-    static constexpr int IDC_COMPUTE = 1009;
-
     // Shown instead of a check code when the CRC16 input holds more bytes
     // than byteBuffer: the CRC of a part would look like the CRC of all.
     static constexpr std::string_view TooManyBytesMessage = "校验字节超过500个";

@@ -1,4 +1,4 @@
-#include "ui/DialogShot.h"
+#include "DialogShot.h"
 
 #include <QDir>
 #include <QPixmap>

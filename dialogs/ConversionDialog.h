@@ -10,12 +10,6 @@
 class ConversionDialog : public Dialog {
     Q_OBJECT
 public:
-    static constexpr int IDC_HEX = 1010;
-    static constexpr int IDC_TYPE = 1014;
-    static constexpr int IDC_ORDER = 1020;
-    static constexpr int IDC_RESULT = 1025;
-    static constexpr int IDC_COMPUTE = 1031;
-
     explicit ConversionDialog(QWidget* parent = nullptr);
 
     // Code page 936, exchanged with the hex data and result fields.

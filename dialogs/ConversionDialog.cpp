@@ -1,10 +1,12 @@
-#include "tools/dialogs/ConversionDialog.h"
+#include "dialogs/ConversionDialog.h"
 
 #include <QComboBox>
 
 #include "tools/MessageBox.h"
 #include "tools/ValueConversion.h"
 #include "ui/GbkText.h"
+
+using namespace ConversionIds;
 
 const CommandEntry<ConversionDialog> ConversionDialog::commandTable[] = {
     {IDC_COMPUTE, Notification::Clicked, &ConversionDialog::ConvertValue},
