@@ -47,6 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"FixedNegativeDecimals", 11, -1, HexBytes("00 7B"), "1230.0000"},
         FormatCase{"FixedSigned32", 10, 3, HexBytes("FF FF FF 85"), "-0.123"},
         FormatCase{"FixedUnsigned32", 12, 0, HexBytes("01 02 03 04"), "16909060"},
+        FormatCase{"FixedUnsigned32AboveSignedRange", 12, 0, HexBytes("FF FF FF FE"), "4294967294"},
         FormatCase{"FixedUnsigned16", 11, 2, HexBytes("FF FF"), "655.35"},
         FormatCase{"BitInFirstByte", 0, 9, HexBytes("02 00"), "1"},
         FormatCase{"BitZeroIsLowestOfLastByte", 0, 0, HexBytes("00 01"), "1"},

@@ -111,6 +111,12 @@ INSTANTIATE_TEST_SUITE_P(
                   WithCrc(HexBytes("01 06 00 01 00 04")),
                   3,
                   "3"},
+        ReplyCase{"RegisterEchoFromAnotherStation",
+                  0,
+                  {6, 1, 1, "3"},
+                  WithCrc(HexBytes("02 06 00 01 00 03")),
+                  3,
+                  "3"},
         ReplyCase{
             "CoilEchoAccepted", 0, {5, 2, 1, "1"}, WithCrc(HexBytes("01 05 00 02 FF 00")), 1, "1"},
         ReplyCase{"CoilEchoBrokenCrcIgnored",

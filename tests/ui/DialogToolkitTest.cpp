@@ -209,6 +209,7 @@ void DialogToolkitTest::rejectedDigitField_data() {
     QTest::newRow("above range") << "10001" << U("“请填入一个在10和10000之间的整数。”") << 1000;
     QTest::newRow("blanks around") << "  500 " << QString() << 500;
     QTest::newRow("range ends") << "10" << QString() << 10;
+    QTest::newRow("range top") << "10000" << QString() << 10000;
 }
 
 void DialogToolkitTest::rejectedDigitField() {
