@@ -174,7 +174,7 @@ void PutMultipleData(Field field, ModbusRequest& r, int length) {
             if (r.valueText[i] == '1') data[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
         return;
     }
-    for (int i = 0; i < dataLength; ++i) {
+    for (size_t i = 0; i < static_cast<size_t>(dataLength); ++i) {
         data[i] = static_cast<uint8_t>(UpperHexDigitValue(r.valueText[2 * i]) << 4 |
                                        UpperHexDigitValue(r.valueText[2 * i + 1]));
     }

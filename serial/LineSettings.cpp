@@ -179,8 +179,8 @@ void LineSettings::FromTermios(const termios& t, DCB& dcb) {
     dcb.parity = NOPARITY;
     const tcflag_t parityBits = t.c_cflag & (PARENB | PARODD | CMSPAR);
     if (parityBits & PARENB)
-        for (uint8_t code = 1; code < std::size(kParityFlags); ++code)
-            if (kParityFlags[code] == parityBits) dcb.parity = code;
+        for (size_t code = 1; code < std::size(kParityFlags); ++code)
+            if (kParityFlags[code] == parityBits) dcb.parity = static_cast<uint8_t>(code);
     if (!(t.c_cflag & CSTOPB))
         dcb.stopBits = ONESTOPBIT;
     else

@@ -30,11 +30,14 @@ size_t GbkSkipLength(std::string_view in) {
     return trail >= 0x40 && trail <= 0xFE && trail != 0x7F ? 2 : 1;
 }
 
+// iconv_open's failure value is the pointer (iconv_t)-1.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+
 class Converter {
 public:
     Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
     ~Converter() {
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        if (cd != kNoConverter) iconv_close(cd);
     }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -42,7 +45,7 @@ public:
     template <typename SkipLength>
     std::string Run(std::string_view in, SkipLength skipLength) {
         std::string out;
-        if (cd == reinterpret_cast<iconv_t>(-1)) {
+        if (cd == kNoConverter) {
             // No converter at all: keep ASCII, mark the rest.
             for (char c : in) out += static_cast<uint8_t>(c) < 0x80 ? c : '?';
             return out;
