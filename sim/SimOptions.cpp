@@ -1,0 +1,113 @@
+#include "sim/SimOptions.h"
+
+#include <charconv>
+
+const char* const kSimUsage =
+    R"(Usage: talvenor-sim [options]
+
+A Modbus slave on a pseudo-terminal, for trying Talvenor without hardware.
+It links COM<n> in Talvenor's port directory to the terminal, prints the
+number and the device path, and answers requests in RTU and in ASCII framing
+(each reply in the framing of its request) until Ctrl-C, which removes the
+link. Holding registers, input registers, coils and discrete inputs change
+over time.
+
+Options:
+  --com N           the COM number to link (1 to 30; default: the first free)
+  --stations LIST   station numbers to answer, comma separated (default 1)
+  --size N          registers, coils and inputs of each kind (1 to 10000, default 100)
+  --period MS       change the values every MS milliseconds (0: never; default 1000)
+  --exception CODE  answer every request with this exception code (1 to 255)
+  --delay MS        wait MS milliseconds before each reply (0 to 60000)
+  --bad-check       spoil the CRC or LRC of every reply
+  --silent          answer nothing
+  --help            show this text
+)";
+
+namespace {
+
+bool ReadInt(const std::string& text, int low, int high, int& value) {
+    const char* end = text.data() + text.size();
+    auto [rest, problem] = std::from_chars(text.data(), end, value);
+    return problem == std::errc() && rest == end && value >= low && value <= high;
+}
+
+struct RangedOption {
+    const char* name;
+    int SimOptions::*field;
+    int low, high;
+};
+
+constexpr RangedOption kRanged[] = {
+    {"--com", &SimOptions::comNumber, 1, 30},
+    {"--size", &SimOptions::mapSize, 1, 10000},
+    {"--period", &SimOptions::periodMs, 0, 3600000},
+    {"--exception", &SimOptions::exceptionCode, 1, 255},
+    {"--delay", &SimOptions::delayMs, 0, 60000},
+};
+
+bool ReadStations(const std::string& text, std::vector<int>& stations) {
+    stations.clear();
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        int station = 0;
+        if (!ReadInt(text.substr(start, comma - start), 1, 247, station)) return false;
+        stations.push_back(station);
+        start = comma + 1;
+    }
+    return !stations.empty();
+}
+
+}  // namespace
+
+std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
+                                          std::string& error) {
+    SimOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg == "--bad-check") {
+            options.brokenCheck = true;
+            continue;
+        }
+        if (arg == "--silent") {
+            options.silent = true;
+            continue;
+        }
+        const bool takesValue = arg == "--stations" || [&] {
+            for (const RangedOption& o : kRanged)
+                if (arg == o.name) return true;
+            return false;
+        }();
+        if (!takesValue) {
+            error = "unknown option " + arg + " (see --help)";
+            return std::nullopt;
+        }
+        if (i + 1 == args.size()) {
+            error = arg + " needs a value (see --help)";
+            return std::nullopt;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--stations") {
+            if (!ReadStations(value, options.stations)) {
+                error = "--stations wants numbers from 1 to 247 separated by commas, not " + value;
+                return std::nullopt;
+            }
+            continue;
+        }
+        for (const RangedOption& o : kRanged) {
+            if (arg != o.name) continue;
+            if (!ReadInt(value, o.low, o.high, options.*o.field)) {
+                error = arg + " wants a whole number from " + std::to_string(o.low) + " to " +
+                        std::to_string(o.high) + ", not " + value;
+                return std::nullopt;
+            }
+        }
+    }
+    return options;
+}

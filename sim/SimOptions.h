@@ -1,0 +1,24 @@
+// The simulator's command line, read into one record. A refused command line
+// answers an error text for the user; the program then exits non-zero.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SimOptions {
+    int comNumber = 0;             // 0: the first number without a link
+    std::vector<int> stations{1};  // the station numbers answered, 1 to 247
+    int mapSize = 100;             // registers, coils and inputs of each kind
+    int periodMs = 1000;           // how often the values change; 0: never
+    int exceptionCode = 0;         // nonzero: every request gets this exception
+    int delayMs = 0;               // wait before each reply
+    bool brokenCheck = false;      // spoil the CRC or LRC of every reply
+    bool silent = false;           // answer nothing
+    bool help = false;
+};
+
+extern const char* const kSimUsage;
+
+// The options, or nullopt with `error` set to a one-line message.
+std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);

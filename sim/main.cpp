@@ -1,0 +1,180 @@
+// talvenor-sim: a Modbus slave on a pseudo-terminal, reachable from Talvenor
+// under a COM number. See --help.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/ComNames.h"
+#include "sim/SimOptions.h"
+#include "sim/SlaveSimulator.h"
+
+namespace {
+
+constexpr int kQuietMs = 20;  // a gap this long ends a frame of unknown length
+int stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char one = 1;
+    (void)!write(stopPipe[1], &one, 1);
+}
+
+// The port directory, made private to the user when it does not exist.
+bool EnsurePortDirectory(const std::string& directory) {
+    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat info {};
+    return lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == getuid() && (info.st_mode & 022) == 0;
+}
+
+// Links COM<n> to the device; the first free number from 1 when n is 0.
+int LinkComNumber(const std::string& directory, int number, const std::string& device) {
+    for (int n = number ? number : 1; n <= (number ? number : 30); ++n) {
+        const std::string link = directory + "/COM" + std::to_string(n);
+        if (symlink(device.c_str(), link.c_str()) == 0) return n;
+        if (errno != EEXIST) break;
+    }
+    return 0;
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd out{fd, POLLOUT, 0};
+            poll(&out, 1, 100);
+            continue;
+        }
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "talvenor-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(kSimUsage, stdout);
+        return 0;
+    }
+
+    int master = -1, slave = -1;
+    char path[128] = {};
+    if (openpty(&master, &slave, path, nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "talvenor-sim: cannot make a pseudo-terminal: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    // The slave end stays open here, so that the master reads no hang-up
+    // while no program has the port open.
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+
+    const std::string directory = ComNames::DefaultPortDirectory();
+    if (!EnsurePortDirectory(directory)) {
+        std::fprintf(stderr,
+                     "talvenor-sim: the port directory %s is not a private directory of yours\n",
+                     directory.c_str());
+        return 1;
+    }
+    const int number = LinkComNumber(directory, options->comNumber, path);
+    if (number == 0) {
+        if (options->comNumber)
+            std::fprintf(stderr, "talvenor-sim: COM%d is taken: %s/COM%d exists\n",
+                         options->comNumber, directory.c_str(), options->comNumber);
+        else
+            std::fprintf(stderr, "talvenor-sim: COM1 to COM30 are all linked in %s\n",
+                         directory.c_str());
+        return 1;
+    }
+    const std::string link = directory + "/COM" + std::to_string(number);
+
+    SlaveSimulator* simulator = nullptr;
+    try {
+        simulator = new SlaveSimulator(*options);
+    } catch (const std::exception& e) {
+        unlink(link.c_str());
+        std::fprintf(stderr, "talvenor-sim: %s\n", e.what());
+        return 1;
+    }
+
+    if (pipe2(stopPipe, O_CLOEXEC) != 0) return 1;
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGHUP, &stop, nullptr);
+
+    std::printf("COM%d %s\n", number, path);
+    std::printf("Stations");
+    for (int station : options->stations) std::printf(" %d", station);
+    std::printf(", %d registers, coils and inputs each. Ctrl-C ends and removes %s.\n",
+                options->mapSize, link.c_str());
+    std::fflush(stdout);
+
+    using Clock = std::chrono::steady_clock;
+    auto nextTick = Clock::now() + std::chrono::milliseconds(options->periodMs);
+    int exitCode = 0;
+    for (;;) {
+        int timeout = -1;
+        if (options->periodMs > 0)
+            timeout = static_cast<int>(std::max<long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now())
+                       .count()));
+        if (simulator->HasPartialFrame() && (timeout < 0 || timeout > kQuietMs)) timeout = kQuietMs;
+        pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+        const int ready = poll(fds, 2, timeout);
+        if (ready < 0 && errno != EINTR) {
+            exitCode = 1;
+            break;
+        }
+        if (fds[0].revents) break;
+        std::vector<uint8_t> replies;
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            uint8_t bytes[1024];
+            const ssize_t n = read(master, bytes, sizeof bytes);
+            if (n > 0) replies = simulator->Take(bytes, static_cast<size_t>(n));
+        } else if (ready == 0 && simulator->HasPartialFrame()) {
+            replies = simulator->Quiet();
+        }
+        if (!replies.empty()) {
+            if (options->delayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(options->delayMs));
+            WriteAll(master, replies);
+        }
+        if (options->periodMs > 0 && Clock::now() >= nextTick) {
+            simulator->Tick();
+            nextTick += std::chrono::milliseconds(options->periodMs);
+        }
+    }
+    unlink(link.c_str());
+    std::printf("Answered %d requests; removed %s.\n", simulator->RequestsAnswered(), link.c_str());
+    delete simulator;
+    close(master);
+    close(slave);
+    return exitCode;
+}

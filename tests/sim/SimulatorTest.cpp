@@ -1,0 +1,100 @@
+// The simulator's command line and its framing, without a device: whole and
+// split requests in both framings, and each fault it can be asked to make.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/SimOptions.h"
+#include "sim/SlaveSimulator.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kReadRtu{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+const std::string kReadAscii = ":010300000001FB\r\n";
+
+Bytes Chars(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+SimOptions Options(const std::vector<std::string>& args) {
+    std::string error;
+    auto options = ParseSimOptions(args, error);
+    EXPECT_TRUE(options) << error;
+    options->periodMs = 0;
+    return *options;
+}
+
+struct OptionCase {
+    std::vector<std::string> args;
+    const char* error;  // empty: accepted
+};
+
+TEST(SimOptions, RefusesWithOneLine) {
+    const OptionCase cases[] = {
+        {{"--com", "7", "--stations", "1,2,247", "--bad-check"}, ""},
+        {{"--com", "31"}, "--com wants a whole number from 1 to 30, not 31"},
+        {{"--stations", "1,,2"},
+         "--stations wants numbers from 1 to 247 separated by commas, not 1,,2"},
+        {{"--delay"}, "--delay needs a value (see --help)"},
+        {{"--period", "10ms"}, "--period wants a whole number from 0 to 3600000, not 10ms"},
+        {{"-x"}, "unknown option -x (see --help)"},
+    };
+    for (const OptionCase& c : cases) {
+        std::string error;
+        const bool accepted = ParseSimOptions(c.args, error).has_value();
+        EXPECT_EQ(accepted, std::string(c.error).empty()) << c.args[0];
+        EXPECT_EQ(error, c.error) << c.args[0];
+    }
+}
+
+TEST(SlaveSimulator, AnswersEachFramingInItsOwn) {
+    SlaveSimulator sim(Options({"--stations", "1"}));
+    // Station 1's holding register 0 starts at 1000.
+    EXPECT_EQ(sim.Take(kReadRtu.data(), kReadRtu.size()),
+              (Bytes{0x01, 0x03, 0x02, 0x03, 0xE8, 0xB8, 0xFA}));
+    const Bytes ascii = Chars(kReadAscii);
+    EXPECT_EQ(sim.Take(ascii.data(), ascii.size()), Chars(":01030203E80F\r\n"));
+
+    // Split anywhere, and two at once.
+    Bytes both = kReadRtu;
+    both.insert(both.end(), ascii.begin(), ascii.end());
+    EXPECT_TRUE(sim.Take(both.data(), 5).empty());
+    EXPECT_EQ(sim.Take(both.data() + 5, both.size() - 5).size(), 7u + 15u);
+    EXPECT_EQ(sim.RequestsAnswered(), 4);
+}
+
+TEST(SlaveSimulator, MakesTheFaultsItIsAskedFor) {
+    struct Case {
+        std::vector<std::string> args;
+        Bytes request;
+        Bytes reply;
+    };
+    Bytes badCrc = kReadRtu;
+    badCrc.back() ^= 1;
+    Bytes otherStation{0x02, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x39};
+    const Case cases[] = {
+        {{"--exception", "2"}, kReadRtu, {0x01, 0x83, 0x02, 0xC0, 0xF1}},
+        {{"--exception", "2"}, Chars(kReadAscii), Chars(":0183027A\r\n")},
+        {{"--bad-check"}, kReadRtu, {0x01, 0x03, 0x02, 0x03, 0xE8, 0xB8, 0x05}},
+        {{"--bad-check"}, Chars(kReadAscii), Chars(":01030203E810\r\n")},
+        {{"--silent"}, kReadRtu, {}},
+        {{}, badCrc, {}},
+        {{}, otherStation, {}},
+    };
+    for (const Case& c : cases) {
+        SlaveSimulator sim(Options(c.args));
+        Bytes reply = sim.Take(c.request.data(), c.request.size());
+        const Bytes quiet = sim.Quiet();
+        reply.insert(reply.end(), quiet.begin(), quiet.end());
+        EXPECT_EQ(reply, c.reply) << (c.args.empty() ? "plain" : c.args[0]);
+    }
+}
+
+TEST(SlaveSimulator, ValuesChangeWithEachTick) {
+    SlaveSimulator sim(Options({}));
+    sim.Tick();
+    EXPECT_EQ(sim.Take(kReadRtu.data(), kReadRtu.size())[4], 0xE9);  // 1000 became 1001
+}
+
+}  // namespace
