@@ -1,8 +1,10 @@
 #include "app/PortSettingsDialog.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 
+#include "serial/DeviceAccess.h"
 #include "ui/GbkText.h"
 #include "ui/IntegerText.h"
 
@@ -12,6 +14,19 @@ namespace {
 
 // Right of the port list (x 102, 103 wide) inside the port row's frame.
 constexpr int kPathX = 209, kPathY = 17, kPathW = 86, kPathH = 10;
+
+// Beside the path: a word, and the full sentence in the tool tip.
+struct AccessText {
+    DeviceAccess access;
+    std::string_view word;
+    std::string_view sentence;
+};
+constexpr AccessText kAccessTexts[] = {
+    {DeviceAccess::Missing, "不存在", "设备不存在：适配器已拔出，或链接指向的设备已不在。"},
+    {DeviceAccess::NoPermission, "无权限",
+     "无权限读写此设备：请把用户加入 dialout 组，重新登录后再试。"},
+    {DeviceAccess::Busy, "被占用", "设备已被其他程序打开（例如 ModemManager 或 brltty）。"},
+};
 
 void SelectIndex(QComboBox* list, int index) {
     list->setCurrentIndex(index < list->count() ? index : -1);
@@ -62,11 +77,20 @@ bool PortSettingsDialog::OnInitDialog() {
 void PortSettingsDialog::OnPortChanged() {
     const std::string path =
         comNames.PathForPort(ParseIntText(ToGbk(ItemText(IDC_PORT))).value_or(0));
-    const QString text =
-        path.empty() ? FromUtf8(NoDeviceText) : QString::fromLocal8Bit(path.c_str());
-    devicePath->setToolTip(text);
-    devicePath->setText(
-        devicePath->fontMetrics().elidedText(text, Qt::ElideMiddle, devicePath->width()));
+    shownPath = path.empty() ? FromUtf8(NoDeviceText) : QString::fromLocal8Bit(path.c_str());
+    shownState.clear();
+    QString tip = shownPath;
+    const DeviceAccess access = path.empty() ? DeviceAccess::Ready : ProbeDeviceAccess(path);
+    for (const AccessText& row : kAccessTexts) {
+        if (row.access != access) continue;
+        shownState = FromUtf8(row.word);
+        tip += QLatin1Char('\n') + FromUtf8(row.sentence);
+    }
+    devicePath->setToolTip(tip);
+    // The path gives way when the label is too narrow; the word stays.
+    const QString state = shownState.isEmpty() ? QString() : QLatin1Char(' ') + shownState;
+    const QFontMetrics metrics = devicePath->fontMetrics();
+    devicePath->setText(metrics.elidedText(shownPath, Qt::ElideMiddle,
+                                           devicePath->width() - metrics.horizontalAdvance(state)) +
+                        state);
 }
-
-QString PortSettingsDialog::DevicePathText() const { return devicePath->toolTip(); }

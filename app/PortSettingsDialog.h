@@ -50,8 +50,11 @@ public:
     // Where port numbers lead; replaceable before the dialog is shown.
     ComNames comNames;
 
-    // The text beside the port list: the device path of the selected number.
-    QString DevicePathText() const;
+    // The text beside the port list: the device path of the selected number,
+    // then what can be told of the device without opening it (empty when
+    // it looks usable).
+    QString DevicePathText() const { return shownPath; }
+    QString DeviceStateText() const { return shownState; }
 
 protected:
     bool OnInitDialog() override;
@@ -60,6 +63,8 @@ private:
     void OnPortChanged();
 
     QLabel* devicePath;
+    QString shownPath;
+    QString shownState;
 
     static const CommandEntry<PortSettingsDialog> commandTable[];
 };

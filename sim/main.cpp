@@ -85,12 +85,14 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
-    // The slave end stays open here, so that the master reads no hang-up
-    // while no program has the port open.
+    // The slave end is not kept open here: a port that this program held
+    // would look busy in Talvenor's port dialog. The master then reads a
+    // hang-up while no program has the port open.
     termios raw{};
     tcgetattr(slave, &raw);
     cfmakeraw(&raw);
     tcsetattr(slave, TCSANOW, &raw);
+    close(slave);
     fcntl(master, F_SETFL, O_NONBLOCK);
     fcntl(master, F_SETFD, FD_CLOEXEC);
 
@@ -140,6 +142,10 @@ int main(int argc, char** argv) {
     auto nextTick = Clock::now() + std::chrono::milliseconds(options->periodMs);
     int exitCode = 0;
     for (;;) {
+        if (options->periodMs > 0 && Clock::now() >= nextTick) {
+            simulator->Tick();
+            nextTick = Clock::now() + std::chrono::milliseconds(options->periodMs);
+        }
         int timeout = -1;
         if (options->periodMs > 0)
             timeout = static_cast<int>(std::max<long>(
@@ -153,6 +159,11 @@ int main(int argc, char** argv) {
             break;
         }
         if (fds[0].revents) break;
+        if (ready > 0 && (fds[1].revents & POLLHUP) && !(fds[1].revents & POLLIN)) {
+            // Nobody on the port: look again shortly, still stoppable.
+            poll(fds, 1, 50);
+            continue;
+        }
         std::vector<uint8_t> replies;
         if (ready > 0 && (fds[1].revents & POLLIN)) {
             uint8_t bytes[1024];
@@ -166,15 +177,10 @@ int main(int argc, char** argv) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(options->delayMs));
             WriteAll(master, replies);
         }
-        if (options->periodMs > 0 && Clock::now() >= nextTick) {
-            simulator->Tick();
-            nextTick += std::chrono::milliseconds(options->periodMs);
-        }
     }
     unlink(link.c_str());
     std::printf("Answered %d requests; removed %s.\n", simulator->RequestsAnswered(), link.c_str());
     delete simulator;
     close(master);
-    close(slave);
     return exitCode;
 }

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -277,6 +278,8 @@ void PortSettingsDialogTest::picture() {
     dialog.SetEventFlags(engine.eventMask | EV_RXCHAR);
     dialog.show();
     QCOMPARE(dialog.DevicePathText(), QStringLiteral("/dev/ttyUSB0"));
+    if (!QFileInfo::exists(QStringLiteral("/dev/ttyUSB0")))
+        QCOMPARE(dialog.DeviceStateText(), QStringLiteral("不存在"));
     QVERIFY(SaveDialogShot(dialog, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)),
                            "PortSettingsDialog-129"));
 }
