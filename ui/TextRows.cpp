@@ -118,7 +118,9 @@ void TextRows::Edited(const ReceiveText& text, size_t pos, size_t removed, size_
     const size_t met = Layout(text, from, state, &tail, pos + inserted);
     if (met < tail.size()) {
         starts.insert(starts.end(), tail.begin() + static_cast<std::ptrdiff_t>(met), tail.end());
-        return;  // the last row did not change, nor the state at the end
+        // The last row is the old one, moved along with the rest.
+        if (end.lastBreak != 0) end.lastBreak = end.lastBreak - removed + inserted;
+        return;
     }
     end = state;
 }
