@@ -73,30 +73,21 @@ void SubclassChainTest::chain_data() {
     // ! sends a message, m a right click at (30, 40), x destroys the widget,
     // p notes the widget's procedure, ? notes each hook's state, s makes
     // SubclassProc the procedure without a hook (as another party could).
-    QTest::newRow("order through two hooks") << "+A +B !"
-                                             << "B A W32769";
-    QTest::newRow("a consuming hook") << "+A +B! !"
-                                      << "B =7";
-    QTest::newRow("unhooking the first") << "+A +B +C -C ! p"
-                                         << "B A W32769 sub";
-    QTest::newRow("unhooking a middle one") << "+A +B +C -B ! p"
-                                            << "C A W32769 sub";
-    QTest::newRow("unhooking the oldest") << "+A +B +C -A ! p"
-                                          << "C B W32769 sub";
-    QTest::newRow("unhooking all puts the procedure back") << "+A +B -A -B p !"
-                                                           << "own W32769";
-    QTest::newRow("hook destroyed while hooked") << "+A +B ~B ! ~A p"
-                                                 << "A W32769 own";
-    QTest::newRow("widget destroyed with two hooks") << "+A +B x ?"
-                                                     << "W130 A:free B:free";
-    QTest::newRow("hooking a hooked hook is refused") << "+A +A ! ?"
-                                                      << "refused A W32769 A:hooked";
-    QTest::newRow("a right click goes down the chain to the widget") << "+A +B m"
-                                                                     << "B@30,40 A@30,40 own@30,40";
-    QTest::newRow("a consumed right click never reaches the widget") << "+A +B! m"
-                                                                     << "B@30,40";
-    QTest::newRow("no hooks: the right click is untouched") << "m"
-                                                            << "own@30,40";
+    // clang-format off
+    QTest::newRow("order through two hooks") << "+A +B !" << "B A W32769";
+    QTest::newRow("a consuming hook") << "+A +B! !" << "B =7";
+    QTest::newRow("unhooking the first") << "+A +B +C -C ! p" << "B A W32769 sub";
+    QTest::newRow("unhooking a middle one") << "+A +B +C -B ! p" << "C A W32769 sub";
+    QTest::newRow("unhooking the oldest") << "+A +B +C -A ! p" << "C B W32769 sub";
+    QTest::newRow("unhooking all puts the procedure back") << "+A +B -A -B p !" << "own W32769";
+    QTest::newRow("hook destroyed while hooked") << "+A +B ~B ! ~A p" << "A W32769 own";
+    QTest::newRow("widget destroyed with two hooks") << "+A +B x ?" << "W130 A:free B:free";
+    QTest::newRow("hooking a hooked hook is refused") << "+A +A ! ?" << "refused A W32769 A:hooked";
+    QTest::newRow("a right click goes down the chain to the widget") << "+A +B m" << "B@30,40 A@30,40 own@30,40";
+    QTest::newRow("a consumed right click never reaches the widget") << "+A +B! m" << "B@30,40";
+    QTest::newRow("no hooks: the right click is untouched") << "m" << "own@30,40";
+    QTest::newRow("SubclassProc without hooks passes it on untouched") << "s m p" << "own@30,40 sub";
+    // clang-format on
 }
 
 void SubclassChainTest::chain() {
@@ -131,6 +122,9 @@ void SubclassChainTest::chain() {
                 QCoreApplication::sendEvent(window, &event);
                 break;
             }
+            case 's':
+                SetWindowProc(window, &SubclassProc);
+                break;
             case 'x':
                 delete window;
                 break;
