@@ -1,6 +1,7 @@
 // The receive pane driven as the user and the main window drive it: keys,
 // mouse, clipboard, undo and appends on the real widget, offscreen.
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
 #include <QScrollBar>
@@ -11,6 +12,7 @@
 #include "app/ReceiveEdit.h"
 #include "dialogs/ConversionDialog.h"
 #include "resources/DialogTemplate.h"
+#include "tools/ReceiveText.h"
 #include "ui/Dialog.h"
 
 namespace {
@@ -87,13 +89,13 @@ public:
     int choose = 0;  // the command to pick; 0 closes the menu
     QStringList log;
     QPoint menuAt;
-    QMenu* menuToShoot = nullptr;  // kept open for a picture while set
+    std::function<void(QMenu*)> onMenu;  // runs while the menu is up
     RecordingMessageBoxSink boxes;
 
 private:
     void Look() {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            if (menuToShoot == menu) return;
+            if (onMenu) onMenu(menu);
             QString states;
             QAction* pick = nullptr;
             for (QAction* item : menu->actions()) {
@@ -136,6 +138,7 @@ private slots:
     void menuItemStates();
     void menuConversions();
     void keyboardMenuAtTheCaret();
+    void pictureWithMenu();
 };
 
 void ReceiveEditTest::editing() {
@@ -405,6 +408,48 @@ void ReceiveEditTest::keyboardMenuAtTheCaret() {
     QTest::keyClick(&pane, Qt::Key_Menu);
     QCOMPARE(driver.log, QStringList{"menu:000000"});
     QCOMPARE(driver.menuAt, pane.mapToGlobal(pane.CaretRect().bottomLeft()));
+}
+
+// The main window's pane with a Modbus exchange dumped with receive stamps,
+// part of it selected, and its menu open.
+void ReceiveEditTest::pictureWithMenu() {
+    Dialog dialog(IDD_MAIN);
+    auto* pane = new ReceiveEdit;
+    dialog.SubclassControl(MainIds::IDC_RECEIVE, pane);
+    dialog.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->setChecked(true);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B};
+    const uint8_t answer[] = {0x01, 0x03, 0x04, 0x00, 0x0A, 0x01, 0x02, 0x5A, 0x0F};
+    for (int round = 0; round < 6; ++round) {
+        uint32_t gap = 1000;
+        for (uint8_t b : request) {
+            pane->AppendText(FormatReceivedByte(b));
+            pane->AppendText(FormatReceiveStamp(gap));
+            gap = 1;
+        }
+        gap = 12;
+        for (uint8_t b : answer) {
+            pane->AppendText(FormatReceivedByte(b));
+            pane->AppendText(FormatReceiveStamp(gap));
+            gap = 1;
+        }
+    }
+    const int answerStart = pane->Text().lastIndexOf(QStringLiteral("   a["));
+    pane->SetSelection(answerStart, answerStart + 4);
+    pane->UpdateNow();
+    pane->setFocus();
+    MenuDriver driver;
+    bool saved = false;
+    driver.onMenu = [&](QMenu* menu) {
+        saved = SaveDialogShot(dialog, *menu, ShotDirectory(TALVENOR_SOURCE_DIR),
+                               QStringLiteral("ReceivePane-1001"));
+    };
+    const QRect caret = pane->CaretRect();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, caret.center(),
+                            pane->mapToGlobal(caret.center()));
+    QCoreApplication::sendEvent(pane, &click);
+    QVERIFY(saved);
 }
 
 QTEST_MAIN(ReceiveEditTest)
