@@ -407,7 +407,13 @@ void EditControl::keyPressEvent(QKeyEvent* event) {
     } else if (event == QKeySequence::SelectAll) {
         SelectAll();
     } else if (event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && shift)) {
-        // The menu asked for from the keyboard comes up at the caret.
+        // The X11 platform turns the menu key into a context-menu request of
+        // its own after the key press; elsewhere the request is made here.
+        if (event->key() == Qt::Key_Menu && event->spontaneous() &&
+            QGuiApplication::platformName() == QLatin1String("xcb")) {
+            event->ignore();
+            return;
+        }
         const QPoint at = CaretRect().bottomLeft();
         QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, mapToGlobal(at));
         QCoreApplication::sendEvent(this, &menu);
@@ -519,6 +525,11 @@ void EditControl::mousePressEvent(QMouseEvent* event) {
 
 void EditControl::mouseMoveEvent(QMouseEvent* event) {
     if (!selectingWithMouse || !(event->buttons() & Qt::LeftButton)) return;
+    // Dragging past the top or the bottom scrolls a row at a time.
+    const int y = event->position().toPoint().y();
+    QScrollBar* bar = verticalScrollBar();
+    if (y < 0) bar->setValue(bar->value() - 1);
+    if (y >= viewport()->height()) bar->setValue(bar->value() + 1);
     MoveCaret(PositionAt(event->position().toPoint()), true);
 }
 
