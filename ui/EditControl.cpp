@@ -539,8 +539,16 @@ void EditControl::mouseReleaseEvent(QMouseEvent* event) {
 
 void EditControl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    // The run of blanks or of other characters the click is on.
     const size_t pos = PositionAt(event->position().toPoint());
-    anchor = WordStart(pos);
+    size_t start = pos;
+    if (pos < text.Size() && text.At(pos) != u'\n') {
+        const bool blank = TextRows::IsBlank(text.At(pos));
+        while (start > 0 && text.At(start - 1) != u'\n' &&
+               TextRows::IsBlank(text.At(start - 1)) == blank)
+            --start;
+    }
+    anchor = start;
     caret = WordEnd(pos);
     wantedX = -1;
     ScheduleFrame(true);
