@@ -1,12 +1,15 @@
 #include "serial/PosixComm.h"
 
 #include <fcntl.h>
+#include <linux/major.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #include <algorithm>
@@ -73,6 +76,16 @@ bool ReadCounters(int fd, LineCounters& counters) {
     return true;
 }
 
+// A pty master is a terminal too, but no line: opening /dev/ptmx makes a new
+// pseudo-terminal nobody is on. Only masters answer TIOCGPTN; the legacy
+// BSD masters have a major number of their own.
+bool IsPtyMaster(int fd) {
+    unsigned int number = 0;
+    if (ioctl(fd, TIOCGPTN, &number) == 0) return true;
+    struct stat st {};
+    return fstat(fd, &st) == 0 && major(st.st_rdev) == PTY_MASTER_MAJOR;
+}
+
 void InstallWakeHandler() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -100,7 +113,7 @@ struct PosixComm::Device {
     LineCounters errorCounters;  // as last reported by the status query
     CommTimeouts timeouts;
     uint32_t mask = 0;
-    int deadError = 0;  // set once the device has hung up; it stays dead until reopened
+    int deadError = 0;            // set once the device has hung up; it stays dead until reopened
     bool deathSignalled = false;  // an event wait has been completed for the hang-up
 
     std::deque<uint8_t> input;
@@ -324,7 +337,7 @@ CommHandle PosixComm::OpenDevice(const std::string& name) {
         close(fd);
         return Fail(error, kNoDevice);
     };
-    if (!isatty(fd)) return refuse(ENOTTY);
+    if (!isatty(fd) || IsPtyMaster(fd)) return refuse(ENOTTY);
     // TIOCEXCL keeps other users out but not root; the lock keeps out every
     // open through this layer, root included.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);

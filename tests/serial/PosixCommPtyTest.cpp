@@ -138,12 +138,9 @@ TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice) {
         uint32_t baudRate;
         uint8_t stopBits;
     };
-    const Row rows[] = {{9600, ONESTOPBIT},
-                        {19200, TWOSTOPBITS},
-                        {115200, ONESTOPBIT},
-                        {3000000, TWOSTOPBITS},
-                        {250000, ONESTOPBIT},
-                        {9600, ONESTOPBIT}};  // a standard rate after a custom one
+    const Row rows[] = {
+        {9600, ONESTOPBIT},   {19200, TWOSTOPBITS}, {115200, ONESTOPBIT}, {3000000, TWOSTOPBITS},
+        {250000, ONESTOPBIT}, {9600, ONESTOPBIT}};  // a standard rate after a custom one
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         DCB dcb;
@@ -185,14 +182,15 @@ TEST_F(PosixCommPty, OpenRefusesWhatIsNotAnOpenableTerminal) {
     ports.Link(6, ports.File("plain"));
     ports.Link(7, "/dev/null");
     ports.Link(8, "/nonexistent/ttyUSB9");
+    ports.Link(10, "/dev/ptmx");  // a terminal, but opening it makes a new pty master
     struct Row {
         const char* name;
         int error;
     };
+    // COM5 is open here already: the flock refuses it.
     const Row rows[] = {
-        {"COM6", ENOTTY}, {"COM7", ENOTTY}, {"COM8", ENOENT}, {"COM9", ENOENT},
-        {"COM0", ENOENT}, {"LPT1", ENOENT}, {"COM5", EBUSY},  // already open here: the flock
-                                                              // refuses it
+        {"COM6", ENOTTY}, {"COM7", ENOTTY}, {"COM8", ENOENT},  {"COM9", ENOENT},
+        {"COM0", ENOENT}, {"LPT1", ENOENT}, {"COM10", ENOTTY}, {"COM5", EBUSY},
     };
     const size_t before = OpenDescriptors();
     for (const Row& row : rows) {

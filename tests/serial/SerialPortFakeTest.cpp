@@ -1,9 +1,9 @@
 // The serial engine on the fake comm layer: configuration and its failures,
 // event dispatch, the read and write routines, and stopping the worker while
 // it waits inside a notification.
+#include "FakeComm.h"
 #include "SerialPortTestOwner.h"
 
-#include "serial/FakeComm.h"
 #include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>

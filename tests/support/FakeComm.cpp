@@ -1,15 +1,14 @@
-#include "serial/FakeComm.h"
+#include "FakeComm.h"
+
+#include "serial/LineSettings.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 #include <thread>
 
 namespace {
 
 thread_local int lastError = 0;
-
-constexpr char kParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
 
 }  // namespace
 
@@ -291,23 +290,9 @@ bool FakeComm::BuildCommDCB(const std::string& text, DCB& dcb) {
     Scope scope(*this);
     buildTexts.push_back(text);
     if (Enter(scope.Guard(), Call::BuildCommDCB)) return false;
-    unsigned baud = 0, data = 0, stop = 0;
-    char parity = 0;
-    int used = 0;
-    if (std::sscanf(text.c_str(), "baud=%u parity=%c data=%u stop=%u%n", &baud, &parity, &data,
-                    &stop, &used) != 4 ||
-        static_cast<size_t>(used) != text.size() || data < 5 || data > 8 ||
-        (stop != 1 && stop != 2))
-        return !Fail(EINVAL);
-    int parityCode = -1;
-    for (int code = 0; code < 5; ++code) {
-        if (kParityLetters[code] == parity) parityCode = code;
-    }
-    if (parityCode < 0) return !Fail(EINVAL);
-    dcb.baudRate = baud;
-    dcb.byteSize = static_cast<uint8_t>(data);
-    dcb.parity = static_cast<uint8_t>(parityCode);
-    dcb.stopBits = stop == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    // The system layer's own parser, so that the fake accepts and refuses
+    // the same texts.
+    if (int error = LineSettings::ParseLineText(text, dcb)) return !Fail(error);
     return true;
 }
 
