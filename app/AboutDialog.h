@@ -4,6 +4,8 @@
 #include "ui/Dialog.h"
 
 class AboutDialog : public Dialog {
+    Q_OBJECT
+
 public:
     explicit AboutDialog(QWidget* owner = nullptr) : Dialog(IDD_ABOUTBOX, owner) {}
 };
