@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 
 #include "tools/MessageBox.h"
 #include "ui/GbkText.h"
@@ -203,6 +204,24 @@ void Dialog::Connect(int controlId, QWidget* widget) {
 QWidget* Dialog::Control(int controlId) const {
     const auto it = numbered.find(controlId);
     return it == numbered.end() ? nullptr : it->second;
+}
+
+void Dialog::SubclassControl(int controlId, QWidget* widget) {
+    QWidget* old = Control(controlId);
+    if (!old || !widget || old == widget) qFatal("cannot attach a widget to control %d", controlId);
+    widget->setParent(this);
+    widget->setGeometry(old->geometry());
+    widget->setFont(old->font());
+    widget->setEnabled(old->isEnabled());
+    widget->setVisible(!old->isHidden());
+    widget->setProperty("controlId", controlId);
+    widget->setObjectName(old->objectName());
+    widget->stackUnder(old);
+    QWidget::setTabOrder(old, widget);
+    numbered[controlId] = widget;
+    std::replace(allControls.begin(), allControls.end(), old, widget);
+    Connect(controlId, widget);
+    delete old;
 }
 
 int Dialog::ControlId(const QWidget* control) const {

@@ -64,6 +64,10 @@ public:
     W* ControlAs(int controlId) const {
         return qobject_cast<W*>(Control(controlId));
     }
+    // Puts widget in the place of the template's control controlId: its
+    // geometry, font, visibility, enabled state, tab and stacking order and
+    // number; the template's widget is deleted. The dialog owns widget.
+    void SubclassControl(int controlId, QWidget* widget);
     // The number of one of this dialog's controls; 0 for anything else.
     int ControlId(const QWidget* control) const;
     // Every control made from the template, numbered or not, in template order.
