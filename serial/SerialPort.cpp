@@ -343,12 +343,22 @@ void SerialPort::WriteRoutine() {
         const IoResult result =
             comm->Write(device, outgoing.data(), static_cast<uint32_t>(outgoing.size()), written);
         if (result == IoResult::Pending) {
-            if (!comm->WaitWriteResult(device, written))
-                failed = "GetOverlappedResults() in WriteFile()";
+            // A stop must not wait for a line that takes no bytes (a stalled
+            // far end, flow control): it cuts the write short.
+            if (!comm->WaitWriteResult(device, written, events[kShutdown])) {
+                error = comm->LastError();
+                if (error == ECANCELED) {
+                    // Dropped whole, so that closing the device does not
+                    // wait for the driver to drain it; nothing to report.
+                    comm->PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR);
+                } else {
+                    failed = "GetOverlappedResults() in WriteFile()";
+                }
+            }
         } else if (result == IoResult::Failed) {
             failed = "WriteFile()";
+            error = comm->LastError();
         }
-        if (failed != nullptr) error = comm->LastError();
     }
     if (failed != nullptr) ReportError(failed, error, true);
 }

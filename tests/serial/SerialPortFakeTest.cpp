@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -413,6 +414,46 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteFailure{"CompletionFails", Call::WaitWriteResult, Completion::Pending,
                                    "GetOverlappedResults() in WriteFile()"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// How the owner stops a worker: opening another port, or closing the window.
+enum class Stop { OpenOfAnotherPort, Destruction };
+
+std::string StopName(const ::testing::TestParamInfo<Stop>& info) {
+    return info.param == Stop::OpenOfAnotherPort ? "OpenOfAnotherPort" : "Destruction";
+}
+
+class SerialPortStalledWrite : public SerialPortFake, public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(SerialPortStalledWrite, StopCutsTheWriteShortWithoutABox) {
+    fake->SetCompletion(Call::Write, Completion::Never);
+    OpenAndStart();
+    ASSERT_TRUE(Write({1, 2, 3}));
+    ASSERT_TRUE(fake->WaitFor(
+        [](const FakeComm& f) { return f.CallCount(Call::WaitWriteResult) == 1; }, 10s));
+
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam() == Stop::Destruction) {
+        port.reset();  // the fake goes with it
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        EXPECT_TRUE(owner.errors.empty());
+    } else {
+        ASSERT_TRUE(OpenPort(4));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        EXPECT_TRUE(owner.errors.empty());
+        // What was not sent is dropped from the device, output only.
+        const std::vector<uint32_t> purges = fake->Purges();
+        EXPECT_EQ(std::count(purges.begin(), purges.end(), PURGE_TXABORT | PURGE_TXCLEAR), 1);
+
+        fake->SetCompletion(Call::Write, Completion::AtOnce);
+        StartWorker();
+        ASSERT_TRUE(Write({4}));
+        ASSERT_TRUE(fake->WaitFor(
+            [](const FakeComm& f) { return f.Writes().back() == std::vector<uint8_t>{4}; }, 10s));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, SerialPortStalledWrite,
+                         ::testing::Values(Stop::OpenOfAnotherPort, Stop::Destruction), StopName);
 
 TEST_F(SerialPortFake, QuickRequestsWriteOnlyTheNewest) {
     OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilReleased);
