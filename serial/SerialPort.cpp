@@ -278,6 +278,10 @@ void SerialPort::WorkerLoop() {
                     waitOutstanding = false;
                 }
                 if (!deviceLost) DispatchEvents(eventWord);
+                // The comm event wins every wait while bytes keep coming: a
+                // request that came meanwhile goes out now, or it would wait
+                // for a pause in the line that may never come.
+                if (!stopping.load() && WritePending()) WriteRoutine();
                 break;
             case kWrite:
                 WriteRoutine();
@@ -318,9 +322,15 @@ void SerialPort::ReadRoutine() {
             ReportError(failed, error, true);
         else
             Notify(SPN_RXCHAR, byte);
-        // A stop ends the drain; what is left is purged by the next open.
-        if (stopping.load()) return;
+        // A stop ends the drain; what is left is purged by the next open. A
+        // write request ends it too: the write's purge discards the rest.
+        if (stopping.load() || WritePending()) return;
     } while (QueryInput(inQueue) && inQueue > 0);
+}
+
+bool SerialPort::WritePending() {
+    std::lock_guard<std::mutex> guard(requestLock);
+    return requestPending;
 }
 
 void SerialPort::WriteRoutine() {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -255,18 +256,84 @@ TEST_F(SerialPortFake, CtsChangeAndCharactersWithTheUsualMask) {
     EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_CTS, 0, 3}, {SPN_RXCHAR, 5, 3}}));
 }
 
-TEST_F(SerialPortFake, ShutdownWinsOverLineEventsAndWrites) {
-    OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilShutdown);
-    fake->QueueInput({1, 2});
-    fake->RaiseEvents(EV_CTS);
-    ASSERT_TRUE(Write({9, 9}));
+struct Signalled {
+    const char* name;
+    bool shutdown;
+    bool comm;
+    bool write;
+};
 
-    ASSERT_TRUE(OpenPort());
+void PrintTo(const Signalled& row, std::ostream* out) { *out << row.name; }
 
-    EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
-    EXPECT_FALSE(port->IsWorkerRunning());
-    EXPECT_TRUE(owner.notes.empty());
-    EXPECT_TRUE(fake->Writes().empty());
+class SerialPortPriority : public SerialPortFake,
+                           public ::testing::WithParamInterface<Signalled> {};
+
+// The worker is held before its wait while the events of the row are
+// signalled, so that it finds them all signalled at once.
+TEST_P(SerialPortPriority, ShutdownFirstThenCommThenWrite) {
+    const Signalled& row = GetParam();
+    OpenAndStart(EV_RXCHAR | EV_CTS, row.shutdown ? Hold::UntilShutdown : Hold::UntilReleased);
+    std::vector<size_t> writesAtNote;
+    owner.onNote = [&](const Note&) { writesAtNote.push_back(fake->Writes().size()); };
+    if (row.comm) {
+        fake->QueueInput({1, 2, 3});
+        fake->RaiseEvents(EV_CTS);
+    }
+    if (row.write) {
+        ASSERT_TRUE(Write({9}));
+    }
+
+    if (row.shutdown) {
+        ASSERT_TRUE(OpenPort());  // its stop releases the held worker
+        EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
+        EXPECT_TRUE(owner.notes.empty());
+        EXPECT_TRUE(fake->Writes().empty());
+    } else {
+        fake->Release();
+        ASSERT_TRUE(Pump([&] { return !fake->Writes().empty(); }));
+        // The line events first, then the read routine gives way to the
+        // write after one byte; the write's purge takes the rest.
+        EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_CTS, 0, 3}, {SPN_RXCHAR, 1, 3}}));
+        EXPECT_EQ(writesAtNote, (std::vector<size_t>{0, 0}));
+        EXPECT_EQ(fake->Writes(), (std::vector<std::vector<uint8_t>>{{9}}));
+        EXPECT_EQ(fake->InputQueued(), 0u);
+    }
+    port.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(Together, SerialPortPriority,
+                         ::testing::Values(Signalled{"ShutdownBeforeCommAndWrite", true, true,
+                                                     true},
+                                           Signalled{"ShutdownBeforeComm", true, true, false},
+                                           Signalled{"ShutdownBeforeWrite", true, false, true},
+                                           Signalled{"CommBeforeWrite", false, true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SerialPortFake, AStreamThatNeverPausesLetsAPendingWriteOutBeforeTheNextByte) {
+    // Every status query finds one more byte: the input queue never empties,
+    // however fast the owner takes the bytes.
+    std::atomic<bool> streaming{true};
+    std::atomic<int> next{1};
+    fake->SetCallHook([&](Call call) {
+        if (call == Call::ClearCommError && streaming.load())
+            fake->QueueInput({static_cast<uint8_t>(next++)});
+    });
+    std::vector<size_t> writesAtNote;
+    owner.onNote = [&](const Note&) {
+        writesAtNote.push_back(fake->Writes().size());
+        if (writesAtNote.size() == 3) {
+            EXPECT_TRUE(Write({9}));
+        }
+    };
+    OpenAndStart();
+    fake->QueueInput({0});
+
+    ASSERT_TRUE(Pump([&] { return writesAtNote.size() >= 6; }));
+    streaming.store(false);
+    port.reset();
+    ASSERT_GE(writesAtNote.size(), 6u);
+    EXPECT_EQ(std::vector<size_t>(writesAtNote.begin(), writesAtNote.begin() + 6),
+              (std::vector<size_t>{0, 0, 0, 1, 1, 1}));
 }
 
 struct ReadFailure {
