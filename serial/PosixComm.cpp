@@ -617,7 +617,7 @@ IoResult PosixComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t leng
     return IoResult::Pending;
 }
 
-bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
+bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written, EventHandle abort) {
     auto device = Find(handle);
     if (!device) return false;
     std::unique_lock guard(device->lock);
@@ -656,7 +656,7 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
             written = device->lastWritten = handedOver > queued ? handedOver - queued : 0;
             return Fail(ETIMEDOUT, false);
         }
-        pollfd p{device->fd, POLLOUT, 0};
+        pollfd p[2] = {{device->fd, POLLOUT, 0}, {abort, POLLIN, 0}};
         int waitMs = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
         if (device->unsent.empty()) {
             // Draining: nothing to poll for, so look again after about the
@@ -664,16 +664,24 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
             const uint64_t drainMs =
                 uint64_t{queued} * 10000 / std::max<uint32_t>(device->baudRate, 1);
             waitMs = std::min<int>(waitMs, static_cast<int>(std::clamp<uint64_t>(drainMs, 1, 20)));
-            p.fd = -1;
+            p[0].fd = -1;
         }
         guard.unlock();
-        PollRetry(&p, 1, waitMs);
+        PollRetry(p, 2, waitMs);
         guard.lock();
         if (device->fd < 0) {
             device->writePending = false;
             return Fail(EBADF, false);
         }
-        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) MarkDead(*device, EIO);
+        if (p[1].revents & POLLIN) {
+            device->writePending = false;
+            const uint32_t handedOver =
+                device->writeLength - static_cast<uint32_t>(device->unsent.size());
+            device->unsent.clear();
+            written = device->lastWritten = handedOver > queued ? handedOver - queued : 0;
+            return Fail(ECANCELED, false);
+        }
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) MarkDead(*device, EIO);
     }
 }
 

@@ -278,6 +278,10 @@ void SerialPort::WorkerLoop() {
                     waitOutstanding = false;
                 }
                 if (!deviceLost) DispatchEvents(eventWord);
+                // The comm event wins every wait while bytes keep coming: a
+                // request that came meanwhile goes out now, or it would wait
+                // for a pause in the line that may never come.
+                if (!stopping.load() && WritePending()) WriteRoutine();
                 break;
             case kWrite:
                 WriteRoutine();
@@ -318,9 +322,15 @@ void SerialPort::ReadRoutine() {
             ReportError(failed, error, true);
         else
             Notify(SPN_RXCHAR, byte);
-        // A stop ends the drain; what is left is purged by the next open.
-        if (stopping.load()) return;
+        // A stop ends the drain; what is left is purged by the next open. A
+        // write request ends it too: the write's purge discards the rest.
+        if (stopping.load() || WritePending()) return;
     } while (QueryInput(inQueue) && inQueue > 0);
+}
+
+bool SerialPort::WritePending() {
+    std::lock_guard<std::mutex> guard(requestLock);
+    return requestPending;
 }
 
 void SerialPort::WriteRoutine() {
@@ -343,12 +353,22 @@ void SerialPort::WriteRoutine() {
         const IoResult result =
             comm->Write(device, outgoing.data(), static_cast<uint32_t>(outgoing.size()), written);
         if (result == IoResult::Pending) {
-            if (!comm->WaitWriteResult(device, written))
-                failed = "GetOverlappedResults() in WriteFile()";
+            // A stop must not wait for a line that takes no bytes (a stalled
+            // far end, flow control): it cuts the write short.
+            if (!comm->WaitWriteResult(device, written, events[kShutdown])) {
+                error = comm->LastError();
+                if (error == ECANCELED) {
+                    // Dropped whole, so that closing the device does not
+                    // wait for the driver to drain it; nothing to report.
+                    comm->PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR);
+                } else {
+                    failed = "GetOverlappedResults() in WriteFile()";
+                }
+            }
         } else if (result == IoResult::Failed) {
             failed = "WriteFile()";
+            error = comm->LastError();
         }
-        if (failed != nullptr) error = comm->LastError();
     }
     if (failed != nullptr) ReportError(failed, error, true);
 }

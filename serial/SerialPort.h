@@ -82,6 +82,7 @@ private:
     void DispatchEvents(uint32_t eventWord);
     void ReadRoutine();
     void WriteRoutine();
+    bool WritePending();
     bool QueryInput(uint32_t& inQueue);
     void Notify(uint32_t message, uint32_t wParam);
 

@@ -304,7 +304,7 @@ TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd) {
             comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written);
         EXPECT_NE(result, IoResult::Failed) << comm.ErrorText(comm.LastError());
         if (result == IoResult::Pending) {
-            EXPECT_TRUE(comm.WaitWriteResult(device, written)) << comm.ErrorText(comm.LastError());
+            EXPECT_TRUE(comm.WaitWriteResult(device, written, kNoEvent)) << comm.ErrorText(comm.LastError());
         }
         EXPECT_EQ(written, bytes.size());
         reader.join();
@@ -320,7 +320,7 @@ TEST_F(PosixCommPty, WriteNobodyReadsFailsAtTheWriteTimeout) {
     uint32_t written = 0;
     ASSERT_EQ(comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written),
               IoResult::Pending);
-    EXPECT_FALSE(comm.WaitWriteResult(device, written));
+    EXPECT_FALSE(comm.WaitWriteResult(device, written, kNoEvent));
     EXPECT_EQ(comm.LastError(), ETIMEDOUT);
     EXPECT_LT(written, bytes.size());
     EXPECT_TRUE(comm.PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR));

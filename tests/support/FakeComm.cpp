@@ -406,7 +406,7 @@ IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t lengt
     Device* device = Find(handle);
     if (device == nullptr) return IoResult::Failed;
     writes.emplace_back(bytes, bytes + length);
-    if (completions[Call::Write] == Completion::Pending) {
+    if (completions[Call::Write] != Completion::AtOnce) {
         device->writePending = true;
         device->pendingLength = length;
         return IoResult::Pending;
@@ -415,11 +415,20 @@ IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t lengt
     return IoResult::Done;
 }
 
-bool FakeComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
+bool FakeComm::WaitWriteResult(CommHandle handle, uint32_t& written, EventHandle abort) {
     Scope scope(*this);
     if (Enter(scope.Guard(), Call::WaitWriteResult)) return false;
     Device* device = Find(handle);
     if (device == nullptr) return false;
+    if (device->writePending && completions[Call::Write] == Completion::Never) {
+        changed.wait(scope.Guard(), [&] {
+            auto state = eventStates.find(abort);
+            return state != eventStates.end() && state->second;
+        });
+        device->writePending = false;
+        written = 0;
+        return !Fail(ECANCELED);
+    }
     written = device->writePending ? device->pendingLength : 0;
     device->writePending = false;
     return true;
