@@ -128,45 +128,58 @@ std::u16string ReceiveText::Slice(size_t pos, size_t count) const {
     return out;
 }
 
+// Compacts in place: what is kept is written over what has been read, each
+// chunk refilled to the size it had, so nothing is allocated.
 size_t ReceiveText::RemoveStamps() {
-    ReceiveText kept;
+    size_t writeChunk = 0;
+    size_t writeOffset = 0;
+    auto put = [this, &writeChunk, &writeOffset](const char16_t* data, size_t n) {
+        while (n > 0) {
+            while (writeOffset == chunks[writeChunk].units.size() &&
+                   writeChunk + 1 < chunks.size()) {
+                ++writeChunk;
+                writeOffset = 0;
+            }
+            std::u16string& target = chunks[writeChunk].units;
+            const size_t take = std::min(n, target.size() - writeOffset);
+            if (take == 0) break;
+            // The reader is never behind the writer, so a forward copy is safe.
+            std::copy(data, data + take, target.begin() + static_cast<std::ptrdiff_t>(writeOffset));
+            writeOffset += take;
+            data += take;
+            n -= take;
+        }
+    };
     bool inStamp = false;
-    size_t stampStart = 0;  // position of the open "[" in this text
+    size_t stampStart = 0;  // position of the open "["
     size_t pos = 0;
-    for (const Chunk& chunk : chunks) {
+    for (Chunk& chunk : chunks) {
         const char16_t* data = chunk.units.data();
         const size_t n = chunk.units.size();
         size_t i = 0;
         while (i < n) {
-            if (inStamp) {
-                const char16_t* close = std::char_traits<char16_t>::find(data + i, n - i, u']');
-                if (!close) {
-                    i = n;
-                    break;
-                }
-                i = static_cast<size_t>(close - data) + 1;
-                inStamp = false;
-                continue;
-            }
-            const char16_t* open = std::char_traits<char16_t>::find(data + i, n - i, u'[');
-            const size_t end = open ? static_cast<size_t>(open - data) : n;
-            kept.AppendToChunks(data + i, end - i);
-            i = end;
-            if (open) {
-                inStamp = true;
-                stampStart = pos + end;
-                ++i;
-            }
+            const char16_t wanted = inStamp ? u']' : u'[';
+            const char16_t* found = std::char_traits<char16_t>::find(data + i, n - i, wanted);
+            const size_t end = found ? static_cast<size_t>(found - data) : n;
+            if (!inStamp) put(data + i, end - i);
+            if (found && !inStamp) stampStart = pos + end;
+            if (found) inStamp = !inStamp;
+            i = found ? end + 1 : n;
         }
         pos += n;
     }
-    // An unclosed "[": it and everything after it stay.
-    if (inStamp) {
-        ForEachSpan(stampStart, size - stampStart,
-                    [&kept](const char16_t* data, size_t n) { kept.AppendToChunks(data, n); });
+    // An unclosed "[": it and everything after it stay. Nothing from there on
+    // has been overwritten yet.
+    if (inStamp) ForEachSpan(stampStart, size - stampStart, put);
+    const size_t kept = starts.empty() ? 0 : starts[writeChunk] + writeOffset;
+    const size_t removed = size - kept;
+    if (!chunks.empty()) {
+        chunks[writeChunk].units.resize(writeOffset);
+        chunks.resize(writeChunk + 1);
+        if (chunks.back().units.empty() && chunks.size() > 1) chunks.pop_back();
+        RebuildStarts(0);
     }
-    const size_t removed = size - kept.size;
-    *this = std::move(kept);
+    size = kept;
     return removed;
 }
 

@@ -15,8 +15,10 @@ bool IsWide(char16_t u) {
 }  // namespace
 
 int TextRows::UnitColumns(char16_t unit, int column) {
-    if (unit == u'\n') return 0;
-    if (unit == u'\t') return 8 - column % 8;
+    if (unit < 0x1100) {
+        if (unit == u'\n') return 0;
+        return unit == u'\t' ? 8 - column % 8 : 1;
+    }
     if (unit >= 0xDC00 && unit <= 0xDFFF) return 0;  // the second half of a pair
     if (unit >= 0xD800 && unit <= 0xDBFF) return 2;
     return IsWide(unit) ? 2 : 1;

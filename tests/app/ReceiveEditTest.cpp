@@ -1,11 +1,18 @@
 // The receive pane driven as the user and the main window drive it: keys,
 // mouse, clipboard, undo and appends on the real widget, offscreen.
+#include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QMenu>
 #include <QScrollBar>
 #include <QtTest>
 
+#include "DialogShot.h"
+#include "RecordingMessageBoxSink.h"
 #include "app/ReceiveEdit.h"
+#include "dialogs/ConversionDialog.h"
 #include "resources/DialogTemplate.h"
+#include "tools/ReceiveText.h"
 #include "ui/Dialog.h"
 
 namespace {
@@ -67,6 +74,58 @@ void Run(ReceiveEdit& pane, const Step& step) {
     }
 }
 
+// Acts as the user while a popup or a modal dialog is up: notes the open
+// menu's item states and picks a command from it (or closes it), notes the
+// conversion dialog's hex data text and closes the dialog.
+class MenuDriver : public QObject {
+public:
+    MenuDriver() {
+        connect(&timer, &QTimer::timeout, this, &MenuDriver::Look);
+        timer.start(5);
+        boxes.whileOpen = [this](const RecordingMessageBoxSink::Box& box) {
+            log << "box:" + QString::fromStdString(box.text);
+        };
+    }
+    int choose = 0;  // the command to pick; 0 closes the menu
+    QStringList log;
+    QPoint menuAt;
+    std::function<void(QMenu*)> onMenu;  // runs while the menu is up
+    RecordingMessageBoxSink boxes;
+
+private:
+    void Look() {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            if (onMenu) onMenu(menu);
+            QString states;
+            QAction* pick = nullptr;
+            for (QAction* item : menu->actions()) {
+                if (item->isSeparator()) continue;
+                states += item->isEnabled() ? '1' : '0';
+                if (item->data().toInt() == choose) pick = item;
+            }
+            log << "menu:" + states;
+            menuAt = menu->pos();
+            if (pick && pick->isEnabled()) {
+                menu->setActiveAction(pick);
+                QTest::keyClick(menu, Qt::Key_Return);
+            } else {
+                menu->close();
+            }
+        } else if (auto* dialog =
+                       qobject_cast<ConversionDialog*>(QApplication::activeModalWidget())) {
+            log << "dialog:" + dialog->ItemText(ConversionIds::IDC_HEX);
+            dialog->reject();
+        }
+    }
+    QTimer timer;
+};
+
+void RightClick(ReceiveEdit& pane) {
+    const QPoint at(10, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, pane.viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(pane.viewport(), &event);
+}
+
 }  // namespace
 
 class ReceiveEditTest : public QObject {
@@ -76,6 +135,10 @@ private slots:
     void chineseTakesTwoColumns();
     void appendsFollowTheEnd();
     void attachedInPlaceOfTheTemplateControl();
+    void menuItemStates();
+    void menuConversions();
+    void keyboardMenuAtTheCaret();
+    void pictureWithMenu();
 };
 
 void ReceiveEditTest::editing() {
@@ -239,6 +302,154 @@ void ReceiveEditTest::attachedInPlaceOfTheTemplateControl() {
     QTest::keyClick(pane, Qt::Key_Return);
     QVERIFY(dialog.isVisible());
     QCOMPARE(pane->Text(), QStringLiteral("\n"));
+}
+
+// Items in menu order: undo, cut, copy, paste, hex, Modbus ASCII.
+void ReceiveEditTest::menuItemStates() {
+    struct Row {
+        const char* name;
+        QString text;
+        int selStart, selEnd;
+        QString clipboard;
+        bool typeFirst;
+        QString states;
+    };
+    const Row table[] = {
+        {"no selection, empty clipboard", "  30  31", 3, 3, "", false, "000000"},
+        {"a selection, text on the clipboard", "  30  31", 2, 4, "x", false, "011111"},
+        {"a selection of blanks", "  30  31", 0, 2, "", false, "011000"},
+        {"after typing", "", 0, 0, "", true, "100000"},
+    };
+    ReceiveEdit pane;
+    pane.resize(300, 150);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    MenuDriver driver;
+    QStringList got, want;
+    for (const Row& row : table) {
+        pane.SetText(row.text);
+        if (row.typeFirst) QTest::keyClicks(&pane, "ab");
+        if (!row.typeFirst) pane.SetSelection(row.selStart, row.selEnd);
+        if (row.clipboard.isEmpty())
+            QGuiApplication::clipboard()->clear();
+        else
+            QGuiApplication::clipboard()->setText(row.clipboard);
+        driver.log.clear();
+        RightClick(pane);
+        got << QStringLiteral("%1: %2").arg(row.name, driver.log.join(' '));
+        want << QStringLiteral("%1: menu:%2").arg(row.name, row.states);
+    }
+    // An append takes the undo away.
+    pane.AppendText("   1");
+    driver.log.clear();
+    RightClick(pane);
+    got << "after an append: " + driver.log.join(' ');
+    want << "after an append: menu:000000";
+    QCOMPARE(got, want);
+}
+
+void ReceiveEditTest::menuConversions() {
+    struct Row {
+        const char* name;
+        QString dump;
+        int command;
+        QStringList log;
+    };
+    const QString letters = U("box:您选择的数据[3a30313033]有字母");
+    const QString length = U("box:您选择的有效数据[303130], 选择的数据必须是4/8/16个数据");
+    const QString count = U("box:选择的十六进制数据必须是1/2/4个");
+    const Row table[] = {
+        {"Modbus ASCII of 0103",
+         "  30  31  30  33",
+         ID_MODBUS_ASCII_TO_DECIMAL,
+         {"menu:011111", "dialog:01 03 "}},
+        {"Modbus ASCII of :0103",
+         "  3a  30  31  30  33",
+         ID_MODBUS_ASCII_TO_DECIMAL,
+         {"menu:011111", letters}},
+        {"Modbus ASCII of 010",
+         "  30  31  30",
+         ID_MODBUS_ASCII_TO_DECIMAL,
+         {"menu:011111", length}},
+        // The dialog itself warns again as it opens with three bytes.
+        {"hex of three bytes",
+         "   1   3  ff",
+         ID_HEX_TO_DECIMAL,
+         {"menu:011111", count, count, "dialog:1   3  FF"}},
+        {"hex of two bytes", "   1   3", ID_HEX_TO_DECIMAL, {"menu:011111", "dialog:1   3"}},
+    };
+    ReceiveEdit pane;
+    pane.resize(300, 150);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    MenuDriver driver;
+    for (const Row& row : table) {
+        pane.SetText(row.dump);
+        pane.SelectAll();
+        QGuiApplication::clipboard()->setText("x");
+        driver.log.clear();
+        driver.choose = row.command;
+        RightClick(pane);
+        QTRY_COMPARE_WITH_TIMEOUT(driver.log, row.log, 3000);
+        QCOMPARE(pane.Text(), row.dump);  // the pane is left as it was
+    }
+}
+
+void ReceiveEditTest::keyboardMenuAtTheCaret() {
+    ReceiveEdit pane;
+    pane.resize(300, 150);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    pane.AppendText("   1   3");
+    pane.setFocus();
+    pane.UpdateNow();
+    QGuiApplication::clipboard()->clear();
+    MenuDriver driver;
+    QTest::keyClick(&pane, Qt::Key_Menu);
+    QCOMPARE(driver.log, QStringList{"menu:000000"});
+    QCOMPARE(driver.menuAt, pane.mapToGlobal(pane.CaretRect().bottomLeft()));
+}
+
+// The main window's pane with a Modbus exchange dumped with receive stamps,
+// part of it selected, and its menu open.
+void ReceiveEditTest::pictureWithMenu() {
+    Dialog dialog(IDD_MAIN);
+    auto* pane = new ReceiveEdit;
+    dialog.SubclassControl(MainIds::IDC_RECEIVE, pane);
+    dialog.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->setChecked(true);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B};
+    const uint8_t answer[] = {0x01, 0x03, 0x04, 0x00, 0x0A, 0x01, 0x02, 0x5A, 0x0F};
+    for (int round = 0; round < 6; ++round) {
+        uint32_t gap = 1000;
+        for (uint8_t b : request) {
+            pane->AppendText(FormatReceivedByte(b));
+            pane->AppendText(FormatReceiveStamp(gap));
+            gap = 1;
+        }
+        gap = 12;
+        for (uint8_t b : answer) {
+            pane->AppendText(FormatReceivedByte(b));
+            pane->AppendText(FormatReceiveStamp(gap));
+            gap = 1;
+        }
+    }
+    const int answerStart = pane->Text().lastIndexOf(QStringLiteral("   a["));
+    pane->SetSelection(answerStart, answerStart + 4);
+    pane->UpdateNow();
+    pane->setFocus();
+    MenuDriver driver;
+    bool saved = false;
+    driver.onMenu = [&](QMenu* menu) {
+        saved = SaveDialogShot(dialog, *menu, ShotDirectory(TALVENOR_SOURCE_DIR),
+                               QStringLiteral("ReceivePane-1001"));
+    };
+    const QRect caret = pane->CaretRect();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, caret.center(),
+                            pane->mapToGlobal(caret.center()));
+    QCoreApplication::sendEvent(pane, &click);
+    QVERIFY(saved);
 }
 
 QTEST_MAIN(ReceiveEditTest)

@@ -11,3 +11,6 @@ QString ShotDirectory(const QString& sourceDir);
 
 // Renders the widget as it is now and writes <directory>/<name>.png.
 bool SaveDialogShot(QWidget& dialog, const QString& directory, const QString& name);
+// The same with an open popup (a menu, a separate window) drawn over the
+// dialog where it stands on the screen.
+bool SaveDialogShot(QWidget& dialog, QWidget& popup, const QString& directory, const QString& name);
