@@ -407,7 +407,13 @@ void EditControl::keyPressEvent(QKeyEvent* event) {
     } else if (event == QKeySequence::SelectAll) {
         SelectAll();
     } else if (event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && shift)) {
-        // The menu asked for from the keyboard comes up at the caret.
+        // The X11 platform turns the menu key into a context-menu request of
+        // its own after the key press; elsewhere the request is made here.
+        if (event->key() == Qt::Key_Menu && event->spontaneous() &&
+            QGuiApplication::platformName() == QLatin1String("xcb")) {
+            event->ignore();
+            return;
+        }
         const QPoint at = CaretRect().bottomLeft();
         QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, mapToGlobal(at));
         QCoreApplication::sendEvent(this, &menu);
@@ -519,6 +525,11 @@ void EditControl::mousePressEvent(QMouseEvent* event) {
 
 void EditControl::mouseMoveEvent(QMouseEvent* event) {
     if (!selectingWithMouse || !(event->buttons() & Qt::LeftButton)) return;
+    // Dragging past the top or the bottom scrolls a row at a time.
+    const int y = event->position().toPoint().y();
+    QScrollBar* bar = verticalScrollBar();
+    if (y < 0) bar->setValue(bar->value() - 1);
+    if (y >= viewport()->height()) bar->setValue(bar->value() + 1);
     MoveCaret(PositionAt(event->position().toPoint()), true);
 }
 
@@ -528,8 +539,16 @@ void EditControl::mouseReleaseEvent(QMouseEvent* event) {
 
 void EditControl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    // The run of blanks or of other characters the click is on.
     const size_t pos = PositionAt(event->position().toPoint());
-    anchor = WordStart(pos);
+    size_t start = pos;
+    if (pos < text.Size() && text.At(pos) != u'\n') {
+        const bool blank = TextRows::IsBlank(text.At(pos));
+        while (start > 0 && text.At(start - 1) != u'\n' &&
+               TextRows::IsBlank(text.At(start - 1)) == blank)
+            --start;
+    }
+    anchor = start;
     caret = WordEnd(pos);
     wantedX = -1;
     ScheduleFrame(true);

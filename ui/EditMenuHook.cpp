@@ -5,7 +5,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
-#include <memory>
+#include <QPointer>
 
 #include "resources/ResourceIds.h"
 #include "ui/CommandTarget.h"
@@ -90,16 +90,18 @@ int EditMenuHook::OnShowMenu(int x, int y) {
         at = edit ? window->mapToGlobal(edit->CaretRect().bottomLeft())
                   : window->mapToGlobal(window->rect().center());
     }
-    // Loaded for this request and gone after it.
-    std::unique_ptr<QMenu> popup(LoadPopupMenu(menuId, window));
+    // Loaded for this request and gone after it. The widget may be destroyed
+    // while the menu is up, and the menu with it.
+    const QPointer<QWidget> alive(window);
+    const QPointer<QMenu> popup(LoadPopupMenu(menuId, window));
     if (!popup) return 1;
-    QObject::connect(popup.get(), &QMenu::aboutToShow, popup.get(), [window, menu = popup.get()] {
+    QObject::connect(popup, &QMenu::aboutToShow, popup, [window, menu = popup.data()] {
         SendWindowMessage(window, WindowMessages::WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu),
                           MakeLParam(0, 0));
     });
     const QAction* chosen = popup->exec(at);
-    const int id = chosen ? chosen->data().toInt() : 0;
-    popup.reset();
-    if (id != 0) PostCommand(window, id);
+    const int id = chosen && popup ? chosen->data().toInt() : 0;
+    delete popup.data();
+    if (id != 0 && alive) PostCommand(window, id);
     return 1;
 }

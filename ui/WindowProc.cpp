@@ -111,10 +111,12 @@ LRESULT SendWindowMessage(QWidget* window, UINT message, WPARAM wParam, LPARAM l
 
 LRESULT DefaultWindowProc(QWidget* window, UINT message, WPARAM, LPARAM) {
     if (Dying().count(window)) return 0;
-    const CurrentMessage& now = current;
-    if (now.event && now.window == window && now.message == message) {
-        // QObject::event is public; QWidget's override runs the widget's handlers.
-        static_cast<QObject*>(window)->event(now.event);
+    if (current.event && current.window == window && current.message == message) {
+        // Delivered once, straight to the widget's handlers (QObject::event
+        // is public), so the filter does not see it again.
+        QEvent* event = current.event;
+        current.event = nullptr;
+        static_cast<QObject*>(window)->event(event);
         return 1;
     }
     return 0;

@@ -35,6 +35,7 @@ Step K(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
 Step Type(const QString& text) { return {Step::Type, 0, {}, text}; }
 Step Append(const char* ascii) { return {Step::Append, 0, {}, QString::fromLatin1(ascii)}; }
 Step Drag(int from, int to) { return {Step::Drag, 0, {}, {}, from, to}; }
+Step DoubleClick(int at) { return {Step::DoubleClick, 0, {}, {}, at, at}; }
 constexpr auto Ctrl = Qt::ControlModifier;
 constexpr auto Shift = Qt::ShiftModifier;
 
@@ -151,74 +152,20 @@ void ReceiveEditTest::editing() {
         QString clipboard = {};  // checked when not empty
     };
     const Row table[] = {
+        // clang-format off
         {"typing and Return", "", {Type("ab"), K(Qt::Key_Return), Type("c")}, "ab\nc", 4, 4},
-        {"backspace and delete",
-         "abcd",
-         {K(Qt::Key_Home), K(Qt::Key_Delete), K(Qt::Key_End), K(Qt::Key_Backspace)},
-         "bc",
-         2,
-         2},
-        {"shift-arrows select, typing replaces",
-         "0123456789",
-         {K(Qt::Key_End, Ctrl), K(Qt::Key_Left, Shift), K(Qt::Key_Left, Shift),
-          K(Qt::Key_Left, Shift), Type("x")},
-         "0123456x",
-         8,
-         8},
-        {"undo puts the replaced text back selected",
-         "0123456789",
-         {K(Qt::Key_End, Ctrl), K(Qt::Key_Left, Shift), K(Qt::Key_Left, Shift), Type("xy"),
-          K(Qt::Key_Z, Ctrl)},
-         "0123456789",
-         8,
-         10},
-        {"undo twice redoes",
-         "0123",
-         {K(Qt::Key_End, Ctrl), Type("45"), K(Qt::Key_Z, Ctrl), K(Qt::Key_Z, Ctrl)},
-         "012345",
-         4,
-         6},
-        {"select all, copy, paste at the end",
-         "abc def",
-         {K(Qt::Key_A, Ctrl), K(Qt::Key_C, Ctrl), K(Qt::Key_End, Ctrl), K(Qt::Key_V, Ctrl)},
-         "abc defabc def",
-         14,
-         14,
-         "abc def"},
-        {"cut",
-         "abc def",
-         {K(Qt::Key_Home, Ctrl), K(Qt::Key_Right, Shift), K(Qt::Key_Right, Shift),
-          K(Qt::Key_Right, Shift), K(Qt::Key_X, Ctrl)},
-         " def",
-         0,
-         0,
-         "abc"},
-        {"mouse drag selects",
-         "   1   3  ff",
-         {Drag(3, 8), K(Qt::Key_C, Ctrl)},
-         "   1   3  ff",
-         3,
-         8,
-         "1   3"},
-        {"up and down keep the column",
-         "abcdef\nxy\nuvwxyz",
-         {K(Qt::Key_Home, Ctrl), K(Qt::Key_Right), K(Qt::Key_Right), K(Qt::Key_Right),
-          K(Qt::Key_Right), K(Qt::Key_Down), K(Qt::Key_Down)},
-         "abcdef\nxy\nuvwxyz",
-         14,
-         14},
-        {"an append leaves nothing to undo",
-         "",
-         {Type("ab"), Append("   1"), K(Qt::Key_Z, Ctrl)},
-         "ab   1",
-         6,
-         6},
-        {"typing after an append goes at the caret",
-         "",
-         {Append("   1"), K(Qt::Key_Home), Type("x")},
-         "x   1",
-         1,
-         1},
+        {"backspace and delete", "abcd", {K(Qt::Key_Home), K(Qt::Key_Delete), K(Qt::Key_End), K(Qt::Key_Backspace)}, "bc", 2, 2},
+        {"shift-arrows select, typing replaces", "0123456789", {K(Qt::Key_End, Ctrl), K(Qt::Key_Left, Shift), K(Qt::Key_Left, Shift), K(Qt::Key_Left, Shift), Type("x")}, "0123456x", 8, 8},
+        {"undo puts the replaced text back selected", "0123456789", {K(Qt::Key_End, Ctrl), K(Qt::Key_Left, Shift), K(Qt::Key_Left, Shift), Type("xy"), K(Qt::Key_Z, Ctrl)}, "0123456789", 8, 10},
+        {"undo twice redoes", "0123", {K(Qt::Key_End, Ctrl), Type("45"), K(Qt::Key_Z, Ctrl), K(Qt::Key_Z, Ctrl)}, "012345", 4, 6},
+        {"select all, copy, paste at the end", "abc def", {K(Qt::Key_A, Ctrl), K(Qt::Key_C, Ctrl), K(Qt::Key_End, Ctrl), K(Qt::Key_V, Ctrl)}, "abc defabc def", 14, 14, "abc def"},
+        {"cut", "abc def", {K(Qt::Key_Home, Ctrl), K(Qt::Key_Right, Shift), K(Qt::Key_Right, Shift), K(Qt::Key_Right, Shift), K(Qt::Key_X, Ctrl)}, " def", 0, 0, "abc"},
+        {"double click selects a byte's digits", "   1  ff   3", {DoubleClick(6)}, "   1  ff   3", 6, 8},
+        {"mouse drag selects", "   1   3  ff", {Drag(3, 8), K(Qt::Key_C, Ctrl)}, "   1   3  ff", 3, 8, "1   3"},
+        {"up and down keep the column", "abcdef\nxy\nuvwxyz", {K(Qt::Key_Home, Ctrl), K(Qt::Key_Right), K(Qt::Key_Right), K(Qt::Key_Right), K(Qt::Key_Right), K(Qt::Key_Down), K(Qt::Key_Down)}, "abcdef\nxy\nuvwxyz", 14, 14},
+        {"an append leaves nothing to undo", "", {Type("ab"), Append("   1"), K(Qt::Key_Z, Ctrl)}, "ab   1", 6, 6},
+        {"typing after an append goes at the caret", "", {Append("   1"), K(Qt::Key_Home), Type("x")}, "x   1", 1, 1},
+        // clang-format on
     };
     ReceiveEdit pane;
     pane.resize(400, 200);
@@ -315,10 +262,12 @@ void ReceiveEditTest::menuItemStates() {
         QString states;
     };
     const Row table[] = {
+        // clang-format off
         {"no selection, empty clipboard", "  30  31", 3, 3, "", false, "000000"},
         {"a selection, text on the clipboard", "  30  31", 2, 4, "x", false, "011111"},
         {"a selection of blanks", "  30  31", 0, 2, "", false, "011000"},
         {"after typing", "", 0, 0, "", true, "100000"},
+        // clang-format on
     };
     ReceiveEdit pane;
     pane.resize(300, 150);
@@ -359,24 +308,14 @@ void ReceiveEditTest::menuConversions() {
     const QString length = U("box:您选择的有效数据[303130], 选择的数据必须是4/8/16个数据");
     const QString count = U("box:选择的十六进制数据必须是1/2/4个");
     const Row table[] = {
-        {"Modbus ASCII of 0103",
-         "  30  31  30  33",
-         ID_MODBUS_ASCII_TO_DECIMAL,
-         {"menu:011111", "dialog:01 03 "}},
-        {"Modbus ASCII of :0103",
-         "  3a  30  31  30  33",
-         ID_MODBUS_ASCII_TO_DECIMAL,
-         {"menu:011111", letters}},
-        {"Modbus ASCII of 010",
-         "  30  31  30",
-         ID_MODBUS_ASCII_TO_DECIMAL,
-         {"menu:011111", length}},
+        // clang-format off
+        {"Modbus ASCII of 0103", "  30  31  30  33", ID_MODBUS_ASCII_TO_DECIMAL, {"menu:011111", "dialog:01 03 "}},
+        {"Modbus ASCII of :0103", "  3a  30  31  30  33", ID_MODBUS_ASCII_TO_DECIMAL, {"menu:011111", letters}},
+        {"Modbus ASCII of 010", "  30  31  30", ID_MODBUS_ASCII_TO_DECIMAL, {"menu:011111", length}},
         // The dialog itself warns again as it opens with three bytes.
-        {"hex of three bytes",
-         "   1   3  ff",
-         ID_HEX_TO_DECIMAL,
-         {"menu:011111", count, count, "dialog:1   3  FF"}},
+        {"hex of three bytes", "   1   3  ff", ID_HEX_TO_DECIMAL, {"menu:011111", count, count, "dialog:1   3  FF"}},
         {"hex of two bytes", "   1   3", ID_HEX_TO_DECIMAL, {"menu:011111", "dialog:1   3"}},
+        // clang-format on
     };
     ReceiveEdit pane;
     pane.resize(300, 150);
