@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
+#include <QMenu>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -148,6 +150,26 @@ void MainWindowTest::startUpState() {
     // Bytes are shown only once a line is open.
     w.OnNotification(SPN_RXCHAR, 0x41, 1);
     QCOMPARE(s.Pane(), QString());
+
+    // A right click beside the pane offers the About entry, which opens dialog 100.
+    QString entry, about;
+    QTimer::singleShot(0, &w, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        entry = menu->actions().value(0)->text();
+        QTimer::singleShot(0, &w, [&] {
+            if (auto* box = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+                about = box->windowTitle();
+                box->done(QDialog::Accepted);
+            }
+        });
+        menu->setActiveAction(menu->actions().value(0));
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, {2, 2}, w.mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(&w, &click);
+    QCOMPARE(entry, QStringLiteral("关于 Talvenor(&A)..."));
+    QCOMPARE(about, QStringLiteral("关于 Talvenor"));
 }
 
 void MainWindowTest::openingTheLine_data() {
