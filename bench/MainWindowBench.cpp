@@ -182,6 +182,7 @@ void Throughput(MainWindow& window, int master, bool stamps) {
 
 void Trickle(MainWindow& window, int master) {
     window.SendCommand(MainIds::IDC_CLEAR);
+    if (window.monitorReceiveTime) window.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->click();
     QApplication::processEvents();
     std::atomic<double> writerCpu{0};
     const double cpuBefore = CpuSeconds(RUSAGE_SELF);
