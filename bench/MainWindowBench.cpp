@@ -6,7 +6,8 @@
 // and the timed sends at 10 ms in 60 s against the ideal 6000.
 //
 //   main_window_bench [timed-send seconds, default 60] [phases, default "tcs":
-//                     t throughput, c CPU of the trickle, s timed sends]
+//                     t throughput (f stamps off only, n stamps on only),
+//                     c CPU of the trickle, s timed sends]
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/resource.h>
@@ -283,10 +284,9 @@ int main(int argc, char** argv) {
     }
     std::printf("main window, offscreen, on a pty; %u cores\n",
                 std::thread::hardware_concurrency());
-    if (phases.find('t') != std::string::npos) {
-        Throughput(*window, master, false);
-        Throughput(*window, master, true);
-    }
+    const bool both = phases.find('t') != std::string::npos;
+    if (both || phases.find('f') != std::string::npos) Throughput(*window, master, false);
+    if (both || phases.find('n') != std::string::npos) Throughput(*window, master, true);
     if (phases.find('c') != std::string::npos) Trickle(*window, master);
     if (phases.find('s') != std::string::npos) TimedSends(*window, master, timedSeconds);
     window.reset();
