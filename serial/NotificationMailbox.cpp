@@ -34,6 +34,7 @@ bool SpinFor(Ready ready, Clock::time_point until) {
 void NotificationMailbox::Send(Letter letter) {
     if (owner == nullptr) return;
     slot = std::move(letter);
+    slotPosted = Clock::now();
     state.store(Posted);
     WakeOwnerOnce();
     // An owner that is not asleep sees the letter when it next looks; one
@@ -72,6 +73,7 @@ bool NotificationMailbox::HandleOne() {
     int expected = Posted;
     if (!state.compare_exchange_strong(expected, Taken)) return false;
     Letter letter = std::move(slot);
+    lastPosted = slotPosted;
 
     // The worker must get its answer even if a handler throws; and when a
     // nested stop already released this letter, the state belongs to the
@@ -99,7 +101,11 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
     ownerDispatching.store(true);
     while (HandleOne()) {
         const auto now = Clock::now();
-        if (now >= deadline) break;
+        // Spin for the next letter only when this one followed the previous
+        // at once; otherwise the next is as far off and the spin is wasted.
+        const bool backToBack = lastPosted - lastHandled <= kSpin;
+        lastHandled = now;
+        if (now >= deadline || !backToBack) break;
         if (!SpinFor(posted, std::min(now + kSpin, deadline))) break;
     }
     ownerDispatching.store(false);
