@@ -32,7 +32,18 @@ bool SpinFor(Ready ready, Clock::time_point until) {
 }  // namespace
 
 void NotificationMailbox::Send(Letter letter) {
+    Post(std::move(letter));
+    AwaitHandled();
+}
+
+bool NotificationMailbox::Settled() const {
+    const int now = state.load();
+    return now == Empty || now == Handled;
+}
+
+void NotificationMailbox::Post(Letter letter) {
     if (owner == nullptr) return;
+    AwaitHandled();
     slot = std::move(letter);
     slotPosted = Clock::now();
     state.store(Posted);
@@ -43,7 +54,10 @@ void NotificationMailbox::Send(Letter letter) {
         { std::lock_guard<std::mutex> guard(lock); }
         changed.notify_all();
     }
+}
 
+void NotificationMailbox::AwaitHandled() {
+    if (state.load() == Empty) return;
     // Spinning pays only while the owner's thread is dispatching already;
     // otherwise it first has to be woken through its event loop.
     auto handled = [this] { return state.load() == Handled; };

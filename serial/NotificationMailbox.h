@@ -37,6 +37,17 @@ public:
     // an owner the letter is dropped.
     void Send(Letter letter);
 
+    // Worker: hands the letter over (once the one before was handled) and
+    // returns at once. The worker must call AwaitHandled before it acts on
+    // anything the owner may do in the handler; until then it may only look
+    // at the device or wait for events. Spares a sleep of the worker per
+    // letter when the owner takes long to wake.
+    void Post(Letter letter);
+    // Worker: returns once the letter posted last was handled.
+    void AwaitHandled();
+    // Worker: true when no letter waits for the owner.
+    bool Settled() const;
+
     // Owner's thread: handles the waiting letter, then keeps handling the
     // letters that follow closely, for at most `budget` in all. Returns at
     // once when no letter waits, or when called from inside a handler whose

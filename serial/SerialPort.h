@@ -84,7 +84,9 @@ private:
     void WriteRoutine();
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);
-    void Notify(uint32_t message, uint32_t wParam);
+    // Without awaitHandled the worker goes on while the owner handles the
+    // notification, up to its next AwaitHandled.
+    void Notify(uint32_t message, uint32_t wParam, bool awaitHandled = true);
 
     std::unique_ptr<CommLayer> comm;
     PortSettings settings;
