@@ -95,7 +95,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         std::lock_guard<std::mutex> guard(requestLock);
         std::vector<uint8_t>().swap(request);
         request.reserve(std::min(writeBufferSize, kInitialBufferLimit));
-        requestPending = false;
+        requestPending.store(false);
         bufferAllocated = true;
     }
     settings.portNumber = portNumber;
@@ -191,7 +191,7 @@ bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
         std::lock_guard<std::mutex> guard(requestLock);
         if (!bufferAllocated) return false;
         request.assign(bytes, bytes + length);
-        requestPending = true;
+        requestPending.store(true);
     }
     comm->SetEvent(events[kWrite]);
     return true;
@@ -346,18 +346,15 @@ void SerialPort::ReadRoutine() {
     }
 }
 
-bool SerialPort::WritePending() {
-    std::lock_guard<std::mutex> guard(requestLock);
-    return requestPending;
-}
+bool SerialPort::WritePending() { return requestPending.load(); }
 
 void SerialPort::WriteRoutine() {
     comm->ResetEvent(events[kWrite]);
     {
         std::lock_guard<std::mutex> guard(requestLock);
         // A request signalled twice before the worker woke is written once.
-        if (!requestPending) return;
-        requestPending = false;
+        if (!requestPending.load()) return;
+        requestPending.store(false);
         outgoing.swap(request);
     }
     if (deviceLost) return;

@@ -113,7 +113,9 @@ private:
     // from its own copy.
     std::mutex requestLock;
     bool bufferAllocated = false;
-    bool requestPending = false;
+    // Written under requestLock; the worker looks at it between two bytes
+    // without taking the lock.
+    std::atomic<bool> requestPending{false};
     std::vector<uint8_t> request;
     std::vector<uint8_t> outgoing;  // worker only
 
