@@ -95,7 +95,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         std::lock_guard<std::mutex> guard(requestLock);
         std::vector<uint8_t>().swap(request);
         request.reserve(std::min(writeBufferSize, kInitialBufferLimit));
-        requestPending = false;
+        requestPending.store(false);
         bufferAllocated = true;
     }
     settings.portNumber = portNumber;
@@ -191,7 +191,7 @@ bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
         std::lock_guard<std::mutex> guard(requestLock);
         if (!bufferAllocated) return false;
         request.assign(bytes, bytes + length);
-        requestPending = true;
+        requestPending.store(true);
     }
     comm->SetEvent(events[kWrite]);
     return true;
@@ -199,12 +199,15 @@ bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
 
 void SerialPort::DispatchNotifications() { mailbox.Dispatch(kDispatchBudget); }
 
-void SerialPort::Notify(uint32_t message, uint32_t wParam) {
+void SerialPort::Notify(uint32_t message, uint32_t wParam, bool awaitHandled) {
     NotificationMailbox::Letter letter;
     letter.message = message;
     letter.wParam = wParam;
     letter.lParam = settings.portNumber;
-    mailbox.Send(std::move(letter));
+    if (awaitHandled)
+        mailbox.Send(std::move(letter));
+    else
+        mailbox.Post(std::move(letter));
 }
 
 bool SerialPort::QueryInput(uint32_t& inQueue) {
@@ -263,13 +266,17 @@ void SerialPort::WorkerLoop() {
             break;
         }
 
-        switch (comm->WaitForAny(events, 3)) {
+        const int signalled = comm->WaitForAny(events, 3);
+        // Whatever woke the worker, the byte it handed over last is handled
+        // first: the owner's handler may request a write or stop the worker.
+        mailbox.AwaitHandled();
+        switch (signalled) {
             case kShutdown:
                 workerExitCode.store(kWorkerExitCode);
                 running.store(false);
                 mailbox.Poke();
                 return;
-            case kComm:
+            case kComm: {
                 // The next event wait resets the event too, but it is not issued
                 // for a lost device: left signalled, it would spin this loop.
                 comm->ResetEvent(events[kComm]);
@@ -277,12 +284,19 @@ void SerialPort::WorkerLoop() {
                     eventWord = waitOutstanding ? comm->TakeCommEvents(device) : 0;
                     waitOutstanding = false;
                 }
+                const bool writeWaiting = WritePending();
                 if (!deviceLost) DispatchEvents(eventWord);
                 // The comm event wins every wait while bytes keep coming: a
-                // request that came meanwhile goes out now, or it would wait
-                // for a pause in the line that may never come.
-                if (!stopping.load() && WritePending()) WriteRoutine();
+                // request that was waiting, or that the read routine gave way
+                // to, goes out now, or it could wait for a pause in the line
+                // that never comes. One made while the last byte is still
+                // with the owner waits for the next wake-up.
+                if (!stopping.load() && (writeWaiting || mailbox.Settled()) && WritePending()) {
+                    mailbox.AwaitHandled();
+                    WriteRoutine();
+                }
                 break;
+            }
             case kWrite:
                 WriteRoutine();
                 break;
@@ -302,7 +316,7 @@ void SerialPort::DispatchEvents(uint32_t eventWord) {
 void SerialPort::ReadRoutine() {
     uint32_t inQueue = 0;
     if (!QueryInput(inQueue) || inQueue == 0) return;
-    do {
+    for (;;) {
         uint8_t byte = 0;
         const char* failed = nullptr;
         int error = 0;
@@ -321,25 +335,26 @@ void SerialPort::ReadRoutine() {
         if (failed != nullptr)
             ReportError(failed, error, true);
         else
-            Notify(SPN_RXCHAR, byte);
+            Notify(SPN_RXCHAR, byte, false);
+        // The status is looked at while the owner handles the byte; the worker
+        // waits for it only before the next byte, or once it wakes again.
+        if (!QueryInput(inQueue) || inQueue == 0) return;
+        mailbox.AwaitHandled();
         // A stop ends the drain; what is left is purged by the next open. A
         // write request ends it too: the write's purge discards the rest.
         if (stopping.load() || WritePending()) return;
-    } while (QueryInput(inQueue) && inQueue > 0);
+    }
 }
 
-bool SerialPort::WritePending() {
-    std::lock_guard<std::mutex> guard(requestLock);
-    return requestPending;
-}
+bool SerialPort::WritePending() { return requestPending.load(); }
 
 void SerialPort::WriteRoutine() {
     comm->ResetEvent(events[kWrite]);
     {
         std::lock_guard<std::mutex> guard(requestLock);
         // A request signalled twice before the worker woke is written once.
-        if (!requestPending) return;
-        requestPending = false;
+        if (!requestPending.load()) return;
+        requestPending.store(false);
         outgoing.swap(request);
     }
     if (deviceLost) return;

@@ -84,7 +84,9 @@ private:
     void WriteRoutine();
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);
-    void Notify(uint32_t message, uint32_t wParam);
+    // Without awaitHandled the worker goes on while the owner handles the
+    // notification, up to its next AwaitHandled.
+    void Notify(uint32_t message, uint32_t wParam, bool awaitHandled = true);
 
     std::unique_ptr<CommLayer> comm;
     PortSettings settings;
@@ -111,7 +113,9 @@ private:
     // from its own copy.
     std::mutex requestLock;
     bool bufferAllocated = false;
-    bool requestPending = false;
+    // Written under requestLock; the worker looks at it between two bytes
+    // without taking the lock.
+    std::atomic<bool> requestPending{false};
     std::vector<uint8_t> request;
     std::vector<uint8_t> outgoing;  // worker only
 
