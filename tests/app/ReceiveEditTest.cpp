@@ -236,8 +236,10 @@ void ReceiveEditTest::appendsFollowTheEnd() {
 void ReceiveEditTest::attachedInPlaceOfTheTemplateControl() {
     Dialog dialog(IDD_MAIN);
     const QRect place = dialog.Control(MainIds::IDC_RECEIVE)->geometry();
+    QWidget* before = dialog.Control(MainIds::IDC_RECEIVE)->previousInFocusChain();
     auto* pane = new ReceiveEdit;
     dialog.SubclassControl(MainIds::IDC_RECEIVE, pane);
+    QCOMPARE(before->nextInFocusChain(), pane);
     QCOMPARE(dialog.Control(MainIds::IDC_RECEIVE), pane);
     QCOMPARE(dialog.ControlId(pane), MainIds::IDC_RECEIVE);
     QCOMPARE(pane->geometry(), place);
