@@ -88,6 +88,7 @@ bool NotificationMailbox::HandleOne() {
     if (!state.compare_exchange_strong(expected, Taken)) return false;
     Letter letter = std::move(slot);
     lastPosted = slotPosted;
+    lastMoreFollows = letter.moreFollows;
 
     // The worker must get its answer even if a handler throws; and when a
     // nested stop already released this letter, the state belongs to the
@@ -115,9 +116,10 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
     ownerDispatching.store(true);
     while (HandleOne()) {
         const auto now = Clock::now();
-        // Spin for the next letter only when this one followed the previous
-        // at once; otherwise the next is as far off and the spin is wasted.
-        const bool backToBack = lastPosted - lastHandled <= kSpin;
+        // Spin for the next letter only when the worker has it at hand, or
+        // when this one followed the previous at once; otherwise the next is
+        // as far off and the spin is wasted.
+        const bool backToBack = lastMoreFollows || lastPosted - lastHandled <= kSpin;
         lastHandled = now;
         if (now >= deadline || !backToBack) break;
         if (!SpinFor(posted, std::min(now + kSpin, deadline))) break;

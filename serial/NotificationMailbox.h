@@ -27,6 +27,9 @@ public:
         int32_t lParam = 0;
         std::string text;
         std::string caption;
+        // The worker has the next letter at hand (more bytes are queued):
+        // the owner waits for it briefly instead of going back to its loop.
+        bool moreFollows = false;
     };
 
     // Owner's thread, while no worker runs.
@@ -77,6 +80,7 @@ private:
     Clock::time_point slotPosted;  // likewise
     Clock::time_point lastPosted;  // owner's thread: of the letter it handled last
     Clock::time_point lastHandled;
+    bool lastMoreFollows = false;
     std::atomic<int> state{Empty};
     std::atomic<bool> wakePending{false};
     std::atomic<bool> ownerDispatching{false};

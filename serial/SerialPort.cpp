@@ -199,36 +199,44 @@ bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
 
 void SerialPort::DispatchNotifications() { mailbox.Dispatch(kDispatchBudget); }
 
-void SerialPort::Notify(uint32_t message, uint32_t wParam, bool awaitHandled) {
+void SerialPort::Notify(uint32_t message, uint32_t wParam) {
     NotificationMailbox::Letter letter;
     letter.message = message;
     letter.wParam = wParam;
     letter.lParam = settings.portNumber;
-    if (awaitHandled)
-        mailbox.Send(std::move(letter));
-    else
-        mailbox.Post(std::move(letter));
+    mailbox.Send(std::move(letter));
+}
+
+void SerialPort::PostByte(uint8_t byte, bool moreFollows) {
+    NotificationMailbox::Letter letter;
+    letter.message = SPN_RXCHAR;
+    letter.wParam = byte;
+    letter.lParam = settings.portNumber;
+    letter.moreFollows = moreFollows;
+    mailbox.Post(std::move(letter));
 }
 
 bool SerialPort::QueryInput(uint32_t& inQueue) {
-    CommStatus status;
-    bool ok;
     int error = 0;
-    {
-        std::lock_guard<std::recursive_mutex> guard(portLock);
-        ok = comm->ClearCommError(device, status);
-        if (!ok) error = comm->LastError();
-    }
-    if (!ok) {
-        // A device that no longer answers would fail every later call too:
-        // report once and leave it alone until it is opened again.
-        deviceLost.store(true);
-        ReportError("ClearCommError()", error, true);
-        inQueue = 0;
-        return false;
-    }
-    inQueue = status.inQueue;
-    return true;
+    if (QueryQuietly(inQueue, error)) return true;
+    ReportLoss(error);
+    return false;
+}
+
+bool SerialPort::QueryQuietly(uint32_t& inQueue, int& error) {
+    CommStatus status;
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    const bool ok = comm->ClearCommError(device, status);
+    if (!ok) error = comm->LastError();
+    inQueue = ok ? status.inQueue : 0;
+    return ok;
+}
+
+void SerialPort::ReportLoss(int error) {
+    // A device that no longer answers would fail every later call too:
+    // report once and leave it alone until it is opened again.
+    deviceLost.store(true);
+    ReportError("ClearCommError()", error, true);
 }
 
 void SerialPort::WorkerLoop() {
@@ -332,13 +340,20 @@ void SerialPort::ReadRoutine() {
             if (failed != nullptr) error = comm->LastError();
         }
         // A failed read received nothing, so there is no byte to hand on.
-        if (failed != nullptr)
+        if (failed != nullptr) {
             ReportError(failed, error, true);
-        else
-            Notify(SPN_RXCHAR, byte, false);
-        // The status is looked at while the owner handles the byte; the worker
-        // waits for it only before the next byte, or once it wakes again.
-        if (!QueryInput(inQueue) || inQueue == 0) return;
+            if (!QueryInput(inQueue) || inQueue == 0) return;
+        } else {
+            // The status is looked at before the byte goes out, so that the
+            // owner knows whether to wait for the next one, but reported
+            // after it, in the order things happened. The worker waits for
+            // the handling only before the next byte, or once it wakes again.
+            int queryError = 0;
+            const bool answered = QueryQuietly(inQueue, queryError);
+            PostByte(byte, answered && inQueue > 0);
+            if (!answered) ReportLoss(queryError);
+            if (!answered || inQueue == 0) return;
+        }
         mailbox.AwaitHandled();
         // A stop ends the drain; what is left is purged by the next open. A
         // write request ends it too: the write's purge discards the rest.

@@ -84,9 +84,12 @@ private:
     void WriteRoutine();
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);
-    // Without awaitHandled the worker goes on while the owner handles the
-    // notification, up to its next AwaitHandled.
-    void Notify(uint32_t message, uint32_t wParam, bool awaitHandled = true);
+    void Notify(uint32_t message, uint32_t wParam);
+    // SPN_RXCHAR without waiting: the worker goes on while the owner handles
+    // it, up to its next AwaitHandled.
+    void PostByte(uint8_t byte, bool moreFollows);
+    bool QueryQuietly(uint32_t& inQueue, int& error);
+    void ReportLoss(int error);
 
     std::unique_ptr<CommLayer> comm;
     PortSettings settings;
