@@ -55,6 +55,9 @@ inline constexpr int IDC_TIMED_SEND = 1021;
 inline constexpr int IDC_INTERVAL = 1022;
 inline constexpr int IDC_PANEL_AREA = 1023;
 inline constexpr int IDC_PROGRESS = 1027;
+// Window timers.
+inline constexpr int IDT_TIMED_SEND = 1000;
+inline constexpr int IDT_PROGRESS = 2000;
 }  // namespace MainIds
 
 namespace PortSettingsIds {  // dialog 129

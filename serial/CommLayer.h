@@ -106,8 +106,11 @@ public:
     virtual bool WaitReadResult(CommHandle device, uint8_t& byte) = 0;
     virtual IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
                            uint32_t& written) = 0;
-    // Waits until the bytes have left the driver, bounded by the write timeout.
-    virtual bool WaitWriteResult(CommHandle device, uint32_t& written) = 0;
+    // Waits until the bytes have left the driver, bounded by the write timeout,
+    // or until `abort` (kNoEvent for none) is signalled: the write is then
+    // given up, what it had not handed to the driver is dropped, and the call
+    // fails with ECANCELED. `abort` is only looked at, never reset.
+    virtual bool WaitWriteResult(CommHandle device, uint32_t& written, EventHandle abort) = 0;
 
     virtual int LastError() = 0;
     // The system's text for an error number (UTF-8, never empty).

@@ -32,8 +32,20 @@ bool SpinFor(Ready ready, Clock::time_point until) {
 }  // namespace
 
 void NotificationMailbox::Send(Letter letter) {
+    Post(std::move(letter));
+    AwaitHandled();
+}
+
+bool NotificationMailbox::Settled() const {
+    const int now = state.load();
+    return now == Empty || now == Handled;
+}
+
+void NotificationMailbox::Post(Letter letter) {
     if (owner == nullptr) return;
+    AwaitHandled();
     slot = std::move(letter);
+    slotPosted = Clock::now();
     state.store(Posted);
     WakeOwnerOnce();
     // An owner that is not asleep sees the letter when it next looks; one
@@ -42,7 +54,10 @@ void NotificationMailbox::Send(Letter letter) {
         { std::lock_guard<std::mutex> guard(lock); }
         changed.notify_all();
     }
+}
 
+void NotificationMailbox::AwaitHandled() {
+    if (state.load() == Empty) return;
     // Spinning pays only while the owner's thread is dispatching already;
     // otherwise it first has to be woken through its event loop.
     auto handled = [this] { return state.load() == Handled; };
@@ -72,6 +87,8 @@ bool NotificationMailbox::HandleOne() {
     int expected = Posted;
     if (!state.compare_exchange_strong(expected, Taken)) return false;
     Letter letter = std::move(slot);
+    lastPosted = slotPosted;
+    lastMoreFollows = letter.moreFollows;
 
     // The worker must get its answer even if a handler throws; and when a
     // nested stop already released this letter, the state belongs to the
@@ -99,7 +116,12 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
     ownerDispatching.store(true);
     while (HandleOne()) {
         const auto now = Clock::now();
-        if (now >= deadline) break;
+        // Spin for the next letter only when the worker has it at hand, or
+        // when this one followed the previous at once; otherwise the next is
+        // as far off and the spin is wasted.
+        const bool backToBack = lastMoreFollows || lastPosted - lastHandled <= kSpin;
+        lastHandled = now;
+        if (now >= deadline || !backToBack) break;
         if (!SpinFor(posted, std::min(now + kSpin, deadline))) break;
     }
     ownerDispatching.store(false);

@@ -2,8 +2,9 @@
 // The worker posts one letter (a notification or an error box), wakes the
 // owner and waits until the owner's thread has handled it, so received bytes
 // reach the owner strictly in order and error boxes are shown by the thread
-// that owns the windows. Both sides spin briefly before they sleep: at high
-// line rates the next letter usually follows within microseconds.
+// that owns the windows. Both sides spin briefly before they sleep, while
+// letters come back to back: at high line rates the next letter usually
+// follows within microseconds; on a slow line it is a long way off.
 #pragma once
 
 #include "serial/SerialPortOwner.h"
@@ -26,6 +27,9 @@ public:
         int32_t lParam = 0;
         std::string text;
         std::string caption;
+        // The worker has the next letter at hand (more bytes are queued):
+        // the owner waits for it briefly instead of going back to its loop.
+        bool moreFollows = false;
     };
 
     // Owner's thread, while no worker runs.
@@ -35,6 +39,17 @@ public:
     // Worker: hands the letter over and returns once it was handled. Without
     // an owner the letter is dropped.
     void Send(Letter letter);
+
+    // Worker: hands the letter over (once the one before was handled) and
+    // returns at once. The worker must call AwaitHandled before it acts on
+    // anything the owner may do in the handler; until then it may only look
+    // at the device or wait for events. Spares a sleep of the worker per
+    // letter when the owner takes long to wake.
+    void Post(Letter letter);
+    // Worker: returns once the letter posted last was handled.
+    void AwaitHandled();
+    // Worker: true when no letter waits for the owner.
+    bool Settled() const;
 
     // Owner's thread: handles the waiting letter, then keeps handling the
     // letters that follow closely, for at most `budget` in all. Returns at
@@ -58,8 +73,14 @@ private:
     void WakeWorker();
     void WakeOwnerOnce();
 
+    using Clock = std::chrono::steady_clock;
+
     SerialPortOwner* owner = nullptr;
-    Letter slot;  // written by the worker only while Empty
+    Letter slot;                   // written by the worker only while Empty
+    Clock::time_point slotPosted;  // likewise
+    Clock::time_point lastPosted;  // owner's thread: of the letter it handled last
+    Clock::time_point lastHandled;
+    bool lastMoreFollows = false;
     std::atomic<int> state{Empty};
     std::atomic<bool> wakePending{false};
     std::atomic<bool> ownerDispatching{false};

@@ -1,12 +1,15 @@
 #include "serial/PosixComm.h"
 
 #include <fcntl.h>
+#include <linux/major.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #include <algorithm>
@@ -73,6 +76,16 @@ bool ReadCounters(int fd, LineCounters& counters) {
     return true;
 }
 
+// A pty master is a terminal too, but no line: opening /dev/ptmx makes a new
+// pseudo-terminal nobody is on. Only masters answer TIOCGPTN; the legacy
+// BSD masters have a major number of their own.
+bool IsPtyMaster(int fd) {
+    unsigned int number = 0;
+    if (ioctl(fd, TIOCGPTN, &number) == 0) return true;
+    struct stat st {};
+    return fstat(fd, &st) == 0 && major(st.st_rdev) == PTY_MASTER_MAJOR;
+}
+
 void InstallWakeHandler() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -95,12 +108,14 @@ struct PosixComm::Device {
     uint32_t baudRate = 9600;
     uint8_t rtsControl = RTS_CONTROL_DISABLE;
     bool modemLines = false;
+    bool lineStatus = true;   // the driver answers TIOCSERGETLSR
+    bool outputIdle = false;  // nothing written since the output queue was found empty
     bool hasCounters = false;
     LineCounters eventCounters;  // as last compared for events
     LineCounters errorCounters;  // as last reported by the status query
     CommTimeouts timeouts;
     uint32_t mask = 0;
-    int deadError = 0;  // set once the device has hung up; it stays dead until reopened
+    int deadError = 0;            // set once the device has hung up; it stays dead until reopened
     bool deathSignalled = false;  // an event wait has been completed for the hang-up
 
     std::deque<uint8_t> input;
@@ -149,10 +164,13 @@ void MarkDead(Device& device, int error) {
 bool ReadAvailable(Device& device) {
     uint8_t chunk[4096];
     while (device.input.size() < kInputLimit) {
-        ssize_t n =
-            read(device.fd, chunk, std::min(sizeof chunk, kInputLimit - device.input.size()));
+        const size_t room = std::min(sizeof chunk, kInputLimit - device.input.size());
+        ssize_t n = read(device.fd, chunk, room);
         if (n > 0) {
             device.input.insert(device.input.end(), chunk, chunk + n);
+            // A short read took all there was: asking again would only
+            // answer EAGAIN, a system call per received byte on a slow line.
+            if (static_cast<size_t>(n) < room) return true;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -244,13 +262,22 @@ void StopWatcher(Device& device) {
 // Bytes still on their way out: the driver's output queue, plus one while
 // the UART's transmitter still shifts out what the queue handed it. 0 where
 // the driver cannot say (a pty hands written bytes straight to the other side).
-uint32_t OutputQueue(int fd) {
+uint32_t OutputQueue(Device& device) {
+    // Nothing written since the queue was last found empty: still empty.
+    if (device.outputIdle) return 0;
     int queued = 0;
-    if (IoctlRetry(fd, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+    if (IoctlRetry(device.fd, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
     unsigned int lineStatus = 0;
-    if (queued == 0 && IoctlRetry(fd, TIOCSERGETLSR, &lineStatus) == 0 &&
-        !(lineStatus & TIOCSER_TEMT))
-        queued = 1;
+    if (queued == 0 && device.lineStatus) {
+        if (IoctlRetry(device.fd, TIOCSERGETLSR, &lineStatus) != 0) {
+            // A driver without a UART (a pty, some USB adapters) refuses it
+            // every time: not asked again.
+            if (errno == ENOTTY || errno == EINVAL) device.lineStatus = false;
+        } else if (!(lineStatus & TIOCSER_TEMT)) {
+            queued = 1;
+        }
+    }
+    device.outputIdle = queued == 0;
     return static_cast<uint32_t>(queued);
 }
 
@@ -260,6 +287,7 @@ bool WriteSome(Device& device, const uint8_t* bytes, size_t length, size_t& done
     while (done < length) {
         ssize_t n = write(device.fd, bytes + done, length - done);
         if (n > 0) {
+            device.outputIdle = false;
             done += static_cast<size_t>(n);
             continue;
         }
@@ -324,7 +352,7 @@ CommHandle PosixComm::OpenDevice(const std::string& name) {
         close(fd);
         return Fail(error, kNoDevice);
     };
-    if (!isatty(fd)) return refuse(ENOTTY);
+    if (!isatty(fd) || IsPtyMaster(fd)) return refuse(ENOTTY);
     // TIOCEXCL keeps other users out but not root; the lock keeps out every
     // open through this layer, root included.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
@@ -475,11 +503,11 @@ IoResult PosixComm::WaitCommEvent(CommHandle handle, EventHandle completion, uin
     std::lock_guard guard(device->lock);
     device->waitPending = false;
     device->waitCompletion = completion;
+    // Bytes still with the driver are left to the poll of WaitForAny, which
+    // completes this wait at once: reading here would cost a system call per
+    // received byte on a slow line, where the driver is empty by now.
     uint32_t events = device->word & device->mask;
-    if (!events && (device->mask & EV_RXCHAR)) {
-        if (!device->deadError && device->fd >= 0) ReadAvailable(*device);
-        if (!device->input.empty()) events = EV_RXCHAR;
-    }
+    if (!events && (device->mask & EV_RXCHAR) && !device->input.empty()) events = EV_RXCHAR;
     if (events) {
         device->word = 0;
         eventWord = events;
@@ -515,16 +543,15 @@ bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status) {
         status.inQueue = static_cast<uint32_t>(device->input.size());
         return true;
     }
-    int waiting = 0;
-    if (!device->deadError && IoctlRetry(device->fd, FIONREAD, &waiting) != 0)
-        MarkDead(*device, errno);
+    // Taking what the driver holds costs one read, as asking how much it
+    // holds would, and spares the event wait that follows a read of its own.
+    if (!device->deadError) ReadAvailable(*device);
     // What was read before a hang-up is still handed out; then the status
     // query fails for good.
     if (device->deadError && device->input.empty()) return Fail(device->deadError, false);
-    status.inQueue = static_cast<uint32_t>(device->input.size()) +
-                     (device->deadError ? 0 : static_cast<uint32_t>(waiting));
+    status.inQueue = static_cast<uint32_t>(device->input.size());
     if (!device->deadError) {
-        status.outQueue = OutputQueue(device->fd);
+        status.outQueue = OutputQueue(*device);
         LineCounters now;
         if (device->hasCounters && ReadCounters(device->fd, now)) {
             status.errors = LineCounters::ErrorsBetween(device->errorCounters, now);
@@ -594,7 +621,7 @@ IoResult PosixComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t leng
     if (!WriteSome(*device, bytes, length, done)) return IoResult::Failed;
     written = static_cast<uint32_t>(done);
     device->lastWritten = written;
-    if (done == length && OutputQueue(device->fd) == 0) return IoResult::Done;
+    if (done == length && OutputQueue(*device) == 0) return IoResult::Done;
     device->unsent.assign(bytes + done, bytes + length);
     device->writeLength = length;
     const uint64_t limitMs = uint64_t{device->timeouts.writeTotalTimeoutConstant} +
@@ -604,7 +631,7 @@ IoResult PosixComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t leng
     return IoResult::Pending;
 }
 
-bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
+bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written, EventHandle abort) {
     auto device = Find(handle);
     if (!device) return false;
     std::unique_lock guard(device->lock);
@@ -627,7 +654,7 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
             device->unsent.erase(device->unsent.begin(),
                                  device->unsent.begin() + static_cast<ptrdiff_t>(done));
         }
-        const uint32_t queued = OutputQueue(device->fd);
+        const uint32_t queued = OutputQueue(*device);
         if (device->unsent.empty() && queued == 0) {
             device->writePending = false;
             written = device->lastWritten = device->writeLength;
@@ -643,7 +670,7 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
             written = device->lastWritten = handedOver > queued ? handedOver - queued : 0;
             return Fail(ETIMEDOUT, false);
         }
-        pollfd p{device->fd, POLLOUT, 0};
+        pollfd p[2] = {{device->fd, POLLOUT, 0}, {abort, POLLIN, 0}};
         int waitMs = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
         if (device->unsent.empty()) {
             // Draining: nothing to poll for, so look again after about the
@@ -651,16 +678,24 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
             const uint64_t drainMs =
                 uint64_t{queued} * 10000 / std::max<uint32_t>(device->baudRate, 1);
             waitMs = std::min<int>(waitMs, static_cast<int>(std::clamp<uint64_t>(drainMs, 1, 20)));
-            p.fd = -1;
+            p[0].fd = -1;
         }
         guard.unlock();
-        PollRetry(&p, 1, waitMs);
+        PollRetry(p, 2, waitMs);
         guard.lock();
         if (device->fd < 0) {
             device->writePending = false;
             return Fail(EBADF, false);
         }
-        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) MarkDead(*device, EIO);
+        if (p[1].revents & POLLIN) {
+            device->writePending = false;
+            const uint32_t handedOver =
+                device->writeLength - static_cast<uint32_t>(device->unsent.size());
+            device->unsent.clear();
+            written = device->lastWritten = handedOver > queued ? handedOver - queued : 0;
+            return Fail(ECANCELED, false);
+        }
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) MarkDead(*device, EIO);
     }
 }
 
@@ -726,6 +761,7 @@ int PosixComm::WaitForAny(const EventHandle* events, int count) {
     if (!events || count <= 0) return Fail(EINVAL, -1);
     std::vector<pollfd> fds;
     std::vector<std::shared_ptr<Device>> watched;
+    std::vector<EventHandle> completions;
     for (;;) {
         fds.clear();
         watched.clear();
@@ -748,18 +784,21 @@ int PosixComm::WaitForAny(const EventHandle* events, int count) {
             if (errno == EINTR) continue;
             return Fail(errno, -1);
         }
-        bool completed = false;
+        completions.clear();
         for (size_t j = 0; j < watched.size(); ++j) {
             const short revents = fds[static_cast<size_t>(count) + j].revents;
             if (!revents) continue;
             std::lock_guard guard(watched[j]->lock);
-            completed |= Service(*watched[j], revents);
+            if (Service(*watched[j], revents)) completions.push_back(watched[j]->waitCompletion);
         }
-        // A completion just signalled may outrank what poll saw: look again.
-        if (completed) continue;
+        // A completion just signalled answers for itself, unless an event
+        // before it in the table was signalled as well; one signalled outside
+        // the table takes another look.
         for (int i = 0; i < count; ++i) {
             if (fds[static_cast<size_t>(i)].revents & POLLNVAL) return Fail(EBADF, -1);
             if (fds[static_cast<size_t>(i)].revents & POLLIN) return i;
+            if (std::find(completions.begin(), completions.end(), events[i]) != completions.end())
+                return i;
         }
     }
 }

@@ -37,7 +37,7 @@ public:
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
     IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
                    uint32_t& written) override;
-    bool WaitWriteResult(CommHandle device, uint32_t& written) override;
+    bool WaitWriteResult(CommHandle device, uint32_t& written, EventHandle abort) override;
 
     int LastError() override;
     std::string ErrorText(int error) override;

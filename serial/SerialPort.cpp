@@ -95,7 +95,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         std::lock_guard<std::mutex> guard(requestLock);
         std::vector<uint8_t>().swap(request);
         request.reserve(std::min(writeBufferSize, kInitialBufferLimit));
-        requestPending = false;
+        requestPending.store(false);
         bufferAllocated = true;
     }
     settings.portNumber = portNumber;
@@ -191,7 +191,7 @@ bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
         std::lock_guard<std::mutex> guard(requestLock);
         if (!bufferAllocated) return false;
         request.assign(bytes, bytes + length);
-        requestPending = true;
+        requestPending.store(true);
     }
     comm->SetEvent(events[kWrite]);
     return true;
@@ -207,25 +207,36 @@ void SerialPort::Notify(uint32_t message, uint32_t wParam) {
     mailbox.Send(std::move(letter));
 }
 
+void SerialPort::PostByte(uint8_t byte, bool moreFollows) {
+    NotificationMailbox::Letter letter;
+    letter.message = SPN_RXCHAR;
+    letter.wParam = byte;
+    letter.lParam = settings.portNumber;
+    letter.moreFollows = moreFollows;
+    mailbox.Post(std::move(letter));
+}
+
 bool SerialPort::QueryInput(uint32_t& inQueue) {
-    CommStatus status;
-    bool ok;
     int error = 0;
-    {
-        std::lock_guard<std::recursive_mutex> guard(portLock);
-        ok = comm->ClearCommError(device, status);
-        if (!ok) error = comm->LastError();
-    }
-    if (!ok) {
-        // A device that no longer answers would fail every later call too:
-        // report once and leave it alone until it is opened again.
-        deviceLost.store(true);
-        ReportError("ClearCommError()", error, true);
-        inQueue = 0;
-        return false;
-    }
-    inQueue = status.inQueue;
-    return true;
+    if (QueryQuietly(inQueue, error)) return true;
+    ReportLoss(error);
+    return false;
+}
+
+bool SerialPort::QueryQuietly(uint32_t& inQueue, int& error) {
+    CommStatus status;
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    const bool ok = comm->ClearCommError(device, status);
+    if (!ok) error = comm->LastError();
+    inQueue = ok ? status.inQueue : 0;
+    return ok;
+}
+
+void SerialPort::ReportLoss(int error) {
+    // A device that no longer answers would fail every later call too:
+    // report once and leave it alone until it is opened again.
+    deviceLost.store(true);
+    ReportError("ClearCommError()", error, true);
 }
 
 void SerialPort::WorkerLoop() {
@@ -263,13 +274,17 @@ void SerialPort::WorkerLoop() {
             break;
         }
 
-        switch (comm->WaitForAny(events, 3)) {
+        const int signalled = comm->WaitForAny(events, 3);
+        // Whatever woke the worker, the byte it handed over last is handled
+        // first: the owner's handler may request a write or stop the worker.
+        mailbox.AwaitHandled();
+        switch (signalled) {
             case kShutdown:
                 workerExitCode.store(kWorkerExitCode);
                 running.store(false);
                 mailbox.Poke();
                 return;
-            case kComm:
+            case kComm: {
                 // The next event wait resets the event too, but it is not issued
                 // for a lost device: left signalled, it would spin this loop.
                 comm->ResetEvent(events[kComm]);
@@ -277,8 +292,19 @@ void SerialPort::WorkerLoop() {
                     eventWord = waitOutstanding ? comm->TakeCommEvents(device) : 0;
                     waitOutstanding = false;
                 }
+                const bool writeWaiting = WritePending();
                 if (!deviceLost) DispatchEvents(eventWord);
+                // The comm event wins every wait while bytes keep coming: a
+                // request that was waiting, or that the read routine gave way
+                // to, goes out now, or it could wait for a pause in the line
+                // that never comes. One made while the last byte is still
+                // with the owner waits for the next wake-up.
+                if (!stopping.load() && (writeWaiting || mailbox.Settled()) && WritePending()) {
+                    mailbox.AwaitHandled();
+                    WriteRoutine();
+                }
                 break;
+            }
             case kWrite:
                 WriteRoutine();
                 break;
@@ -298,7 +324,7 @@ void SerialPort::DispatchEvents(uint32_t eventWord) {
 void SerialPort::ReadRoutine() {
     uint32_t inQueue = 0;
     if (!QueryInput(inQueue) || inQueue == 0) return;
-    do {
+    for (;;) {
         uint8_t byte = 0;
         const char* failed = nullptr;
         int error = 0;
@@ -314,22 +340,36 @@ void SerialPort::ReadRoutine() {
             if (failed != nullptr) error = comm->LastError();
         }
         // A failed read received nothing, so there is no byte to hand on.
-        if (failed != nullptr)
+        if (failed != nullptr) {
             ReportError(failed, error, true);
-        else
-            Notify(SPN_RXCHAR, byte);
-        // A stop ends the drain; what is left is purged by the next open.
-        if (stopping.load()) return;
-    } while (QueryInput(inQueue) && inQueue > 0);
+            if (!QueryInput(inQueue) || inQueue == 0) return;
+        } else {
+            // The status is looked at before the byte goes out, so that the
+            // owner knows whether to wait for the next one, but reported
+            // after it, in the order things happened. The worker waits for
+            // the handling only before the next byte, or once it wakes again.
+            int queryError = 0;
+            const bool answered = QueryQuietly(inQueue, queryError);
+            PostByte(byte, answered && inQueue > 0);
+            if (!answered) ReportLoss(queryError);
+            if (!answered || inQueue == 0) return;
+        }
+        mailbox.AwaitHandled();
+        // A stop ends the drain; what is left is purged by the next open. A
+        // write request ends it too: the write's purge discards the rest.
+        if (stopping.load() || WritePending()) return;
+    }
 }
+
+bool SerialPort::WritePending() { return requestPending.load(); }
 
 void SerialPort::WriteRoutine() {
     comm->ResetEvent(events[kWrite]);
     {
         std::lock_guard<std::mutex> guard(requestLock);
         // A request signalled twice before the worker woke is written once.
-        if (!requestPending) return;
-        requestPending = false;
+        if (!requestPending.load()) return;
+        requestPending.store(false);
         outgoing.swap(request);
     }
     if (deviceLost) return;
@@ -343,12 +383,22 @@ void SerialPort::WriteRoutine() {
         const IoResult result =
             comm->Write(device, outgoing.data(), static_cast<uint32_t>(outgoing.size()), written);
         if (result == IoResult::Pending) {
-            if (!comm->WaitWriteResult(device, written))
-                failed = "GetOverlappedResults() in WriteFile()";
+            // A stop must not wait for a line that takes no bytes (a stalled
+            // far end, flow control): it cuts the write short.
+            if (!comm->WaitWriteResult(device, written, events[kShutdown])) {
+                error = comm->LastError();
+                if (error == ECANCELED) {
+                    // Dropped whole, so that closing the device does not
+                    // wait for the driver to drain it; nothing to report.
+                    comm->PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR);
+                } else {
+                    failed = "GetOverlappedResults() in WriteFile()";
+                }
+            }
         } else if (result == IoResult::Failed) {
             failed = "WriteFile()";
+            error = comm->LastError();
         }
-        if (failed != nullptr) error = comm->LastError();
     }
     if (failed != nullptr) ReportError(failed, error, true);
 }

@@ -82,8 +82,14 @@ private:
     void DispatchEvents(uint32_t eventWord);
     void ReadRoutine();
     void WriteRoutine();
+    bool WritePending();
     bool QueryInput(uint32_t& inQueue);
     void Notify(uint32_t message, uint32_t wParam);
+    // SPN_RXCHAR without waiting: the worker goes on while the owner handles
+    // it, up to its next AwaitHandled.
+    void PostByte(uint8_t byte, bool moreFollows);
+    bool QueryQuietly(uint32_t& inQueue, int& error);
+    void ReportLoss(int error);
 
     std::unique_ptr<CommLayer> comm;
     PortSettings settings;
@@ -110,7 +116,9 @@ private:
     // from its own copy.
     std::mutex requestLock;
     bool bufferAllocated = false;
-    bool requestPending = false;
+    // Written under requestLock; the worker looks at it between two bytes
+    // without taking the lock.
+    std::atomic<bool> requestPending{false};
     std::vector<uint8_t> request;
     std::vector<uint8_t> outgoing;  // worker only
 

@@ -3,7 +3,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QSvgRenderer>
 
+#include "resources/ApplicationIcon.h"
 #include "resources/DialogTemplate.h"
 #include "ui/DialogUnits.h"
 #include "ui/GbkText.h"
@@ -23,27 +25,22 @@ QMenu* LoadPopupMenu(int menuId, QWidget* parent) {
     return popup;
 }
 
-// A line-monitor glyph: a dark blue tile with a square wave across it.
+// Rendered from the SVG source at the sizes window managers ask for, so that
+// the small sizes come out of the 16-unit grid sharp rather than scaled down.
 QIcon LoadApplicationIcon() {
-    QIcon icon;
-    for (int size : {16, 32, 48}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0x1F, 0x4E, 0x79));
-        painter.drawRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 6.0, size / 6.0);
-        const qreal u = size / 8.0;
-        QPen wave(QColor(0xFF, 0xD2, 0x4A), std::max(1.0, size / 14.0));
-        wave.setJoinStyle(Qt::MiterJoin);
-        painter.setPen(wave);
-        painter.setBrush(Qt::NoBrush);
-        const QPointF points[] = {{1 * u, 5 * u}, {2 * u, 5 * u}, {2 * u, 3 * u}, {4 * u, 3 * u},
-                                  {4 * u, 5 * u}, {5 * u, 5 * u}, {5 * u, 3 * u}, {7 * u, 3 * u}};
-        painter.drawPolyline(points, 8);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
+    static const QIcon icon = [] {
+        const std::string_view svg = ApplicationIconSvg();
+        QSvgRenderer renderer(QByteArray(svg.data(), static_cast<qsizetype>(svg.size())));
+        QIcon rendered;
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+            QPixmap pixmap(size, size);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            renderer.render(&painter);
+            painter.end();
+            rendered.addPixmap(pixmap);
+        }
+        return rendered;
+    }();
     return icon;
 }

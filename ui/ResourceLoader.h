@@ -12,5 +12,5 @@ class QWidget;
 // in the shortcut column. nullptr for an unknown menu number.
 QMenu* LoadPopupMenu(int menuId, QWidget* parent);
 
-// Icon 128, drawn at the usual sizes.
+// Icon 128, from its SVG source, at the usual sizes.
 QIcon LoadApplicationIcon();

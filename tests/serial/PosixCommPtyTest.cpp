@@ -138,12 +138,9 @@ TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice) {
         uint32_t baudRate;
         uint8_t stopBits;
     };
-    const Row rows[] = {{9600, ONESTOPBIT},
-                        {19200, TWOSTOPBITS},
-                        {115200, ONESTOPBIT},
-                        {3000000, TWOSTOPBITS},
-                        {250000, ONESTOPBIT},
-                        {9600, ONESTOPBIT}};  // a standard rate after a custom one
+    const Row rows[] = {
+        {9600, ONESTOPBIT},   {19200, TWOSTOPBITS}, {115200, ONESTOPBIT}, {3000000, TWOSTOPBITS},
+        {250000, ONESTOPBIT}, {9600, ONESTOPBIT}};  // a standard rate after a custom one
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         DCB dcb;
@@ -185,14 +182,15 @@ TEST_F(PosixCommPty, OpenRefusesWhatIsNotAnOpenableTerminal) {
     ports.Link(6, ports.File("plain"));
     ports.Link(7, "/dev/null");
     ports.Link(8, "/nonexistent/ttyUSB9");
+    ports.Link(10, "/dev/ptmx");  // a terminal, but opening it makes a new pty master
     struct Row {
         const char* name;
         int error;
     };
+    // COM5 is open here already: the flock refuses it.
     const Row rows[] = {
-        {"COM6", ENOTTY}, {"COM7", ENOTTY}, {"COM8", ENOENT}, {"COM9", ENOENT},
-        {"COM0", ENOENT}, {"LPT1", ENOENT}, {"COM5", EBUSY},  // already open here: the flock
-                                                              // refuses it
+        {"COM6", ENOTTY}, {"COM7", ENOTTY}, {"COM8", ENOENT},  {"COM9", ENOENT},
+        {"COM0", ENOENT}, {"LPT1", ENOENT}, {"COM10", ENOTTY}, {"COM5", EBUSY},
     };
     const size_t before = OpenDescriptors();
     for (const Row& row : rows) {
@@ -306,7 +304,7 @@ TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd) {
             comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written);
         EXPECT_NE(result, IoResult::Failed) << comm.ErrorText(comm.LastError());
         if (result == IoResult::Pending) {
-            EXPECT_TRUE(comm.WaitWriteResult(device, written)) << comm.ErrorText(comm.LastError());
+            EXPECT_TRUE(comm.WaitWriteResult(device, written, kNoEvent)) << comm.ErrorText(comm.LastError());
         }
         EXPECT_EQ(written, bytes.size());
         reader.join();
@@ -322,7 +320,7 @@ TEST_F(PosixCommPty, WriteNobodyReadsFailsAtTheWriteTimeout) {
     uint32_t written = 0;
     ASSERT_EQ(comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written),
               IoResult::Pending);
-    EXPECT_FALSE(comm.WaitWriteResult(device, written));
+    EXPECT_FALSE(comm.WaitWriteResult(device, written, kNoEvent));
     EXPECT_EQ(comm.LastError(), ETIMEDOUT);
     EXPECT_LT(written, bytes.size());
     EXPECT_TRUE(comm.PurgeComm(device, PURGE_TXABORT | PURGE_TXCLEAR));

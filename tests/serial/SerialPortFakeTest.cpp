@@ -1,13 +1,15 @@
 // The serial engine on the fake comm layer: configuration and its failures,
 // event dispatch, the read and write routines, and stopping the worker while
 // it waits inside a notification.
+#include "FakeComm.h"
 #include "SerialPortTestOwner.h"
 
-#include "serial/FakeComm.h"
 #include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -254,18 +256,84 @@ TEST_F(SerialPortFake, CtsChangeAndCharactersWithTheUsualMask) {
     EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_CTS, 0, 3}, {SPN_RXCHAR, 5, 3}}));
 }
 
-TEST_F(SerialPortFake, ShutdownWinsOverLineEventsAndWrites) {
-    OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilShutdown);
-    fake->QueueInput({1, 2});
-    fake->RaiseEvents(EV_CTS);
-    ASSERT_TRUE(Write({9, 9}));
+struct Signalled {
+    const char* name;
+    bool shutdown;
+    bool comm;
+    bool write;
+};
 
-    ASSERT_TRUE(OpenPort());
+void PrintTo(const Signalled& row, std::ostream* out) { *out << row.name; }
 
-    EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
-    EXPECT_FALSE(port->IsWorkerRunning());
-    EXPECT_TRUE(owner.notes.empty());
-    EXPECT_TRUE(fake->Writes().empty());
+class SerialPortPriority : public SerialPortFake,
+                           public ::testing::WithParamInterface<Signalled> {};
+
+// The worker is held before its wait while the events of the row are
+// signalled, so that it finds them all signalled at once.
+TEST_P(SerialPortPriority, ShutdownFirstThenCommThenWrite) {
+    const Signalled& row = GetParam();
+    OpenAndStart(EV_RXCHAR | EV_CTS, row.shutdown ? Hold::UntilShutdown : Hold::UntilReleased);
+    std::vector<size_t> writesAtNote;
+    owner.onNote = [&](const Note&) { writesAtNote.push_back(fake->Writes().size()); };
+    if (row.comm) {
+        fake->QueueInput({1, 2, 3});
+        fake->RaiseEvents(EV_CTS);
+    }
+    if (row.write) {
+        ASSERT_TRUE(Write({9}));
+    }
+
+    if (row.shutdown) {
+        ASSERT_TRUE(OpenPort());  // its stop releases the held worker
+        EXPECT_EQ(port->WorkerExitCode(), kWorkerExitCode);
+        EXPECT_TRUE(owner.notes.empty());
+        EXPECT_TRUE(fake->Writes().empty());
+    } else {
+        fake->Release();
+        ASSERT_TRUE(Pump([&] { return !fake->Writes().empty(); }));
+        // The line events first, then the read routine gives way to the
+        // write after one byte; the write's purge takes the rest.
+        EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_CTS, 0, 3}, {SPN_RXCHAR, 1, 3}}));
+        EXPECT_EQ(writesAtNote, (std::vector<size_t>{0, 0}));
+        EXPECT_EQ(fake->Writes(), (std::vector<std::vector<uint8_t>>{{9}}));
+        EXPECT_EQ(fake->InputQueued(), 0u);
+    }
+    port.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(Together, SerialPortPriority,
+                         ::testing::Values(Signalled{"ShutdownBeforeCommAndWrite", true, true,
+                                                     true},
+                                           Signalled{"ShutdownBeforeComm", true, true, false},
+                                           Signalled{"ShutdownBeforeWrite", true, false, true},
+                                           Signalled{"CommBeforeWrite", false, true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SerialPortFake, AStreamThatNeverPausesLetsAPendingWriteOutBeforeTheNextByte) {
+    // Every status query finds one more byte: the input queue never empties,
+    // however fast the owner takes the bytes.
+    std::atomic<bool> streaming{true};
+    std::atomic<int> next{1};
+    fake->SetCallHook([&](Call call) {
+        if (call == Call::ClearCommError && streaming.load())
+            fake->QueueInput({static_cast<uint8_t>(next++)});
+    });
+    std::vector<size_t> writesAtNote;
+    owner.onNote = [&](const Note&) {
+        writesAtNote.push_back(fake->Writes().size());
+        if (writesAtNote.size() == 3) {
+            EXPECT_TRUE(Write({9}));
+        }
+    };
+    OpenAndStart();
+    fake->QueueInput({0});
+
+    ASSERT_TRUE(Pump([&] { return writesAtNote.size() >= 6; }));
+    streaming.store(false);
+    port.reset();
+    ASSERT_GE(writesAtNote.size(), 6u);
+    EXPECT_EQ(std::vector<size_t>(writesAtNote.begin(), writesAtNote.begin() + 6),
+              (std::vector<size_t>{0, 0, 0, 1, 1, 1}));
 }
 
 struct ReadFailure {
@@ -413,6 +481,46 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteFailure{"CompletionFails", Call::WaitWriteResult, Completion::Pending,
                                    "GetOverlappedResults() in WriteFile()"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// How the owner stops a worker: opening another port, or closing the window.
+enum class Stop { OpenOfAnotherPort, Destruction };
+
+std::string StopName(const ::testing::TestParamInfo<Stop>& info) {
+    return info.param == Stop::OpenOfAnotherPort ? "OpenOfAnotherPort" : "Destruction";
+}
+
+class SerialPortStalledWrite : public SerialPortFake, public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(SerialPortStalledWrite, StopCutsTheWriteShortWithoutABox) {
+    fake->SetCompletion(Call::Write, Completion::Never);
+    OpenAndStart();
+    ASSERT_TRUE(Write({1, 2, 3}));
+    ASSERT_TRUE(fake->WaitFor(
+        [](const FakeComm& f) { return f.CallCount(Call::WaitWriteResult) == 1; }, 10s));
+
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam() == Stop::Destruction) {
+        port.reset();  // the fake goes with it
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        EXPECT_TRUE(owner.errors.empty());
+    } else {
+        ASSERT_TRUE(OpenPort(4));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        EXPECT_TRUE(owner.errors.empty());
+        // What was not sent is dropped from the device, output only.
+        const std::vector<uint32_t> purges = fake->Purges();
+        EXPECT_EQ(std::count(purges.begin(), purges.end(), PURGE_TXABORT | PURGE_TXCLEAR), 1);
+
+        fake->SetCompletion(Call::Write, Completion::AtOnce);
+        StartWorker();
+        ASSERT_TRUE(Write({4}));
+        ASSERT_TRUE(fake->WaitFor(
+            [](const FakeComm& f) { return f.Writes().back() == std::vector<uint8_t>{4}; }, 10s));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, SerialPortStalledWrite,
+                         ::testing::Values(Stop::OpenOfAnotherPort, Stop::Destruction), StopName);
 
 TEST_F(SerialPortFake, QuickRequestsWriteOnlyTheNewest) {
     OpenAndStart(EV_RXCHAR | EV_CTS, Hold::UntilReleased);

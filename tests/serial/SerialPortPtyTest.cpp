@@ -201,6 +201,41 @@ TEST_F(SerialPortPty, DeviceVanishingDuringAWriteEndsTheRequestsWithOneLossRepor
     EXPECT_EQ(owner.errors.size(), 2u);
 }
 
+// How the owner stops a worker: opening another port, or closing the window.
+enum class Stop { OpenOfAnotherPort, Destruction };
+
+class SerialPortPtyStalledWrite : public SerialPortPty,
+                                  public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(SerialPortPtyStalledWrite, StopCutsTheWriteShortWithoutABox) {
+    OpenAndStart();
+    PtyPair second;
+    ports.Link(8, second.SlavePath());
+    // Far more than the pty holds, and the far end reads nothing: without a
+    // stop the worker would wait out the write timeout of 1000 ms + 1000 ms
+    // per byte.
+    const std::vector<uint8_t> bulk(100000, 0x55);
+    ASSERT_TRUE(Write(bulk));
+    pollfd far{pty.MasterFd(), POLLIN, 0};
+    ASSERT_EQ(poll(&far, 1, 5000), 1);
+
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam() == Stop::Destruction) {
+        port.reset();
+    } else {
+        ASSERT_TRUE(port->Open(&owner, 8, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 512));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_TRUE(owner.errors.empty()) << owner.errors[0].text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, SerialPortPtyStalledWrite,
+                         ::testing::Values(Stop::OpenOfAnotherPort, Stop::Destruction),
+                         [](const auto& info) {
+                             return info.param == Stop::Destruction ? "Destruction"
+                                                                    : "OpenOfAnotherPort";
+                         });
+
 TEST(SerialPortDescriptors, AThousandOpensKeepTheDescriptorCount) {
     PrivatePortDirectory ports;
     PtyPair pty;

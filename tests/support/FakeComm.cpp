@@ -1,15 +1,14 @@
-#include "serial/FakeComm.h"
+#include "FakeComm.h"
+
+#include "serial/LineSettings.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 #include <thread>
 
 namespace {
 
 thread_local int lastError = 0;
-
-constexpr char kParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
 
 }  // namespace
 
@@ -291,23 +290,9 @@ bool FakeComm::BuildCommDCB(const std::string& text, DCB& dcb) {
     Scope scope(*this);
     buildTexts.push_back(text);
     if (Enter(scope.Guard(), Call::BuildCommDCB)) return false;
-    unsigned baud = 0, data = 0, stop = 0;
-    char parity = 0;
-    int used = 0;
-    if (std::sscanf(text.c_str(), "baud=%u parity=%c data=%u stop=%u%n", &baud, &parity, &data,
-                    &stop, &used) != 4 ||
-        static_cast<size_t>(used) != text.size() || data < 5 || data > 8 ||
-        (stop != 1 && stop != 2))
-        return !Fail(EINVAL);
-    int parityCode = -1;
-    for (int code = 0; code < 5; ++code) {
-        if (kParityLetters[code] == parity) parityCode = code;
-    }
-    if (parityCode < 0) return !Fail(EINVAL);
-    dcb.baudRate = baud;
-    dcb.byteSize = static_cast<uint8_t>(data);
-    dcb.parity = static_cast<uint8_t>(parityCode);
-    dcb.stopBits = stop == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    // The system layer's own parser, so that the fake accepts and refuses
+    // the same texts.
+    if (int error = LineSettings::ParseLineText(text, dcb)) return !Fail(error);
     return true;
 }
 
@@ -421,7 +406,7 @@ IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t lengt
     Device* device = Find(handle);
     if (device == nullptr) return IoResult::Failed;
     writes.emplace_back(bytes, bytes + length);
-    if (completions[Call::Write] == Completion::Pending) {
+    if (completions[Call::Write] != Completion::AtOnce) {
         device->writePending = true;
         device->pendingLength = length;
         return IoResult::Pending;
@@ -430,11 +415,20 @@ IoResult FakeComm::Write(CommHandle handle, const uint8_t* bytes, uint32_t lengt
     return IoResult::Done;
 }
 
-bool FakeComm::WaitWriteResult(CommHandle handle, uint32_t& written) {
+bool FakeComm::WaitWriteResult(CommHandle handle, uint32_t& written, EventHandle abort) {
     Scope scope(*this);
     if (Enter(scope.Guard(), Call::WaitWriteResult)) return false;
     Device* device = Find(handle);
     if (device == nullptr) return false;
+    if (device->writePending && completions[Call::Write] == Completion::Never) {
+        changed.wait(scope.Guard(), [&] {
+            auto state = eventStates.find(abort);
+            return state != eventStates.end() && state->second;
+        });
+        device->writePending = false;
+        written = 0;
+        return !Fail(ECANCELED);
+    }
     written = device->writePending ? device->pendingLength : 0;
     device->writePending = false;
     return true;

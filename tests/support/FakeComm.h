@@ -44,7 +44,9 @@ public:
         WaitForAny,
         StartThread,
     };
-    enum class Completion { AtOnce, Pending };
+    // Never: a write the line does not take (a far end that reads nothing);
+    // its completion wait ends only when aborted.
+    enum class Completion { AtOnce, Pending, Never };
 
     FakeComm();
     ~FakeComm() override;
@@ -53,7 +55,8 @@ public:
     void FailOnce(Call call, int error);
     void FailAlways(Call call, int error);
     void Heal(Call call);
-    // WaitCommEvent, ReadByte and Write may complete at once or go pending.
+    // WaitCommEvent, ReadByte and Write may complete at once or go pending;
+    // a write may also never complete.
     void SetCompletion(Call call, Completion completion);
     // Names OpenDevice refuses with ENOENT; every other "COM<n>" exists.
     void RemoveDevice(const std::string& name);
@@ -112,7 +115,7 @@ public:
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
     IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
                    uint32_t& written) override;
-    bool WaitWriteResult(CommHandle device, uint32_t& written) override;
+    bool WaitWriteResult(CommHandle device, uint32_t& written, EventHandle abort) override;
     int LastError() override;
     std::string ErrorText(int error) override;
     EventHandle CreateEvent() override;

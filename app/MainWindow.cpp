@@ -1,0 +1,257 @@
+#include "app/MainWindow.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QProgressBar>
+#include <QScreen>
+#include <chrono>
+#include <utility>
+
+#include "app/AboutDialog.h"
+#include "app/ModbusPanel.h"
+#include "app/OpenArguments.h"
+#include "app/PortSettingsDialog.h"
+#include "app/ReceiveEdit.h"
+#include "app/SendScheduler.h"
+#include "app/SerialOwnerBridge.h"
+#include "app/StringPanel.h"
+#include "serial/SerialPort.h"
+#include "serial/SystemComm.h"
+#include "tools/MessageBox.h"
+#include "tools/ReceiveText.h"
+#include "ui/GbkText.h"
+#include "ui/ResourceLoader.h"
+
+using namespace MainIds;
+
+namespace {
+
+constexpr std::string_view kOpenCaption = "串口通讯-端口";
+constexpr std::string_view kFailedCaption = "串口通讯";
+
+// Port numbers a notification may carry; anything else is not ours.
+constexpr int32_t kFirstPort = 1;
+constexpr int32_t kLastPort = 50;
+
+bool IsWithin(const QWidget* widget, const QWidget* ancestor) {
+    return widget && ancestor && (widget == ancestor || ancestor->isAncestorOf(widget));
+}
+
+}  // namespace
+
+const CommandEntry<MainWindow> MainWindow::commandTable[] = {
+    {IDC_SETTINGS, Notification::Clicked, &MainWindow::OnSettings},
+    {IDC_STRING_MODE, Notification::Clicked, &MainWindow::OnStringMode},
+    {IDC_MODBUS_MODE, Notification::Clicked, &MainWindow::OnModbusMode},
+    {IDC_SEND, Notification::Clicked, &MainWindow::OnSend},
+    {IDC_CLEAR, Notification::Clicked, &MainWindow::OnClear},
+    {IDC_MONITOR_TIME, Notification::Clicked, &MainWindow::OnMonitorTime},
+    {IDC_PAUSE, Notification::Clicked, &MainWindow::OnPause},
+    {IDC_TIMED_SEND, Notification::Clicked, &MainWindow::OnTimedSend},
+};
+
+uint32_t MainWindow::SystemTickCount() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickClock clock)
+    : Dialog(IDD_MAIN),
+      comNames(std::move(names)),
+      tickCount(std::move(clock)),
+      receivePane(new ReceiveEdit(this)),
+      sender(new SendScheduler([this](uint8_t* buffer) { return BuildFrame(buffer); },
+                               [this](const uint8_t* bytes, uint32_t length) {
+                                   return serialPort->RequestWrite(bytes, length);
+                               },
+                               this)),
+      bridge(
+          new SerialOwnerBridge([this](uint32_t message, uint32_t wParam,
+                                       int32_t lParam) { OnNotification(message, wParam, lParam); },
+                                this)),
+      serialPort(std::make_unique<SerialPort>(comm ? std::move(comm) : CreateSystemComm())) {
+    SetCommandTable(commandTable);
+    SubclassControl(IDC_RECEIVE, receivePane);
+    BindCheck(IDC_MONITOR_TIME, monitorReceiveTime);
+    BindInt(IDC_INTERVAL, sendIntervalMs, 10, 10000);
+    BindRadio(IDC_STRING_MODE, sendMode);
+    bridge->SetPort(serialPort.get());
+    connect(sender, &SendScheduler::timedSendingChanged, this, &MainWindow::ShowTimedSending);
+    connect(sender, &SendScheduler::progressChanged, this, &MainWindow::ShowProgress);
+}
+
+MainWindow::~MainWindow() {
+    // The worker is stopped here, while the pane and the handlers it
+    // delivers into still exist; nothing arrives after this line.
+    bridge->SetPort(nullptr);
+    serialPort.reset();
+}
+
+bool MainWindow::OnInitDialog() {
+    Dialog::OnInitDialog();
+    setWindowIcon(LoadApplicationIcon());
+    ShowPanel(sendMode);
+    auto* progress = ControlAs<QProgressBar>(IDC_PROGRESS);
+    progress->setRange(0, SendScheduler::sweepSteps);
+    progress->setValue(0);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    return true;
+}
+
+// ---- Panels
+
+void MainWindow::OnStringMode() { ShowPanel(0); }
+
+void MainWindow::OnModbusMode() { ShowPanel(1); }
+
+void MainWindow::ShowPanel(int mode) {
+    sendMode = mode;
+    // Child widgets over the hidden panel area: they move with the window.
+    const QRect area = Control(IDC_PANEL_AREA)->geometry();
+    Dialog* chosen = mode == 0 ? static_cast<Dialog*>(stringPanel) : modbusPanel;
+    if (!chosen) {
+        if (mode == 0)
+            chosen = stringPanel = new StringPanel(this);
+        else
+            chosen = modbusPanel = new ModbusPanel(this);
+        chosen->setFixedSize(area.size());
+        chosen->move(area.topLeft());
+    }
+    chosen->show();
+    chosen->raise();
+    Dialog* other = mode == 0 ? static_cast<Dialog*>(modbusPanel) : stringPanel;
+    if (other) other->hide();
+}
+
+// ---- Opening the line
+
+void MainWindow::OnSettings() {
+    PortSettingsDialog dialog(this, serialPort->GetLineSettings(), currentPort);
+    dialog.comNames = comNames;
+    dialog.sendBufferText = std::to_string(serialPort->GetBufferSize());
+    dialog.SetEventFlags(serialPort->GetEventMask() | EV_RXCHAR);
+    if (dialog.DoModal() != IDOK) return;
+
+    const OpenArguments open =
+        OpenArgumentsFromTexts({dialog.portText, dialog.baudText, dialog.parityText,
+                                dialog.dataBitsText, dialog.stopBitsText, dialog.sendBufferText});
+    currentPort = open.portNumber;
+    // A worker that cannot start would leave an open line that never
+    // receives or sends: that is a failed open too.
+    const bool opened =
+        serialPort->Open(bridge, open.portNumber, open.baudRate, open.parityLetter, open.dataBits,
+                         open.stopBits, open.eventMask, open.writeBufferSize) &&
+        serialPort->StartWorker();
+    if (opened) {
+        lastReceiveTick = 0;
+        SetItemText(IDC_PAUSE, FromUtf8(ReceivingText));
+        receiving = true;
+        EnableSending(true);
+        setWindowTitle(FromUtf8(kOpenCaption) + QString::asprintf("%2d", currentPort));
+        return;
+    }
+    setWindowTitle(FromUtf8(kFailedCaption));
+    // Timed sending would go on with its check box disabled: nothing could
+    // stop it, and no tick arrives while the box is open.
+    sender->StopTimedSending();
+    EnableSending(false);
+    ShowMessageBox(OpenFailedMessage);
+}
+
+void MainWindow::EnableSending(bool enable) {
+    EnableItem(IDC_SEND, enable);
+    EnableItem(IDC_TIMED_SEND, enable);
+}
+
+// ---- Receiving
+
+void MainWindow::OnNotification(uint32_t message, uint32_t wParam, int32_t lParam) {
+    if (message == SPN_RXCHAR) OnReceiveChar(static_cast<uint8_t>(wParam), lParam);
+}
+
+void MainWindow::OnReceiveChar(uint8_t byte, int32_t portNumber) {
+    if (portNumber < kFirstPort || portNumber > kLastPort || !receiving) return;
+    std::string piece = FormatReceivedByte(byte);
+    if (monitorReceiveTime) {
+        // Unsigned arithmetic: the difference is right across a wrap of the count.
+        const uint32_t now = tickCount();
+        if (lastReceiveTick == 0) lastReceiveTick = now;
+        piece += FormatReceiveStamp(now - lastReceiveTick);
+        lastReceiveTick = now;
+    }
+    receivePane->AppendText(piece);
+}
+
+void MainWindow::OnClear() {
+    receivePane->SetText({});
+    lastReceiveTick = 0;
+}
+
+void MainWindow::OnPause() {
+    if (receiving) {
+        SetItemText(IDC_PAUSE, FromUtf8(PausedText));
+        lastReceiveTick = 0;
+        receiving = false;
+    } else {
+        SetItemText(IDC_PAUSE, FromUtf8(ReceivingText));
+        receiving = true;
+    }
+}
+
+void MainWindow::OnMonitorTime() {
+    monitorReceiveTime = monitorReceiveTime ? 0 : 1;
+    if (!monitorReceiveTime) receivePane->RemoveStamps();
+}
+
+// ---- Sending
+
+void MainWindow::OnSend() { sender->Send(); }
+
+int32_t MainWindow::BuildFrame(uint8_t* buffer) {
+    if (sendMode == 0) return stringPanel ? stringPanel->BuildFrame(buffer) : 0;
+    return modbusPanel ? modbusPanel->BuildFrame(buffer) : 0;
+}
+
+void MainWindow::OnTimedSend() {
+    if (sender->TimedSending()) {
+        sender->StopTimedSending();
+        return;
+    }
+    // The interval edit holds no number from 10 to 10000: the exchange has
+    // said so, and timed sending stays off.
+    if (!UpdateData(true)) {
+        ControlAs<QCheckBox>(IDC_TIMED_SEND)->setChecked(false);
+        return;
+    }
+    sender->StartTimedSending(sendIntervalMs);
+}
+
+void MainWindow::ShowTimedSending(bool on) {
+    ControlAs<QCheckBox>(IDC_TIMED_SEND)->setChecked(on);
+    EnableItem(IDC_SEND, !on);
+}
+
+void MainWindow::ShowProgress(int ticks) { ControlAs<QProgressBar>(IDC_PROGRESS)->setValue(ticks); }
+
+// ---- Window menu
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    const QWidget* target = childAt(event->pos());
+    if (IsWithin(target, receivePane) || IsWithin(target, stringPanel) ||
+        IsWithin(target, modbusPanel))
+        return;
+    const std::string_view aboutText = LoadResourceString(IDS_ABOUTBOX);
+    if (aboutText.empty()) return;
+    QMenu menu(this);
+    menu.addAction(FromUtf8(aboutText))->setData(IDM_ABOUTBOX);
+    if (const QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
+}
+
+void MainWindow::OnSysCommand(int command) {
+    if ((command & 0xFFF0) != IDM_ABOUTBOX) return;
+    AboutDialog about(this);
+    about.DoModal();
+}

@@ -1,0 +1,94 @@
+// The main window (dialog 102): the receive pane, the two send panels over
+// the panel area, and the buttons. A thin router: each handler reads its
+// controls and hands over to the piece that holds the rule: OpenArguments
+// for the settings dialog's texts, SendScheduler for sending, timed sending
+// and the sweep, SerialOwnerBridge for the engine's notifications.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "serial/ComNames.h"
+#include "serial/CommLayer.h"
+#include "ui/Dialog.h"
+
+class ModbusPanel;
+class ReceiveEdit;
+class SendScheduler;
+class SerialOwnerBridge;
+class SerialPort;
+class StringPanel;
+
+class MainWindow : public Dialog {
+    Q_OBJECT
+public:
+    // The millisecond tick count, unsigned and wrapping; replaceable for tests.
+    using TickClock = std::function<uint32_t()>;
+    static uint32_t SystemTickCount();
+
+    static constexpr std::string_view OpenFailedMessage = "初始化端口失败!\n再试试!";
+    static constexpr std::string_view PausedText = "已暂停接收";
+    static constexpr std::string_view ReceivingText = "正在接收";
+
+    // comm: the comm layer the engine opens ports through; comNames: where
+    // the settings dialog says a port number leads.
+    explicit MainWindow(std::unique_ptr<CommLayer> comm = nullptr, ComNames comNames = {},
+                        TickClock clock = SystemTickCount);
+    ~MainWindow() override;
+
+    // Bound to the controls, in this order.
+    int monitorReceiveTime = 0;  // check box 1005
+    int sendIntervalMs = 1000;   // edit 1022, 10 to 10000
+    int sendMode = 1;            // radio 1011/1012: 0 string panel, 1 Modbus panel
+
+    int currentPort = 1;
+    uint32_t lastReceiveTick = 0;  // 0: no time base
+    bool receiving = false;
+
+    // A notification of the engine (SPN_RXCHAR is the one handled).
+    void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam);
+    // The window menu's commands: the About entry.
+    void OnSysCommand(int command);
+
+    ReceiveEdit& ReceivePane() const { return *receivePane; }
+    StringPanel* GetStringPanel() const { return stringPanel; }
+    ModbusPanel* GetModbusPanel() const { return modbusPanel; }
+    SendScheduler& Sender() const { return *sender; }
+    SerialPort& Port() const { return *serialPort; }
+
+protected:
+    bool OnInitDialog() override;
+    // A right click outside the pane and the panels: the window menu with the
+    // About entry (the window manager owns the title bar's menu).
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnSettings();
+    void OnStringMode();
+    void OnModbusMode();
+    void OnSend();
+    void OnClear();
+    void OnMonitorTime();
+    void OnPause();
+    void OnTimedSend();
+
+    void ShowPanel(int mode);
+    int32_t BuildFrame(uint8_t* buffer);
+    void OnReceiveChar(uint8_t byte, int32_t portNumber);
+    void EnableSending(bool enable);
+    void ShowTimedSending(bool on);
+    void ShowProgress(int ticks);
+
+    ComNames comNames;
+    TickClock tickCount;
+    ReceiveEdit* receivePane;
+    StringPanel* stringPanel = nullptr;
+    ModbusPanel* modbusPanel = nullptr;
+    SendScheduler* sender;
+    SerialOwnerBridge* bridge;
+    // Declared last and reset first: its worker delivers into everything above.
+    std::unique_ptr<SerialPort> serialPort;
+
+    static const CommandEntry<MainWindow> commandTable[];
+};

@@ -1,0 +1,28 @@
+#include "app/SerialOwnerBridge.h"
+
+#include <utility>
+
+#include "serial/SerialPort.h"
+#include "tools/MessageBox.h"
+
+SerialOwnerBridge::SerialOwnerBridge(NotificationHandler notificationHandler, QObject* parent)
+    : QObject(parent), handler(std::move(notificationHandler)) {}
+
+void SerialOwnerBridge::OnNotification(uint32_t message, uint32_t wParam, int32_t lParam) {
+    if (handler) handler(message, wParam, lParam);
+}
+
+void SerialOwnerBridge::OnError(const std::string& text, const std::string& caption) {
+    ShowMessageBox(text, caption, MessageIcon::Error);
+}
+
+void SerialOwnerBridge::WakeOwner() {
+    // Queued to this object: a call still queued when it is destroyed is
+    // dropped by Qt with it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (serialPort) serialPort->DispatchNotifications();
+        },
+        Qt::QueuedConnection);
+}

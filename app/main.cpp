@@ -1,0 +1,61 @@
+// Talvenor: one main window, run modally; the process ends when it closes.
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/MainWindow.h"
+#include "ui/QtMessageBoxSink.h"
+#include "ui/ResourceLoader.h"
+
+namespace {
+
+// Qt aborts with a backtrace when it finds no display; say it in one line.
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+// While the application object starts: a display that is named but cannot be
+// reached makes Qt abort with a backtrace; say it in one line instead. Qt's
+// warnings on the way there are left out, the one line sums them up.
+void DisplayFailure(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type != QtFatalMsg) return;
+    std::string named;
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) named += std::string(" ") + name + "=" + value;
+    }
+    std::fprintf(stderr, "talvenor: cannot open the display (%s)\n",
+                 named.empty() ? "" : named.c_str() + 1);
+    std::_Exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr,
+                     "talvenor: no display (set DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM)\n");
+        return 2;
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(DisplayFailure);
+    QApplication application(argc, argv);
+    qInstallMessageHandler(previous);
+    QApplication::setApplicationDisplayName(QStringLiteral("Talvenor"));
+    QApplication::setWindowIcon(LoadApplicationIcon());
+    QtMessageBoxSink messageBoxes;
+    InstallMessageBoxSink(&messageBoxes);
+
+    {
+        // The result of the modal run is not needed; the window goes, and its
+        // serial worker with it, before the application object.
+        MainWindow window;
+        window.DoModal();
+    }
+    InstallMessageBoxSink(nullptr);
+    return 0;
+}

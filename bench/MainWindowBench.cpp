@@ -1,0 +1,296 @@
+// Figures of the real main window, offscreen, on a pseudo-terminal opened
+// through its settings dialog: 4 MiB pushed through the pty into the pane
+// with receive stamps off and on (bytes per second end to end, the worst
+// lateness of a 10 ms timer meanwhile, peak memory per byte shown), the CPU
+// share while a 9600-baud line (960 bytes per second) trickles in for 10 s,
+// and the timed sends at 10 ms in 60 s against the ideal 6000.
+//
+//   main_window_bench [timed-send seconds, default 60] [phases, default "tcs":
+//                     t throughput (f stamps off only, n stamps on only),
+//                     c CPU of the trickle, s timed sends]
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/MainWindow.h"
+#include "app/PortSettingsDialog.h"
+#include "app/ReceiveEdit.h"
+#include "app/SendScheduler.h"
+#include "app/StringPanel.h"
+#include "serial/PosixComm.h"
+
+namespace {
+
+constexpr size_t kTotalBytes = 4u << 20;
+constexpr int kTrickleRate = 960;
+constexpr int kTrickleSeconds = 10;
+constexpr int kTimedIntervalMs = 10;
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident memory of the process, from the kernel; ResetPeak starts a
+// new peak from what is resident now.
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t n = write(fd, bytes, count);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return false;
+        }
+        bytes += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The worst lateness of a 10 ms timer on the window's thread.
+class TimerProbe {
+public:
+    TimerProbe() {
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            if (last >= 0) worstNs = std::max(worstNs, now - last - 10'000'000);
+            last = now;
+        });
+    }
+    void Start() {
+        worstNs = 0;
+        last = -1;
+        clock.start();
+        timer.start(10);
+    }
+    double Stop() {
+        timer.stop();
+        return static_cast<double>(worstNs) / 1e6;
+    }
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = -1;
+    qint64 worstNs = 0;
+};
+
+// Runs the event loop until done() holds or the time is up; false on time-out.
+// Looks every 10 ms, so the looking costs the window nothing to speak of.
+template <class Done>
+bool RunUntil(Done done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done() || clock.elapsed() > timeoutMs) loop.quit();
+    });
+    check.start(10);
+    loop.exec();
+    return done();
+}
+
+void OpenThroughSettings(MainWindow& window, int port) {
+    QTimer::singleShot(0, &window, [port] {
+        auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        dialog->ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->setCurrentIndex(port - 1);
+        dialog->SendCommand(IDOK);
+    });
+    window.SendCommand(MainIds::IDC_SETTINGS);
+}
+
+void Throughput(MainWindow& window, int master, bool stamps) {
+    ReceiveEdit& pane = window.ReceivePane();
+    window.SendCommand(MainIds::IDC_CLEAR);
+    if (window.monitorReceiveTime != (stamps ? 1 : 0))
+        window.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->click();
+    // Every byte takes "%4x", and with stamps "[%4d]" of less than 10 s.
+    const int expected = static_cast<int>(kTotalBytes) * (stamps ? 10 : 4);
+
+    QApplication::processEvents();
+    ResetPeak();
+    const long baseKiB = ResidentKiB();
+    TimerProbe probe;
+    probe.Start();
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
+    QElapsedTimer clock;
+    clock.start();
+    std::thread writer([master] {
+        std::vector<uint8_t> chunk(4096);
+        for (size_t sent = 0; sent < kTotalBytes; sent += chunk.size()) {
+            for (size_t i = 0; i < chunk.size(); ++i)
+                chunk[i] = static_cast<uint8_t>((sent + i) % 251);
+            if (!WriteAll(master, chunk.data(), chunk.size())) return;
+        }
+    });
+    const bool complete = RunUntil([&] { return pane.TextLength() >= expected; }, 300'000);
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const double worstMs = probe.Stop();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
+    writer.join();
+    const long peakKiB = PeakKiB();
+
+    std::printf(
+        "stamps %-3s: %s%.2f MB/s end to end (%.2f s for %zu bytes), worst 10 ms timer "
+        "delay %.1f ms, CPU %.2f s\n",
+        stamps ? "on" : "off", complete ? "" : "INCOMPLETE ",
+        static_cast<double>(kTotalBytes) / seconds / 1e6, seconds, kTotalBytes, worstMs, cpu);
+    std::printf("            peak memory %.1f bytes per byte shown (pane's own buffers %.1f)\n",
+                static_cast<double>(peakKiB - baseKiB) * 1024.0 / kTotalBytes,
+                static_cast<double>(pane.MemoryBytes()) / kTotalBytes);
+}
+
+void Trickle(MainWindow& window, int master) {
+    window.SendCommand(MainIds::IDC_CLEAR);
+    if (window.monitorReceiveTime) window.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->click();
+    QApplication::processEvents();
+    std::atomic<double> writerCpu{0};
+    const double cpuBefore = CpuSeconds(RUSAGE_SELF);
+    std::thread writer([master, &writerCpu] {
+        const double start = CpuSeconds(RUSAGE_THREAD);
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        const long stepNs = 1'000'000'000L / kTrickleRate;
+        for (int i = 0; i < kTrickleRate * kTrickleSeconds; ++i) {
+            next.tv_nsec += stepNs;
+            if (next.tv_nsec >= 1'000'000'000L) {
+                next.tv_nsec -= 1'000'000'000L;
+                ++next.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            const uint8_t byte = static_cast<uint8_t>(i);
+            WriteAll(master, &byte, 1);
+        }
+        writerCpu = CpuSeconds(RUSAGE_THREAD) - start;
+    });
+    const int expected = kTrickleRate * kTrickleSeconds * 4;
+    RunUntil([&] { return window.ReceivePane().TextLength() >= expected; },
+             (kTrickleSeconds + 10) * 1000);
+    writer.join();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore - writerCpu;
+    std::printf(
+        "trickle    : %d bytes/s for %d s, %d of %d bytes shown, CPU %.1f %% of a core "
+        "(the line's writer thread not counted)\n",
+        kTrickleRate, kTrickleSeconds, window.ReceivePane().TextLength() / 4,
+        kTrickleRate * kTrickleSeconds, 100.0 * cpu / kTrickleSeconds);
+}
+
+void TimedSends(MainWindow& window, int master, int seconds) {
+    window.ControlAs<QRadioButton>(MainIds::IDC_STRING_MODE)->click();
+    StringPanel& panel = *window.GetStringPanel();
+    panel.SetItemText(StringPanelIds::IDC_SEND_TEXT, QStringLiteral("01"));
+    window.SetItemText(MainIds::IDC_INTERVAL, QString::number(kTimedIntervalMs));
+
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    std::atomic<bool> stop{false};
+    std::atomic<long> received{0};
+    std::thread reader([&] {
+        uint8_t buffer[256];
+        while (!stop) {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) received += n;
+            if (n <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    long ticks = 0;
+    QObject::connect(&window.Sender().SendTimer(), &QTimer::timeout, [&] { ++ticks; });
+    QElapsedTimer clock;
+    window.ControlAs<QCheckBox>(MainIds::IDC_TIMED_SEND)->click();
+    clock.start();
+    RunUntil([&] { return clock.elapsed() >= seconds * 1000L; }, seconds * 1000 + 5000);
+    window.ControlAs<QCheckBox>(MainIds::IDC_TIMED_SEND)->click();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = true;
+    reader.join();
+    const long ideal = seconds * 1000L / kTimedIntervalMs;
+    std::printf(
+        "timed sends: %ld ticks, %ld frames on the line in %d s at %d ms; ideal %ld "
+        "(%.2f %% off)\n",
+        ticks, received.load(), seconds, kTimedIntervalMs, ideal,
+        100.0 * static_cast<double>(received.load() - ideal) / static_cast<double>(ideal));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int timedSeconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+    const std::string phases = argc > 2 ? argv[2] : "tcs";
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication application(argc, argv);
+
+    int master = -1, slave = -1;
+    char slavePath[256] = {};
+    if (openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+    QTemporaryDir root;
+    std::filesystem::create_directory(root.path().toStdString() + "/ports");
+    std::filesystem::create_symlink(slavePath, root.path().toStdString() + "/ports/COM1");
+    const ComNames names(
+        {root.path().toStdString() + "/ports", root.path().toStdString() + "/dev", "/nonexistent"});
+
+    auto window = std::make_unique<MainWindow>(std::make_unique<PosixComm>(names), names);
+    window->show();
+    OpenThroughSettings(*window, 1);
+    if (!window->receiving) {
+        std::fprintf(stderr, "the window could not open the pty\n");
+        return 1;
+    }
+    std::printf("main window, offscreen, on a pty; %u cores\n",
+                std::thread::hardware_concurrency());
+    const bool both = phases.find('t') != std::string::npos;
+    if (both || phases.find('f') != std::string::npos) Throughput(*window, master, false);
+    if (both || phases.find('n') != std::string::npos) Throughput(*window, master, true);
+    if (phases.find('c') != std::string::npos) Trickle(*window, master);
+    if (phases.find('s') != std::string::npos) TimedSends(*window, master, timedSeconds);
+    window.reset();
+    close(slave);
+    close(master);
+    return 0;
+}
