@@ -138,9 +138,17 @@ TEST_F(PosixCommPty, SpeedAndStopBitsReadBackFromTheDevice) {
         uint32_t baudRate;
         uint8_t stopBits;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {9600, ONESTOPBIT},   {19200, TWOSTOPBITS}, {115200, ONESTOPBIT}, {3000000, TWOSTOPBITS},
         {250000, ONESTOPBIT}, {9600, ONESTOPBIT}};  // a standard rate after a custom one
+    // Every rate termios names, each read back: a rate mapped to its
+    // neighbour's code would run the line at the wrong speed.
+    for (uint32_t rate :
+         {50u,      75u,      110u,     134u,     150u,     200u,    300u,     600u,
+          1200u,    1800u,    2400u,    4800u,    9600u,    19200u,  38400u,   57600u,
+          115200u,  230400u,  460800u,  500000u,  576000u,  921600u, 1000000u, 1152000u,
+          1500000u, 2000000u, 2500000u, 3000000u, 3500000u, 4000000u})
+        rows.push_back({rate, ONESTOPBIT});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baudRate);
         DCB dcb;
@@ -304,7 +312,8 @@ TEST_F(PosixCommPty, WrittenBytesArriveAtTheOtherEnd) {
             comm.Write(device, bytes.data(), static_cast<uint32_t>(bytes.size()), written);
         EXPECT_NE(result, IoResult::Failed) << comm.ErrorText(comm.LastError());
         if (result == IoResult::Pending) {
-            EXPECT_TRUE(comm.WaitWriteResult(device, written, kNoEvent)) << comm.ErrorText(comm.LastError());
+            EXPECT_TRUE(comm.WaitWriteResult(device, written, kNoEvent))
+                << comm.ErrorText(comm.LastError());
         }
         EXPECT_EQ(written, bytes.size());
         reader.join();
