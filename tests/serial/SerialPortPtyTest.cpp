@@ -79,6 +79,30 @@ TEST_F(SerialPortPty, ReceivedBytesArriveOneNotificationEachInOrder) {
     EXPECT_TRUE(owner.errors.empty());
 }
 
+TEST_F(SerialPortPty, AnOwnerThatDispatchesOnlyWhenWokenNeverStalls) {
+    OpenAndStart();
+    // Bursts of 1 to 7 bytes with short gaps between them, so that the owner
+    // and the worker fall asleep and wake each other up at every moment.
+    std::vector<uint8_t> sent;
+    for (int burst = 0; burst < 300; ++burst)
+        for (int i = 0; i <= burst % 7; ++i) sent.push_back(static_cast<uint8_t>(sent.size()));
+    std::thread farEnd([&] {
+        size_t at = 0;
+        for (int burst = 0; burst < 300; ++burst) {
+            const size_t count = static_cast<size_t>(burst % 7) + 1;
+            pty.WriteMaster(std::vector<uint8_t>(sent.begin() + static_cast<long>(at),
+                                                 sent.begin() + static_cast<long>(at + count)));
+            at += count;
+            std::this_thread::sleep_for(std::chrono::microseconds(burst % 5 * 100));
+        }
+    });
+    const bool delivered =
+        owner.PumpOnWakeOnly(*port, [&] { return owner.notes.size() >= sent.size(); });
+    farEnd.join();
+    EXPECT_TRUE(delivered) << owner.notes.size() << " of " << sent.size() << " bytes";
+    EXPECT_EQ(owner.ReceivedBytes(), sent);
+}
+
 TEST_F(SerialPortPty, RequestedBytesArriveAtTheFarEnd) {
     OpenAndStart();
     const std::vector<uint8_t> frame = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};

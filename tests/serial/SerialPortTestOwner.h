@@ -68,6 +68,18 @@ public:
         return true;
     }
 
+    // Plays an owner that dispatches only when the worker asks, as the window
+    // does with its queued call: a wake-up lost between the two sides leaves
+    // a letter waiting for ever, and this gives up after `stall` without one.
+    bool PumpOnWakeOnly(SerialPort& port, const std::function<bool()>& done,
+                        std::chrono::milliseconds stall = std::chrono::seconds(2)) {
+        while (!done()) {
+            if (!WaitForWake(stall)) return false;
+            port.DispatchNotifications();
+        }
+        return true;
+    }
+
     std::vector<Note> NotesOf(uint32_t message) const {
         std::vector<Note> picked;
         for (const Note& note : notes) {
