@@ -37,7 +37,8 @@ bool HeldElsewhere(const std::string& device, const std::string& procDirectory) 
         const std::string pid = entry->d_name;
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
             continue;
-        const std::string fdDirectory = procDirectory + "/" + pid + "/fd";
+        std::string fdDirectory = procDirectory;
+        fdDirectory.append("/").append(pid).append("/fd");
         Directory fds(fdDirectory);
         if (!fds.handle) continue;
         while (dirent* fd = readdir(fds.handle)) {

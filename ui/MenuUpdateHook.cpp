@@ -29,7 +29,9 @@ int CommandOf(const QAction* item) {
 
 LRESULT MenuUpdateHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WindowMessages::WM_INITMENUPOPUP)
-        OnPopupInit(reinterpret_cast<QMenu*>(wParam), LowWord(static_cast<uintptr_t>(lParam)),
+        // wParam carries the popup, as the message's menu handle does.
+        OnPopupInit(reinterpret_cast<QMenu*>(wParam),  // NOLINT(performance-no-int-to-ptr)
+                    LowWord(static_cast<uintptr_t>(lParam)),
                     HighWord(static_cast<uintptr_t>(lParam)) != 0);
     return CSubclassWnd::HandleMessage(message, wParam, lParam);
 }
