@@ -11,7 +11,9 @@
 //   - no message box.
 // Exits 1 when a check fails.
 //
-//   soak_bench [seconds, default 300]
+//   soak_bench [seconds, default 300] [send tolerance in %, default 2]
+// (a sanitizer build slows the event loop enough to miss ticks: its run may
+// widen the tolerance, the figure is printed all the same)
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,7 +47,6 @@ namespace {
 
 constexpr int kIntervalMs = 10;
 constexpr int kWarmUpMs = 10'000;
-constexpr double kSendTolerance = 0.02;
 // Resident memory may grow by what the pane's buffers grew, twice over (a
 // buffer that doubles holds up to twice its content), and a fixed allowance
 // for the allocator's arenas and Qt's caches.
@@ -157,6 +158,7 @@ Comparison Compare(const std::vector<uint8_t>& pane, const std::vector<uint8_t>&
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(11, std::atoi(argv[1])) : 300;
+    const double sendTolerance = (argc > 2 ? std::atof(argv[2]) : 2.0) / 100.0;
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
     CountingSink boxes;
@@ -247,7 +249,7 @@ int main(int argc, char** argv) {
     std::printf(
         "sends     : %d requests answered, %ld timer ticks in %.1f s; ideal %.0f (%+.2f %%)  %s\n",
         served, ticks, static_cast<double>(sendingMs) / 1000.0, ideal, 100.0 * off,
-        check(std::abs(off) <= kSendTolerance));
+        check(std::abs(off) <= sendTolerance));
 
     const long growthKiB = endKiB - warmKiB;
     const double paneGrowth =

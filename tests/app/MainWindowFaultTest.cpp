@@ -129,10 +129,10 @@ void MainWindowFaultTest::adapterPulledWhileBytesStream() {
     std::vector<uint8_t> stream(64 * 1024);
     for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(i % 251);
     std::thread pull([&] {
-        PtyPair::WriteAll(adapter.MasterFd(), stream.data(), stream.size() / 2);
+        PtyPair::WriteAll(adapter.MasterFd(), stream.data(), stream.size() / 4);
         adapter.CloseMaster();
     });
-    QTRY_VERIFY_WITH_TIMEOUT(!s.boxes.Boxes().empty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.boxes.Boxes().empty(), 30000);
     pull.join();
     const RecordingMessageBoxSink::Box report = s.boxes.Boxes()[0];
     QVERIFY2(report.text.starts_with("WARNING:") && report.text.ends_with("Port: 6\n"),
