@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -124,15 +125,30 @@ void MainWindowFaultTest::adapterPulledWhileBytesStream() {
     QVERIFY(s.Open(6));
     QCOMPARE(w.windowTitle(), QStringLiteral("串口通讯-端口 6"));
 
-    // More than the pty holds: the writer is still at it when it pulls the
-    // adapter, so bytes are in flight at the hang-up.
-    std::vector<uint8_t> stream(64 * 1024);
-    for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(i % 251);
+    // The adapter streams until the pane shows its bytes (what comes before
+    // the worker's first wait is purged), then 8 KiB more, and is pulled with
+    // those still on the way.
+    std::vector<uint8_t> stream;
+    std::atomic<bool> seen{false};
+    fcntl(adapter.MasterFd(), F_SETFL, fcntl(adapter.MasterFd(), F_GETFL) | O_NONBLOCK);
     std::thread pull([&] {
-        PtyPair::WriteAll(adapter.MasterFd(), stream.data(), stream.size() / 4);
+        for (size_t end = 0; !seen || stream.size() < end + 8192;) {
+            for (int i = 0; i < 256; ++i)
+                stream.push_back(static_cast<uint8_t>(stream.size() % 251));
+            if (!seen) end = stream.size();
+            if (!PtyPair::WriteAll(adapter.MasterFd(), stream.data() + stream.size() - 256, 256))
+                break;
+        }
         adapter.CloseMaster();
     });
+    auto finish = qScopeGuard([&] {
+        seen = true;
+        pull.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!s.Pane().isEmpty(), 30000);
+    seen = true;
     QTRY_VERIFY_WITH_TIMEOUT(!s.boxes.Boxes().empty(), 30000);
+    finish.dismiss();
     pull.join();
     const RecordingMessageBoxSink::Box report = s.boxes.Boxes()[0];
     QVERIFY2(report.text.starts_with("WARNING:") && report.text.ends_with("Port: 6\n"),
