@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stationId) {
     context = modbus_new_rtu(devicePath.c_str(), baud, 'N', 8, 1);
@@ -68,7 +69,9 @@ void ModbusRtuSlave::Serve() {
         int length = modbus_receive(context, query);
         if (length <= 0) continue;  // a broken frame, or one for another station
         std::lock_guard<std::mutex> hold(lock);
-        modbus_reply(context, query, length, mapping);
+        const int sent = modbus_reply(context, query, length, mapping);
+        if (sent > 0) replyLengths.push_back(sent);
+        if (afterReply) afterReply(*mapping);
         lastRequest.assign(query, query + length - 2);
         ++requestsServed;
         served.notify_all();
@@ -93,4 +96,14 @@ std::vector<uint8_t> ModbusRtuSlave::LastRequest() const {
 void ModbusRtuSlave::WithMapping(const std::function<void(modbus_mapping_t&)>& use) {
     std::lock_guard<std::mutex> hold(lock);
     use(*mapping);
+}
+
+void ModbusRtuSlave::AfterEachReply(std::function<void(modbus_mapping_t&)> change) {
+    std::lock_guard<std::mutex> hold(lock);
+    afterReply = std::move(change);
+}
+
+std::vector<int> ModbusRtuSlave::ReplyLengths() const {
+    std::lock_guard<std::mutex> hold(lock);
+    return replyLengths;
 }

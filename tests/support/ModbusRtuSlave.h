@@ -40,6 +40,13 @@ public:
     // Runs `use` on the register map while the slave cannot touch it.
     void WithMapping(const std::function<void(modbus_mapping_t&)>& use);
 
+    // Runs `change` on the map after every reply, before the next request is
+    // read (so that consecutive replies can differ).
+    void AfterEachReply(std::function<void(modbus_mapping_t&)> change);
+
+    // The length of every reply sent, in order, as libmodbus wrote it.
+    std::vector<int> ReplyLengths() const;
+
 private:
     void Serve();
 
@@ -50,5 +57,7 @@ private:
     mutable std::condition_variable served;
     int requestsServed = 0;
     std::vector<uint8_t> lastRequest;
+    std::vector<int> replyLengths;
+    std::function<void(modbus_mapping_t&)> afterReply;
     std::thread worker;
 };

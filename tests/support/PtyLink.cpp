@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-PtyLink::PtyLink() {
+PtyLink::PtyLink(bool recordFromB) : recordFromB(recordFromB) {
     stopFd = eventfd(0, EFD_CLOEXEC);
     if (stopFd < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     relay = std::thread([this] { Relay(); });
@@ -34,8 +34,17 @@ void PtyLink::Relay() {
             if (!(fds[side].revents & POLLIN)) continue;
             ssize_t n = read(fds[side].fd, chunk, sizeof chunk);
             if (n <= 0) continue;
+            if (side == 2 && recordFromB) {
+                std::lock_guard<std::mutex> hold(recordLock);
+                fromB.insert(fromB.end(), chunk, chunk + n);
+            }
             int to = side == 1 ? b.MasterFd() : a.MasterFd();
             PtyPair::WriteAll(to, chunk, static_cast<size_t>(n));
         }
     }
+}
+
+std::vector<uint8_t> PtyLink::FromB() const {
+    std::lock_guard<std::mutex> hold(recordLock);
+    return fromB;
 }

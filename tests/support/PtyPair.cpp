@@ -45,7 +45,7 @@ PtyPair::PtyPair() {
 }
 
 PtyPair::~PtyPair() {
-    close(masterFd);
+    if (masterFd >= 0) close(masterFd);
     close(slaveFd);
 }
 
@@ -132,4 +132,9 @@ void PtyPair::DrainMaster() const {
         if (poll(&p, 1, 0) <= 0) return;
         if (read(masterFd, chunk, sizeof chunk) <= 0) return;
     }
+}
+
+void PtyPair::CloseMaster() {
+    if (masterFd >= 0) close(masterFd);
+    masterFd = -1;
 }

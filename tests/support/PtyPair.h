@@ -39,6 +39,10 @@ public:
     // Discards whatever is waiting on the master end.
     void DrainMaster() const;
 
+    // Closes the master end: whoever has the slave open sees the line hang
+    // up, as when an adapter is pulled. The slave end stays open.
+    void CloseMaster();
+
     // The same operations on any descriptor.
     static bool WriteAll(int fd, const uint8_t* bytes, size_t count);
     static std::vector<uint8_t> ReadUntil(

@@ -1,0 +1,271 @@
+// The real main window on real pseudo-terminals when the bench misbehaves:
+// the adapter pulled while bytes stream, devices the window must refuse, and
+// slaves that answer nothing, garbage or without end while timed sending runs.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "PtyPair.h"
+#include "RecordingMessageBoxSink.h"
+#include "WindowSession.h"
+#include "app/MainWindow.h"
+#include "app/ReceiveEdit.h"
+#include "app/SendScheduler.h"
+#include "tools/ReceiveText.h"
+
+using namespace MainIds;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kOpenFailed = QString::fromUtf8(MainWindow::OpenFailedMessage);
+// The Modbus panel's default request: read holding register 0 of station 1.
+constexpr size_t kRequestLength = 8;
+
+QString Shown(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    for (uint8_t byte : bytes) text += FormatReceivedByte(byte);
+    return QString::fromStdString(text);
+}
+
+// The far end of the line: counts the requests the window sends and answers
+// as the row's slave would, until destroyed.
+class FarEnd {
+public:
+    enum Kind { Silent, Garbage, Endless };
+    FarEnd(int fd, Kind kind) : fd(fd), kind(kind), worker([this] { Run(); }) {}
+    ~FarEnd() {
+        stop = true;
+        worker.join();
+    }
+    size_t Requests() const { return received / kRequestLength; }
+
+private:
+    void Run() {
+        std::mt19937 random(11);
+        std::vector<uint8_t> noise(64);
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            const int ready = poll(&p, 1, kind == Endless ? 1 : 20);
+            if (ready > 0) {
+                uint8_t chunk[256];
+                const ssize_t n = read(fd, chunk, sizeof chunk);
+                if (n > 0) {
+                    received += static_cast<size_t>(n);
+                    if (kind == Garbage) {
+                        noise.resize(5 + random() % 40);
+                        for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+                        PtyPair::WriteAll(fd, noise.data(), noise.size());
+                    }
+                }
+            }
+            // 16 bytes a millisecond: faster than a 115200-baud line.
+            if (kind == Endless) {
+                for (uint8_t& byte : noise) byte = static_cast<uint8_t>(random());
+                PtyPair::WriteAll(fd, noise.data(), 16);
+            }
+        }
+    }
+
+    int fd;
+    Kind kind;
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> received{0};
+    std::thread worker;
+};
+
+// Ticks of a 10 ms timer on the window's thread: the longest gap between two
+// says whether the window froze.
+class FreezeProbe {
+public:
+    FreezeProbe() {
+        QObject::connect(&timer, &QTimer::timeout,
+                         [this] { worstMs = std::max(worstMs, clock.restart()); });
+        clock.start();
+        timer.start(10);
+    }
+    qint64 worstMs = 0;
+
+private:
+    QTimer timer;
+    QElapsedTimer clock;
+};
+
+}  // namespace
+
+class MainWindowFaultTest : public QObject {
+    Q_OBJECT
+private slots:
+    void adapterPulledWhileBytesStream();
+    void refusedDevices_data();
+    void refusedDevices();
+    void misbehavingSlaveDuringTimedSending_data();
+    void misbehavingSlaveDuringTimedSending();
+};
+
+void MainWindowFaultTest::adapterPulledWhileBytesStream() {
+    Session s;
+    MainWindow& w = *s.window;
+    PtyPair adapter;
+    s.Link(6, adapter.SlavePath());
+    QVERIFY(s.Open(6));
+    QCOMPARE(w.windowTitle(), QStringLiteral("串口通讯-端口 6"));
+
+    // The adapter streams until the pane shows its bytes (what comes before
+    // the worker's first wait is purged), then 8 KiB more, and is pulled with
+    // those still on the way.
+    std::vector<uint8_t> stream;
+    std::atomic<bool> seen{false};
+    fcntl(adapter.MasterFd(), F_SETFL, fcntl(adapter.MasterFd(), F_GETFL) | O_NONBLOCK);
+    std::thread pull([&] {
+        for (size_t end = 0; !seen || stream.size() < end + 8192;) {
+            for (int i = 0; i < 256; ++i)
+                stream.push_back(static_cast<uint8_t>(stream.size() % 251));
+            if (!seen) end = stream.size();
+            if (!PtyPair::WriteAll(adapter.MasterFd(), stream.data() + stream.size() - 256, 256))
+                break;
+        }
+        adapter.CloseMaster();
+    });
+    auto finish = qScopeGuard([&] {
+        seen = true;
+        pull.join();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!s.Pane().isEmpty(), 30000);
+    seen = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!s.boxes.Boxes().empty(), 30000);
+    finish.dismiss();
+    pull.join();
+    const RecordingMessageBoxSink::Box report = s.boxes.Boxes()[0];
+    QVERIFY2(report.text.starts_with("WARNING:") && report.text.ends_with("Port: 6\n"),
+             report.text.c_str());
+
+    // What was shown is an unbroken run of the stream; the purge as the
+    // worker starts may have taken its beginning.
+    const QString pane = s.Pane();
+    QVERIFY(pane.size() % 4 == 0 && !pane.isEmpty());
+    const QString whole = Shown(stream);
+    qsizetype at = whole.indexOf(pane);
+    while (at > 0 && at % 4 != 0) at = whole.indexOf(pane, at + 1);
+    QVERIFY2(at >= 0 && at % 4 == 0, qPrintable(pane.left(200)));
+
+    // The window is still usable: a new pty opens and carries bytes both
+    // ways, and the pulled adapter never reports again.
+    QVERIFY(s.Open(3));
+    QCOMPARE(w.windowTitle(), QStringLiteral("串口通讯-端口 3"));
+    QVERIFY(s.SendEnabled());
+    QTest::mouseClick(w.Control(IDC_CLEAR), Qt::LeftButton);
+    QTest::mouseClick(w.Control(IDC_SEND), Qt::LeftButton);
+    QCOMPARE(s.pty.ReadMaster(kRequestLength, 5s).size(), kRequestLength);
+    QVERIFY(s.pty.WriteMaster(std::vector<uint8_t>{0x01, 0x83, 0x02}));
+    QTRY_COMPARE_WITH_TIMEOUT(s.Pane(), QStringLiteral("   1  83   2"), 5000);
+    QCOMPARE(s.boxes.Boxes().size(), size_t{1});
+}
+
+void MainWindowFaultTest::refusedDevices_data() {
+    QTest::addColumn<QString>("device");
+    // clang-format off
+    QTest::newRow("RegularFile") << "file";
+    QTest::newRow("Directory") << "directory";
+    QTest::newRow("HeldByAnotherProcess") << "held";
+    QTest::newRow("NoPermission") << "mode000";
+    // clang-format on
+}
+
+void MainWindowFaultTest::refusedDevices() {
+    QFETCH(QString, device);
+    Session s;
+    MainWindow& w = *s.window;
+    const std::string path = (s.root.path() + "/device").toStdString();
+    QProcess holder;
+    if (device == "file") {
+        std::ofstream(path) << "not a terminal";
+    } else if (device == "directory") {
+        std::filesystem::create_directory(path);
+    } else if (device == "held") {
+        // flock(1) takes the same lock the engine takes, in a process of its own.
+        holder.start("flock", {"--nonblock", QString::fromStdString(s.pty.SlavePath()), "sh", "-c",
+                               "echo held; exec cat"});
+        QVERIFY2(holder.waitForReadyRead(10000), "flock did not take the lock");
+        QCOMPARE(holder.readAllStandardOutput(), QByteArray("held\n"));
+    } else if (geteuid() == 0) {
+        // Root opens anything: the row runs again as nobody, where it takes
+        // the branch below with a pty of its own.
+        const QString setpriv = QStandardPaths::findExecutable("setpriv");
+        if (setpriv.isEmpty()) QSKIP("setpriv is missing: no way to open as another user");
+        QProcess child;
+        child.start(setpriv,
+                    {"--reuid=65534", "--regid=65534", "--clear-groups",
+                     QCoreApplication::applicationFilePath(), "refusedDevices:NoPermission"});
+        QVERIFY(child.waitForFinished(60000));
+        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
+        if (output.startsWith("setpriv:"))
+            QSKIP(qPrintable("this machine does not allow another uid: " + output));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 output.constData());
+        QVERIFY2(output.contains("PASS   : MainWindowFaultTest::refusedDevices(NoPermission)"),
+                 output.constData());
+        return;
+    } else {
+        QCOMPARE(chmod(s.pty.SlavePath().c_str(), 0), 0);
+    }
+    if (device != "held" && device != "mode000") {
+        std::filesystem::remove(s.root.path().toStdString() + "/ports/COM3");
+        s.Link(3, path);
+    }
+
+    QVERIFY(s.Open(3));
+    QCOMPARE(s.boxes.Texts(), std::vector<std::string>{kOpenFailed.toStdString()});
+    QCOMPARE(w.windowTitle(), QStringLiteral("串口通讯"));
+    QVERIFY(!s.SendEnabled() && !s.TimedSend()->isEnabled());
+    if (holder.state() != QProcess::NotRunning) {
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+    }
+}
+
+void MainWindowFaultTest::misbehavingSlaveDuringTimedSending_data() {
+    QTest::addColumn<int>("kind");
+    QTest::newRow("AnswersNothing") << int(FarEnd::Silent);
+    QTest::newRow("AnswersGarbage") << int(FarEnd::Garbage);
+    QTest::newRow("EndlessStream") << int(FarEnd::Endless);
+}
+
+void MainWindowFaultTest::misbehavingSlaveDuringTimedSending() {
+    QFETCH(int, kind);
+    Session s;
+    MainWindow& w = *s.window;
+    QVERIFY(s.Open());
+    w.SetItemText(IDC_INTERVAL, QStringLiteral("10"));
+    FreezeProbe probe;
+    FarEnd slave(s.pty.MasterFd(), FarEnd::Kind(kind));
+    s.TimedSend()->click();
+    QVERIFY(w.Sender().TimedSending());
+
+    QTRY_VERIFY_WITH_TIMEOUT(slave.Requests() >= 50, 20000);
+    if (kind != FarEnd::Silent) QTRY_VERIFY_WITH_TIMEOUT(s.Pane().size() >= 200, 10000);
+    s.TimedSend()->click();
+    QVERIFY(!w.Sender().TimedSending() && s.SendEnabled());
+    QVERIFY(s.boxes.Boxes().empty());
+    // A freeze of the window's thread, not its speed: the bound is generous
+    // enough for a sanitizer build on a busy machine.
+    QVERIFY2(probe.worstMs < 3000, qPrintable(QString::number(probe.worstMs)));
+    if (kind == FarEnd::Silent) QCOMPARE(s.Pane(), QString());
+}
+
+QTEST_MAIN(MainWindowFaultTest)
+#include "MainWindowFaultTest.moc"
