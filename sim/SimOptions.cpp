@@ -21,6 +21,8 @@ Options:
   --delay MS        wait MS milliseconds before each reply (0 to 60000)
   --bad-check       spoil the CRC or LRC of every reply
   --silent          answer nothing
+  --port-dir DIR    link in DIR instead of the port directory (for tests and
+                    for a Talvenor started with another one)
   --help            show this text
 )";
 
@@ -79,7 +81,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
             options.silent = true;
             continue;
         }
-        const bool takesValue = arg == "--stations" || [&] {
+        const bool takesValue = arg == "--stations" || arg == "--port-dir" || [&] {
             for (const RangedOption& o : kRanged)
                 if (arg == o.name) return true;
             return false;
@@ -93,6 +95,14 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
             return std::nullopt;
         }
         const std::string& value = args[++i];
+        if (arg == "--port-dir") {
+            if (value.empty()) {
+                error = "--port-dir needs a directory (see --help)";
+                return std::nullopt;
+            }
+            options.portDirectory = value;
+            continue;
+        }
         if (arg == "--stations") {
             if (!ReadStations(value, options.stations)) {
                 error = "--stations wants numbers from 1 to 247 separated by commas, not " + value;

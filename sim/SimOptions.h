@@ -15,6 +15,7 @@ struct SimOptions {
     int delayMs = 0;               // wait before each reply
     bool brokenCheck = false;      // spoil the CRC or LRC of every reply
     bool silent = false;           // answer nothing
+    std::string portDirectory;     // empty: ComNames::DefaultPortDirectory()
     bool help = false;
 };
 

@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     fcntl(master, F_SETFL, O_NONBLOCK);
     fcntl(master, F_SETFD, FD_CLOEXEC);
 
-    const std::string directory = ComNames::DefaultPortDirectory();
+    const std::string directory =
+        options->portDirectory.empty() ? ComNames::DefaultPortDirectory() : options->portDirectory;
     if (!EnsurePortDirectory(directory)) {
         std::fprintf(stderr,
                      "talvenor-sim: the port directory %s is not a private directory of yours\n",

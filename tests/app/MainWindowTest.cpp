@@ -1,7 +1,7 @@
 // The real main window, offscreen: opening the line through the real settings
 // dialog onto pseudo-terminals, the receive display with an injected clock,
 // sending with the timers ticked by hand, closing, the engine's error box, and
-// round trips with a libmodbus slave.
+// round trips with a libmodbus slave and with the built simulator.
 #include <termios.h>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +26,7 @@
 #include "PtyLink.h"
 #include "PtyPair.h"
 #include "RecordingMessageBoxSink.h"
+#include "SimProcess.h"
 #include "WindowSession.h"
 #include "app/MainWindow.h"
 #include "app/ModbusPanel.h"
@@ -75,6 +76,8 @@ private slots:
     void engineErrorBoxIsShownWhileTheWorkerWaits();
     void slaveReplyIsShownByteForByte_data();
     void slaveReplyIsShownByteForByte();
+    void simulatorReplyInEachFraming_data();
+    void simulatorReplyInEachFraming();
 };
 
 void MainWindowTest::startUpState() {
@@ -395,6 +398,44 @@ void MainWindowTest::slaveReplyIsShownByteForByte() {
     QCOMPARE(s.Pane(), reply);
     if (!stringPanel)
         QVERIFY(SaveDialogShot(w, ShotDirectory(TALVENOR_SOURCE_DIR), "MainWindow-102"));
+}
+
+void MainWindowTest::simulatorReplyInEachFraming_data() {
+    QTest::addColumn<bool>("ascii");
+    QTest::addColumn<QString>("exception");  // --exception's code; empty: none
+    QTest::addColumn<QString>("reply");
+
+    // Holding register 0 of station 1 holds 1000 while --period is 0.
+    // clang-format off
+    QTest::newRow("Rtu") << false << QString() << "   1   3   2   3  e8  b8  fa";
+    QTest::newRow("Ascii") << true << QString()
+        << "  3a  30  31  30  33  30  32  30  33  45  38  30  46   d   a";  // :01030203E80F
+    QTest::newRow("RtuException") << false << "2" << "   1  83   2  c0  f1";
+    QTest::newRow("AsciiException") << true << "2"
+        << "  3a  30  31  38  33  30  32  37  41   d   a";  // :0183027A
+    // clang-format on
+}
+
+void MainWindowTest::simulatorReplyInEachFraming() {
+    QFETCH(bool, ascii);
+    QFETCH(QString, exception);
+    QFETCH(QString, reply);
+    Session s;
+    std::vector<std::string> args{"--com", "6",          "--period",
+                                  "0",     "--port-dir", (s.root.path() + "/ports").toStdString()};
+    if (!exception.isEmpty()) args.insert(args.end(), {"--exception", exception.toStdString()});
+    SimProcess sim(args);
+    QCOMPARE(sim.ComNumber(), 6);
+    MainWindow& w = *s.window;
+    QVERIFY(s.Open(6));
+    QCOMPARE(w.windowTitle(), QStringLiteral("串口通讯-端口 6"));
+    w.GetModbusPanel()
+        ->ControlAs<QRadioButton>(ascii ? ModbusPanelIds::IDC_ASCII : ModbusPanelIds::IDC_RTU)
+        ->click();
+    QTest::mouseClick(w.Control(IDC_SEND), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(s.Pane().size(), reply.size(), 5000);
+    QCOMPARE(s.Pane(), reply);
+    QCOMPARE(s.LastBox(), QString());
 }
 
 QTEST_MAIN(MainWindowTest)

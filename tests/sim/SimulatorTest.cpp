@@ -32,11 +32,12 @@ struct OptionCase {
 
 TEST(SimOptions, RefusesWithOneLine) {
     const OptionCase cases[] = {
-        {{"--com", "7", "--stations", "1,2,247", "--bad-check"}, ""},
+        {{"--com", "7", "--stations", "1,2,247", "--bad-check", "--port-dir", "/tmp/p"}, ""},
         {{"--com", "31"}, "--com wants a whole number from 1 to 30, not 31"},
         {{"--stations", "1,,2"},
          "--stations wants numbers from 1 to 247 separated by commas, not 1,,2"},
         {{"--delay"}, "--delay needs a value (see --help)"},
+        {{"--port-dir", ""}, "--port-dir needs a directory (see --help)"},
         {{"--period", "10ms"}, "--period wants a whole number from 0 to 3600000, not 10ms"},
         {{"-x"}, "unknown option -x (see --help)"},
     };
