@@ -42,37 +42,14 @@
 #include "serial/PosixComm.h"
 #include "tools/MessageBox.h"
 
+#include "bench/ProcessFigures.h"
+
 namespace {
 
 constexpr size_t kTotalBytes = 4u << 20;
 constexpr int kTrickleRate = 960;
 constexpr int kTrickleSeconds = 10;
 constexpr int kTimedIntervalMs = 10;
-
-double CpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Peak resident memory of the process, from the kernel; ResetPeak starts a
-// new peak from what is resident now.
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
     while (count > 0) {

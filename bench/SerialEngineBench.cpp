@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ProcessFigures.h"
+
 namespace {
 
 constexpr size_t kTotalBytes = 4u << 20;
@@ -75,16 +77,6 @@ private:
     std::condition_variable wake;
     bool woken = false;
 };
-
-double Seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
 
 // Writes on a non-blocking descriptor until done or told to give up: a
 // stalled engine stops reading, and a blocked writer would then keep the

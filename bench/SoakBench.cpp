@@ -43,6 +43,8 @@
 #include "serial/PosixComm.h"
 #include "tools/MessageBox.h"
 
+#include "bench/ProcessFigures.h"
+
 namespace {
 
 constexpr int kIntervalMs = 10;
@@ -52,14 +54,6 @@ constexpr int kWarmUpMs = 10'000;
 // for the allocator's arenas and Qt's caches.
 constexpr double kMemoryFactor = 2.0;
 constexpr long kMemorySlackKiB = 8 * 1024;
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 class CountingSink final : public MessageBoxSink {
 public:
