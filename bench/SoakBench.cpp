@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,62 +90,53 @@ struct Comparison {
 };
 
 // The pane must be, in order, a prefix of every reply (all of it, part of it
-// or none of it). Each reply is matched as far as it goes; where it is shown
-// only in part, the cut is the one after which a later reply (one of the next
-// few) is shown whole, or the pane ends.
+// or none of it): the purge before a send drops what of a reply the pane had
+// not been handed yet, and a slow window may see several replies in a row cut.
+// All replies start alike, so where one reply's prefix ends is not known
+// until later ones match: every pane offset the replies so far can reach is
+// kept, with the fewest cuts that reach it, and offsets left more than a few
+// replies behind the furthest are let go.
 Comparison Compare(const std::vector<uint8_t>& pane, const std::vector<uint8_t>& sent,
                    const std::vector<int>& lengths) {
-    std::vector<size_t> starts;
-    for (size_t at = 0, i = 0; i < lengths.size(); at += static_cast<size_t>(lengths[i++]))
-        starts.push_back(at);
-    auto matches = [&](size_t reply, size_t at) {
-        size_t k = 0;
-        const size_t length = static_cast<size_t>(lengths[reply]);
-        while (k < length && at + k < pane.size() && pane[at + k] == sent[starts[reply] + k]) ++k;
-        return k;
+    struct Cuts {
+        size_t truncated = 0;
+        size_t dropped = 0;
+        size_t Count() const { return truncated + dropped; }
     };
-    auto shownWhole = [&](size_t reply, size_t at) {
-        const size_t k = matches(reply, at);
-        return k == static_cast<size_t>(lengths[reply]) || at + k == pane.size();
-    };
-    constexpr size_t kLookAhead = 8;
-    Comparison result;
-    size_t at = 0;
-    for (size_t reply = 0; reply < lengths.size();) {
+    constexpr size_t kWindow = 64;
+    std::map<size_t, Cuts> reach{{0, Cuts{}}};
+    size_t furthest = 0;
+    for (size_t reply = 0, start = 0; reply < lengths.size();
+         start += static_cast<size_t>(lengths[reply++])) {
         const size_t length = static_cast<size_t>(lengths[reply]);
-        const size_t longest = matches(reply, at);
-        if (longest == length || at + longest == pane.size()) {
-            at += longest;
-            result.discarded += length - longest;
-            if (longest == 0) ++result.dropped;
-            if (longest > 0 && longest < length) ++result.truncated;
-            ++reply;
-            continue;
-        }
-        bool resumed = false;
-        for (size_t cut = longest + 1; cut-- > 0 && !resumed;) {
-            for (size_t next = reply + 1; next < lengths.size() && next <= reply + kLookAhead;
-                 ++next) {
-                if (!shownWhole(next, at + cut)) continue;
-                result.discarded += length - cut;
-                cut == 0 ? ++result.dropped : ++result.truncated;
-                for (size_t gone = reply + 1; gone < next; ++gone) {
-                    result.discarded += static_cast<size_t>(lengths[gone]);
-                    ++result.dropped;
-                }
-                at += cut;
-                reply = next;
-                resumed = true;
-                break;
+        std::map<size_t, Cuts> next;
+        for (const auto& [at, cuts] : reach) {
+            for (size_t k = 0;; ++k) {
+                Cuts more = cuts;
+                if (k == 0) ++more.dropped;
+                else if (k < length) ++more.truncated;
+                auto [slot, added] = next.try_emplace(at + k, more);
+                if (!added && more.Count() < slot->second.Count()) slot->second = more;
+                if (k == length || at + k == pane.size() || pane[at + k] != sent[start + k]) break;
             }
         }
-        if (!resumed) {
-            result.brokenAt = at;
-            break;
-        }
+        furthest = std::max(furthest, next.rbegin()->first);
+        next.erase(next.begin(), next.lower_bound(next.rbegin()->first > kWindow
+                                                      ? next.rbegin()->first - kWindow
+                                                      : 0));
+        reach = std::move(next);
     }
-    if (!result.brokenAt && at != pane.size()) result.brokenAt = at;
-    result.shown = at;
+    Comparison result;
+    const auto whole = reach.find(pane.size());
+    if (whole == reach.end()) {
+        result.brokenAt = furthest;
+        result.shown = furthest;
+        return result;
+    }
+    result.shown = pane.size();
+    result.discarded = sent.size() - pane.size();
+    result.truncated = whole->second.truncated;
+    result.dropped = whole->second.dropped;
     return result;
 }
 
@@ -236,7 +228,13 @@ int main(int argc, char** argv) {
         "and all taken by the purge before a send (%zu replies cut short, %zu not shown)  %s\n",
         shownBytes.size(), c.shown, c.discarded, c.truncated, c.dropped,
         check(!c.brokenAt && c.shown == shownBytes.size() && c.shown + c.discarded == sent.size()));
-    if (c.brokenAt) std::printf("            the pane stops matching at byte %zu\n", *c.brokenAt);
+    if (c.brokenAt) {
+        std::printf("            the pane stops matching at byte %zu:", *c.brokenAt);
+        const size_t from = *c.brokenAt > 21 ? *c.brokenAt - 21 : 0;
+        for (size_t i = from; i < std::min(shownBytes.size(), *c.brokenAt + 14); ++i)
+            std::printf(i == *c.brokenAt ? " [%02X]" : " %02X", shownBytes[i]);
+        std::printf("\n");
+    }
 
     const double ideal = static_cast<double>(sendingMs) / kIntervalMs;
     const double off = (served - ideal) / ideal;
