@@ -113,17 +113,19 @@ Comparison Compare(const std::vector<uint8_t>& pane, const std::vector<uint8_t>&
         for (const auto& [at, cuts] : reach) {
             for (size_t k = 0;; ++k) {
                 Cuts more = cuts;
-                if (k == 0) ++more.dropped;
-                else if (k < length) ++more.truncated;
+                if (k == 0)
+                    ++more.dropped;
+                else if (k < length)
+                    ++more.truncated;
                 auto [slot, added] = next.try_emplace(at + k, more);
                 if (!added && more.Count() < slot->second.Count()) slot->second = more;
                 if (k == length || at + k == pane.size() || pane[at + k] != sent[start + k]) break;
             }
         }
         furthest = std::max(furthest, next.rbegin()->first);
-        next.erase(next.begin(), next.lower_bound(next.rbegin()->first > kWindow
-                                                      ? next.rbegin()->first - kWindow
-                                                      : 0));
+        next.erase(
+            next.begin(),
+            next.lower_bound(next.rbegin()->first > kWindow ? next.rbegin()->first - kWindow : 0));
         reach = std::move(next);
     }
     Comparison result;

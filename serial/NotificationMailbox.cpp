@@ -83,29 +83,61 @@ void NotificationMailbox::WakeWorker() {
     }
 }
 
-bool NotificationMailbox::HandleOne() {
-    int expected = Posted;
-    if (!state.compare_exchange_strong(expected, Taken)) return false;
-    Letter letter = std::move(slot);
-    lastPosted = slotPosted;
-    lastMoreFollows = letter.moreFollows;
+NotificationMailbox::Outcome NotificationMailbox::HandleOne(Clock::time_point deadline) {
+    if (!resuming) {
+        int expected = Posted;
+        if (!state.compare_exchange_strong(expected, Taken)) return Outcome::Idle;
+        current = std::move(slot);
+        runNext = 0;
+        lastPosted = slotPosted;
+        lastMoreFollows = current.moreFollows;
+    }
+    resuming = false;
 
     // The worker must get its answer even if a handler throws; and when a
     // nested stop already released this letter, the state belongs to the
-    // next one and is left alone.
+    // next one and is left alone. A run cut short by the budget is kept.
     struct Finish {
         NotificationMailbox* box;
+        bool unfinished = false;
         ~Finish() {
+            if (unfinished) return;
             int taken = Taken;
             if (box->state.compare_exchange_strong(taken, Handled)) box->WakeWorker();
         }
     } finish{this};
 
-    if (letter.kind == Letter::Kind::Error)
-        owner->OnError(letter.text, letter.caption);
-    else
-        owner->OnNotification(letter.message, letter.wParam, letter.lParam);
-    return true;
+    switch (current.kind) {
+        case Letter::Kind::Error:
+            owner->OnError(current.text, current.caption);
+            break;
+        case Letter::Kind::Notification:
+            owner->OnNotification(current.message, current.wParam, current.lParam);
+            break;
+        case Letter::Kind::Run:
+            HandleRun(deadline, finish.unfinished);
+            break;
+    }
+    return finish.unfinished ? Outcome::Unfinished : Outcome::Done;
+}
+
+void NotificationMailbox::HandleRun(Clock::time_point deadline, bool& unfinished) {
+    const uint32_t message = current.message;
+    const int32_t lParam = current.lParam;
+    const unsigned released = releases;
+    while (runNext < current.bytes.size()) {
+        const uint8_t byte = current.bytes[runNext++];
+        owner->OnNotification(message, byte, lParam);
+        // A stop from inside the handler let the worker go: the letter is
+        // no longer this loop's to touch.
+        if (releases != released) return;
+        if (runBreak && runBreak()) return;
+        // The clock is read now and then only: it costs more than a byte.
+        if ((runNext & 15) == 0 && runNext < current.bytes.size() && Clock::now() >= deadline) {
+            resuming = unfinished = true;
+            return;
+        }
+    }
 }
 
 void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
@@ -114,7 +146,7 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
     const auto deadline = Clock::now() + budget;
     auto posted = [this] { return state.load() == Posted; };
     ownerDispatching.store(true);
-    while (HandleOne()) {
+    while (HandleOne(deadline) == Outcome::Done) {
         const auto now = Clock::now();
         // Spin for the next letter only when the worker has it at hand, or
         // when this one followed the previous at once; otherwise the next is
@@ -125,17 +157,21 @@ void NotificationMailbox::Dispatch(std::chrono::microseconds budget) {
         if (!SpinFor(posted, std::min(now + kSpin, deadline))) break;
     }
     ownerDispatching.store(false);
-    // A letter left for the next turn needs a wake-up of its own: this
-    // call may have used up the one the worker asked for.
-    if (state.load() == Posted) WakeOwnerOnce();
+    // A letter or the rest of a run left for the next turn needs a wake-up
+    // of its own: this call may have used up the one the worker asked for.
+    if (resuming || state.load() == Posted) WakeOwnerOnce();
 }
 
 void NotificationMailbox::DispatchUntil(const std::function<bool()>& done) {
+    // The letter being handled further up this thread's stack, or a run left
+    // for the next Dispatch, is let go: the worker is on its way out.
+    ++releases;
+    resuming = false;
     int taken = Taken;
     if (state.compare_exchange_strong(taken, Handled)) WakeWorker();
 
     for (;;) {
-        while (HandleOne()) {
+        while (HandleOne(Clock::time_point::max()) == Outcome::Done) {
         }
         if (done()) return;
         std::unique_lock<std::mutex> guard(lock);

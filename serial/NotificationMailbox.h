@@ -1,10 +1,13 @@
 // The synchronous handoff between the serial worker and the owner's thread.
-// The worker posts one letter (a notification or an error box), wakes the
-// owner and waits until the owner's thread has handled it, so received bytes
-// reach the owner strictly in order and error boxes are shown by the thread
-// that owns the windows. Both sides spin briefly before they sleep, while
-// letters come back to back: at high line rates the next letter usually
-// follows within microseconds; on a slow line it is a long way off.
+// The worker posts one letter (a notification, a run of received bytes or an
+// error box), wakes the owner and waits until the owner's thread has handled
+// it, so received bytes reach the owner strictly in order and error boxes are
+// shown by the thread that owns the windows. A run is handed to the owner one
+// notification per byte; a break (a write request, a stop) ends it between
+// two bytes, and the rest counts as input never read. Both sides spin briefly
+// before they sleep, while letters come back to back: at high line rates the
+// next letter usually follows within microseconds; on a slow line it is a
+// long way off.
 #pragma once
 
 #include "serial/SerialPortOwner.h"
@@ -16,15 +19,17 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class NotificationMailbox {
 public:
     struct Letter {
-        enum class Kind { Notification, Error };
+        enum class Kind { Notification, Run, Error };
         Kind kind = Kind::Notification;
         uint32_t message = 0;
         uint32_t wParam = 0;
         int32_t lParam = 0;
+        std::vector<uint8_t> bytes;  // a run: `message` once per byte, the byte as wParam
         std::string text;
         std::string caption;
         // The worker has the next letter at hand (more bytes are queued):
@@ -34,6 +39,9 @@ public:
 
     // Owner's thread, while no worker runs.
     void SetOwner(SerialPortOwner* newOwner) { owner = newOwner; }
+    // Owner's thread, while no worker runs: asked after each byte of a run;
+    // true drops the rest of the run.
+    void SetRunBreak(std::function<bool()> ask) { runBreak = std::move(ask); }
     SerialPortOwner* Owner() const { return owner; }
 
     // Worker: hands the letter over and returns once it was handled. Without
@@ -52,9 +60,10 @@ public:
     bool Settled() const;
 
     // Owner's thread: handles the waiting letter, then keeps handling the
-    // letters that follow closely, for at most `budget` in all. Returns at
-    // once when no letter waits, or when called from inside a handler whose
-    // letter the worker is still waiting for.
+    // letters that follow closely, for at most `budget` in all (a run that
+    // outlasts it goes on at the next call). Returns at once when no letter
+    // waits, or when called from inside a handler whose letter the worker is
+    // still waiting for.
     void Dispatch(std::chrono::microseconds budget);
 
     // Owner's thread: handles letters until `done` holds, sleeping between
@@ -69,18 +78,28 @@ public:
 private:
     enum State : int { Empty, Posted, Taken, Handled };
 
-    bool HandleOne();
+    enum class Outcome { Idle, Done, Unfinished };
+    Outcome HandleOne(std::chrono::steady_clock::time_point deadline);
+    void HandleRun(std::chrono::steady_clock::time_point deadline, bool& unfinished);
     void WakeWorker();
     void WakeOwnerOnce();
 
     using Clock = std::chrono::steady_clock;
 
     SerialPortOwner* owner = nullptr;
+    std::function<bool()> runBreak;
     Letter slot;                   // written by the worker only while Empty
     Clock::time_point slotPosted;  // likewise
     Clock::time_point lastPosted;  // owner's thread: of the letter it handled last
     Clock::time_point lastHandled;
     bool lastMoreFollows = false;
+    // Owner's thread: the letter being handled, how far its run got, whether
+    // it waits for the next Dispatch, and how often DispatchUntil let the
+    // worker go (a handler that did so must not touch the letter again).
+    Letter current;
+    size_t runNext = 0;
+    bool resuming = false;
+    unsigned releases = 0;
     std::atomic<int> state{Empty};
     std::atomic<bool> wakePending{false};
     std::atomic<bool> ownerDispatching{false};

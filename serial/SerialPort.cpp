@@ -15,6 +15,9 @@ constexpr const char* kErrorCaption = "Application Error";
 // back to its event loop.
 constexpr auto kDispatchBudget = std::chrono::microseconds(2000);
 
+// The most bytes handed over as one run.
+constexpr uint32_t kRunLimit = 4096;
+
 // The write buffer grows to fit each request; what an open sets aside up
 // front stays bounded even when the size given is absurd (a typed -1).
 constexpr uint32_t kInitialBufferLimit = 64 * 1024;
@@ -32,7 +35,11 @@ constexpr EventNotification kEventTable[] = {
 
 }  // namespace
 
-SerialPort::SerialPort(std::unique_ptr<CommLayer> commLayer) : comm(std::move(commLayer)) {}
+SerialPort::SerialPort(std::unique_ptr<CommLayer> commLayer) : comm(std::move(commLayer)) {
+    // A write waiting or a stop ends a run between two bytes: the write goes
+    // out before the next byte is handed over.
+    mailbox.SetRunBreak([this] { return stopping.load() || WritePending(); });
+}
 
 SerialPort::~SerialPort() {
     StopWorker();
@@ -207,11 +214,12 @@ void SerialPort::Notify(uint32_t message, uint32_t wParam) {
     mailbox.Send(std::move(letter));
 }
 
-void SerialPort::PostByte(uint8_t byte, bool moreFollows) {
+void SerialPort::PostRun(std::vector<uint8_t> bytes, bool moreFollows) {
     NotificationMailbox::Letter letter;
+    letter.kind = NotificationMailbox::Letter::Kind::Run;
     letter.message = SPN_RXCHAR;
-    letter.wParam = byte;
     letter.lParam = settings.portNumber;
+    letter.bytes = std::move(bytes);
     letter.moreFollows = moreFollows;
     mailbox.Post(std::move(letter));
 }
@@ -325,32 +333,46 @@ void SerialPort::ReadRoutine() {
     uint32_t inQueue = 0;
     if (!QueryInput(inQueue) || inQueue == 0) return;
     for (;;) {
-        uint8_t byte = 0;
+        // What the device holds is taken as one run, so that the owner's
+        // thread is not woken once per byte; it still gets the bytes one
+        // notification each and may break in between (see SetRunBreak).
+        std::vector<uint8_t> run;
+        run.reserve(std::min(inQueue, kRunLimit));
         const char* failed = nullptr;
         int error = 0;
-        {
-            std::lock_guard<std::recursive_mutex> guard(portLock);
-            const IoResult result = comm->ReadByte(device, byte);
-            if (result == IoResult::Pending) {
-                if (!comm->WaitReadResult(device, byte))
-                    failed = "GetOverlappedResults() in ReadFile()";
-            } else if (result == IoResult::Failed) {
-                failed = "ReadFile()";
+        bool answered = true;
+        int queryError = 0;
+        for (;;) {
+            uint8_t byte = 0;
+            {
+                std::lock_guard<std::recursive_mutex> guard(portLock);
+                const IoResult result = comm->ReadByte(device, byte);
+                if (result == IoResult::Pending) {
+                    if (!comm->WaitReadResult(device, byte))
+                        failed = "GetOverlappedResults() in ReadFile()";
+                } else if (result == IoResult::Failed) {
+                    failed = "ReadFile()";
+                }
+                if (failed != nullptr) error = comm->LastError();
             }
-            if (failed != nullptr) error = comm->LastError();
+            // A failed read received nothing, so there is no byte to hand on.
+            if (failed != nullptr) break;
+            run.push_back(byte);
+            answered = QueryQuietly(inQueue, queryError);
+            if (!answered || inQueue == 0 || run.size() >= kRunLimit) break;
+            // Input left with the device when a write or a stop comes is
+            // discarded by the purge either way.
+            if (stopping.load() || WritePending()) break;
         }
-        // A failed read received nothing, so there is no byte to hand on.
+        // The status is looked at before the run goes out, so that the owner
+        // knows whether to wait for more, but a failure is reported after it,
+        // in the order things happened. The worker waits for the handling
+        // only before the next run, or once it wakes again.
+        if (!run.empty()) PostRun(std::move(run), failed == nullptr && answered && inQueue > 0);
         if (failed != nullptr) {
             ReportError(failed, error, true);
             if (!QueryInput(inQueue) || inQueue == 0) return;
         } else {
-            // The status is looked at before the byte goes out, so that the
-            // owner knows whether to wait for the next one, but reported
-            // after it, in the order things happened. The worker waits for
-            // the handling only before the next byte, or once it wakes again.
-            int queryError = 0;
-            const bool answered = QueryQuietly(inQueue, queryError);
-            PostByte(byte, answered && inQueue > 0);
             if (!answered) ReportLoss(queryError);
             if (!answered || inQueue == 0) return;
         }

@@ -1,7 +1,8 @@
 // The serial port engine: owns one COM device, runs one worker thread that
 // waits for line events and write requests, reads received bytes one at a
-// time and hands each to the owner as a synchronous notification, and writes
-// what the owner requests. All device work goes through a CommLayer.
+// time and hands each to the owner as a synchronous notification (those read
+// together go over as one run), and writes what the owner requests. All device work goes through a
+// CommLayer.
 #pragma once
 
 #include "serial/CommLayer.h"
@@ -85,9 +86,9 @@ private:
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);
     void Notify(uint32_t message, uint32_t wParam);
-    // SPN_RXCHAR without waiting: the worker goes on while the owner handles
-    // it, up to its next AwaitHandled.
-    void PostByte(uint8_t byte, bool moreFollows);
+    // SPN_RXCHAR for each byte, without waiting: the worker goes on while
+    // the owner handles them, up to its next AwaitHandled.
+    void PostRun(std::vector<uint8_t> bytes, bool moreFollows);
     bool QueryQuietly(uint32_t& inQueue, int& error);
     void ReportLoss(int error);
 

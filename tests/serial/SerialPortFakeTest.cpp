@@ -592,13 +592,33 @@ TEST_F(SerialPortFake, OpenFromInsideANotificationHandlerCompletes) {
             StartWorker();
         }
     };
-    fake->QueueInput({1});
+    // The bytes after the first go over in the same run: the reopen lets
+    // them go with the old device.
+    fake->QueueInput({1, 9, 9, 9});
     ASSERT_TRUE(Pump([&] { return reopened; }));
     EXPECT_EQ(port->GetPortNumber(), 5);
 
     fake->QueueInput({2});
     ASSERT_TRUE(Pump([&] { return owner.notes.size() >= 2; }));
-    EXPECT_EQ(owner.notes.back(), (Note{SPN_RXCHAR, 2, 5}));
+    EXPECT_EQ(owner.notes, (std::vector<Note>{{SPN_RXCHAR, 1, 3}, {SPN_RXCHAR, 2, 5}}));
+}
+
+TEST_F(SerialPortFake, ARunLongerThanOneDispatchGoesOnAtTheNextWakeUp) {
+    // A handler slow enough that no single dispatch gets through the run:
+    // every byte still arrives, in order, with no wake-up but the worker's
+    // and the dispatcher's own.
+    owner.onNote = [](const Note&) {
+        const auto until = std::chrono::steady_clock::now() + 2us;
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    };
+    OpenAndStart();
+    std::vector<uint8_t> sent(20000);
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 7);
+    fake->QueueInput(sent);
+    ASSERT_TRUE(owner.PumpOnWakeOnly(*port, [&] { return owner.notes.size() >= sent.size(); }))
+        << owner.notes.size() << " of " << sent.size();
+    EXPECT_EQ(owner.ReceivedBytes(), sent);
 }
 
 TEST_F(SerialPortFake, DestructionCompletesWhileTheWorkerWaitsInsideAnErrorBox) {
