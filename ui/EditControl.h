@@ -112,8 +112,10 @@ private:
     size_t PreviousPosition(size_t pos) const;
     void UpdateMetrics();
     void RewrapAll();
-    // Marks the screen out of date; it is redrawn at the next frame.
-    void ScheduleFrame(bool scrollToCaret);
+    // Marks the screen out of date; it is redrawn at the next frame, within
+    // `withinMs` (about 60 frames a second by default).
+    static constexpr int kFrameMs = 16;
+    void ScheduleFrame(bool scrollToCaret, int withinMs = kFrameMs);
     void Frame();
     QRect CaretRectInViewport() const;
 
