@@ -69,6 +69,7 @@ void ReceiveEdit::OnUpdateSelectionCommand(CommandUpdate& update) {
     Buffer().ForEachSpan(start, SelectionEnd() - start, [&found](const char16_t* data, size_t n) {
         for (size_t i = 0; i < n && !found; ++i)
             found = !(data[i] == u' ' || (data[i] >= u'\t' && data[i] <= u'\r'));
+        return !found;
     });
     update.Enable(found);
 }

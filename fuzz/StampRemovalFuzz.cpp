@@ -1,6 +1,7 @@
 // Stamp removal on any text in any pieces: it matches a plain one-pass model
 // (drop each "[" up to the next "]"; an unclosed "[" ends the removal), and
-// appends and slices across the buffer's chunks keep every unit.
+// appends and slices across the buffer's chunks keep every unit, whether the
+// text stays one byte per unit or turns wide part way.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
@@ -35,15 +36,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Repeats make texts long enough to cross the 32K-unit chunks.
     const int repeat = input.ConsumeIntegralInRange(1, 400);
     while (input.remaining_bytes() > 0) {
+        // Appended as bytes or as units; a byte of 0xF0 and above becomes a
+        // unit past Latin-1 when appended as units, which turns the text wide
+        // at whatever length it has reached.
+        const bool asBytes = input.ConsumeBool();
         const std::string piece = input.ConsumeRandomLengthString(64);
+        std::string bytes;
         std::u16string units;
-        for (char c : piece)
-            units += static_cast<char16_t>(static_cast<uint8_t>(c) % 4 == 0 ? u'['
-                                           : static_cast<uint8_t>(c) % 4 == 1
-                                               ? u']'
-                                               : static_cast<char16_t>(static_cast<uint8_t>(c)));
+        for (char c : piece) {
+            const auto byte = static_cast<uint8_t>(c);
+            const char unit = byte % 4 == 0 ? '[' : byte % 4 == 1 ? ']' : c;
+            bytes += unit;
+            units += byte >= 0xF0 && !asBytes ? static_cast<char16_t>(0x4E00 + byte)
+                                              : static_cast<char16_t>(static_cast<uint8_t>(unit));
+        }
         for (int r = 0; r < repeat; ++r) {
-            text.Append(units);
+            if (asBytes)
+                text.AppendAscii(bytes);
+            else
+                text.Append(units);
             plain += units;
         }
     }

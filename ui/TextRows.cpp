@@ -73,10 +73,9 @@ size_t TextRows::Layout(const ReceiveText& text, size_t from, State& state,
     size_t meetIndex = 0;
     bool met = false;
     const size_t total = text.Size();
-    // Spans are visited whole; a meeting found inside one ends the walk early
-    // through `met`, the rest of the span is skipped.
+    // A meeting found inside a span ends the walk there: the rest of the text
+    // is not looked at.
     text.ForEachSpan(from, total - from, [&](const char16_t* data, size_t n) {
-        if (met) return;
         for (size_t i = 0; i < n; ++i, ++pos) {
             const size_t before = starts.size();
             Step(data[i], pos, state);
@@ -87,10 +86,11 @@ size_t TextRows::Layout(const ReceiveText& text, size_t from, State& state,
                 if (meetIndex < meet->size() && (*meet)[meetIndex] == starts[k]) {
                     starts.resize(k);  // the old row list continues from here
                     met = true;
-                    return;
+                    return false;
                 }
             }
         }
+        return true;
     });
     return met ? meetIndex : (meet ? meet->size() : 0);
 }

@@ -3,6 +3,7 @@
 // texts the two conversions hand to the dialog or to a message box.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 
@@ -96,6 +97,113 @@ TEST(ReceiveText, EditsMatchAPlainString) {
         }
     }
     EXPECT_EQ(text.ToU16String(), model);
+}
+
+// Each "[" up to the next "]" dropped; an unclosed "[" ends the removal.
+std::u16string WithoutStamps(const std::u16string& text) {
+    std::u16string kept;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t open = text.find(u'[', i);
+        const size_t close = open == std::u16string::npos ? open : text.find(u']', open);
+        if (close == std::u16string::npos) break;
+        kept.append(text, i, open - i);
+        i = close + 1;
+    }
+    return kept.append(text, i, std::u16string::npos);
+}
+
+// Units up to 255 take a byte each; the first one above that turns the whole
+// text wide. Either way every reading and the stamp removal give the same
+// units, and a text replaced whole or emptied is narrow again.
+TEST(ReceiveText, NarrowAndWideStorage) {
+    constexpr size_t kChunk = 32768;
+    std::u16string stamped;  // some ten chunks, a Latin-1 unit now and then
+    for (uint32_t i = 0; i < 30000; ++i) {
+        stamped += Ascii(FormatReceivedByte(static_cast<uint8_t>(i)) + FormatReceiveStamp(i));
+        if (i % 97 == 0) stamped += u'\u00e9';
+    }
+    using Edit = std::function<void(ReceiveText&, std::u16string&)>;
+    struct Row {
+        const char* name;
+        Edit edit;
+        bool wide;
+    } const rows[] = {
+        {"Untouched", [](ReceiveText&, std::u16string&) {}, false},
+        {"LatinOneStaysNarrow",
+         [](ReceiveText& t, std::u16string& m) {
+             t.Append(u"\u00ff[\u00e9]");
+             t.AppendAscii("\xe9\xff");
+             m += u"\u00ff[\u00e9]\u00e9\u00ff";
+         },
+         false},
+        {"WideAppended",
+         [](ReceiveText& t, std::u16string& m) {
+             t.Append(u"\u4e2d[1]\u6587[");
+             t.AppendAscii("  ff]\xe9");
+             m += u"\u4e2d[1]\u6587[  ff]\u00e9";
+         },
+         true},
+        {"WideReplacedAcrossAChunkEnd",
+         [](ReceiveText& t, std::u16string& m) {
+             t.Replace(kChunk - 3, 7, u"\u4e2d[\u6587");
+             m.replace(kChunk - 3, 7, u"\u4e2d[\u6587");
+             t.Replace(150001, 0, u"]\u00e9");
+             m.replace(150001, 0, u"]\u00e9");
+             t.AppendAscii("  7f[");
+             m += u"  7f[";
+         },
+         true},
+        {"ReplacedWholeTurnsNarrow",
+         [&stamped](ReceiveText& t, std::u16string& m) {
+             t.Append(u"\u4e2d");
+             t.Replace(0, t.Size(), stamped);
+             m = stamped;
+         },
+         false},
+        {"EmptiedTurnsNarrow",
+         [&stamped](ReceiveText& t, std::u16string& m) {
+             t.Clear();
+             t.Append(u"[\u4e2d]");
+             t.RemoveStamps();
+             t.Append(stamped);
+             m = stamped;
+         },
+         false},
+    };
+    for (const Row& row : rows) {
+        ReceiveText text;
+        text.Append(stamped);
+        std::u16string model = stamped;
+        row.edit(text, model);
+        ASSERT_EQ(text.ToU16String(), model) << row.name;
+        for (size_t pos = 0; pos < model.size(); pos += 997)
+            ASSERT_EQ(text.At(pos), model[pos]) << row.name << " at " << pos;
+        EXPECT_EQ(text.At(model.size() - 1), model.back()) << row.name;
+        for (const auto& [pos, count] : {std::pair<size_t, size_t>{kChunk - 300, 1000},
+                                         {12345, 70000},
+                                         {model.size() - 5, 100}}) {
+            std::u16string spans;
+            text.ForEachSpan(pos, count,
+                             [&spans](const char16_t* data, size_t n) { spans.append(data, n); });
+            EXPECT_EQ(spans, model.substr(pos, count)) << row.name << " from " << pos;
+        }
+        int visits = 0;
+        text.ForEachSpan(0, model.size(), [&visits](const char16_t*, size_t) {
+            ++visits;
+            return false;
+        });
+        EXPECT_EQ(visits, 1) << row.name;
+        const double perUnit = static_cast<double>(text.MemoryBytes()) / model.size();
+        if (row.wide)
+            EXPECT_GE(perUnit, 2.0) << row.name;
+        else
+            EXPECT_LT(perUnit, 1.2) << row.name;
+        const std::u16string kept = WithoutStamps(model);
+        EXPECT_EQ(text.RemoveStamps(), model.size() - kept.size()) << row.name;
+        EXPECT_EQ(text.ToU16String(), kept) << row.name;
+        EXPECT_EQ(text.Size(), kept.size()) << row.name;
+    }
 }
 
 // The selection conversions with what they show and what the dialog gets.
