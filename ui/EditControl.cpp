@@ -18,6 +18,7 @@ namespace {
 // Frames follow the user's edits and scrolling at about 60 a second; a
 // stream of received text is shown at about 30, which reads as smoothly and
 // paints half as often on a slow line, where each byte comes on its own.
+constexpr int kFrameMs = 16;
 constexpr int kStreamFrameMs = 33;
 
 std::u16string_view Units(const QString& text) {
@@ -58,12 +59,19 @@ EditControl::~EditControl() = default;
 
 void EditControl::AppendText(std::string_view ascii) {
     const size_t oldSize = text.Size();
+    // Only the rows from the old end's on change, unless the caret or a
+    // selection stood elsewhere and has to go from where it was drawn.
+    if (caret == oldSize && anchor == oldSize)
+        appendedRow = std::min(appendedRow, rows.RowOf(oldSize));
+    else
+        wholeFrame = true;
     text.AppendAscii(ascii);
     rows.Appended(text, oldSize);
     anchor = caret = text.Size();
     wantedX = -1;
     if (undo.valid) undo = UndoRecord{};
-    ScheduleFrame(true, kStreamFrameMs);
+    scrollPending = true;
+    ScheduleTimer(kStreamFrameMs);
 }
 
 void EditControl::SetText(const QString& newText) {
@@ -190,8 +198,13 @@ void EditControl::RewrapAll() {
     ScheduleFrame(false);
 }
 
-void EditControl::ScheduleFrame(bool scrollToCaret, int withinMs) {
+void EditControl::ScheduleFrame(bool scrollToCaret) {
     scrollPending = scrollPending || scrollToCaret;
+    wholeFrame = true;
+    ScheduleTimer(kFrameMs);
+}
+
+void EditControl::ScheduleTimer(int withinMs) {
     // A frame already due sooner covers this change too.
     if (frameTimer.isActive() && frameTimer.remainingTime() <= withinMs) return;
     frameTimer.start(withinMs);
@@ -223,11 +236,27 @@ void EditControl::Frame() {
         if (row >= first + visible) first = row - visible + 1;
         bar->setValue(first);
     }
-    viewport()->update();
+    if (wholeFrame) {
+        viewport()->update();
+    } else if (appendedRow != kNoRow) {
+        // Where the rows appended to are now, after the scroll above.
+        const int top = margin + (static_cast<int>(appendedRow) - FirstVisibleRow()) * lineHeight;
+        const int from = std::max(0, top);
+        if (from < viewport()->height())
+            viewport()->update(0, from, viewport()->width(), viewport()->height() - from);
+    }
+    wholeFrame = false;
+    appendedRow = kNoRow;
     if (hasFocus()) QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
 }
 
-void EditControl::scrollContentsBy(int, int) { viewport()->update(); }
+// Rows move by whole rows: what stays on screen is moved, not painted again.
+// The top margin's strip gets what moved into it and is painted anew.
+void EditControl::scrollContentsBy(int, int dy) {
+    if (dy == 0) return;
+    viewport()->scroll(0, dy * lineHeight);
+    viewport()->update(0, 0, viewport()->width(), margin);
+}
 
 void EditControl::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
@@ -302,9 +331,13 @@ void EditControl::paintEvent(QPaintEvent* event) {
         colors.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text);
     const QColor highlight = colors.color(QPalette::Active, QPalette::Highlight);
     const QColor highlighted = colors.color(QPalette::Active, QPalette::HighlightedText);
+    // Only the rows the painted area touches.
+    const QRect area = event->rect();
     const int first = FirstVisibleRow();
-    const int last = std::min(RowCount(), first + VisibleRows() + 1);
-    for (int r = first; r < last; ++r) {
+    const int from = first + std::max(0, (area.top() - margin) / lineHeight);
+    const int last =
+        std::min(RowCount(), first + std::max(0, area.bottom() - margin) / lineHeight + 1);
+    for (int r = from; r < last; ++r) {
         const size_t start = rows.RowStart(r);
         const size_t end = rows.RowEnd(r, text.Size());
         const std::u16string units = text.Slice(start, end - start);

@@ -112,10 +112,10 @@ private:
     size_t PreviousPosition(size_t pos) const;
     void UpdateMetrics();
     void RewrapAll();
-    // Marks the screen out of date; it is redrawn at the next frame, within
-    // `withinMs` (about 60 frames a second by default).
-    static constexpr int kFrameMs = 16;
-    void ScheduleFrame(bool scrollToCaret, int withinMs = kFrameMs);
+    // Marks the screen out of date; it is redrawn at the next frame.
+    void ScheduleFrame(bool scrollToCaret);
+    // Starts the frame timer unless a frame is due within `withinMs` anyway.
+    void ScheduleTimer(int withinMs);
     void Frame();
     QRect CaretRectInViewport() const;
 
@@ -133,5 +133,10 @@ private:
     int margin = 2;
     QTimer frameTimer;
     bool scrollPending = false;
+    // What the next frame paints: everything, or (text only appended) the
+    // rows from the first one appended to.
+    static constexpr size_t kNoRow = static_cast<size_t>(-1);
+    bool wholeFrame = true;
+    size_t appendedRow = kNoRow;
     bool selectingWithMouse = false;
 };

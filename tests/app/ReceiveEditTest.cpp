@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
+#include <QScreen>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -231,6 +232,21 @@ void ReceiveEditTest::appendsFollowTheEnd() {
     QVERIFY(pane.Text().startsWith(U("typed    1  ff")));
     QTRY_COMPARE(pane.FirstVisibleRow(), pane.RowCount() - pane.VisibleRows());
     QCOMPARE(pane.verticalScrollBar()->value(), pane.verticalScrollBar()->maximum());
+
+    // A stream paints only what moved or changed, frame by frame: what is on
+    // screen then must be what a full repaint draws, stamps, wraps, a
+    // selection the stream ends and all.
+    pane.SetText(U("x"));
+    for (int frame = 0; frame < 120; ++frame) {
+        if (frame == 60) pane.SetSelection(0, 1);
+        for (int b = 0; b <= frame % 7; ++b) pane.AppendText(b % 3 ? "  a5" : "[  12]  7f");
+        pane.UpdateNow();
+        QCoreApplication::processEvents();
+    }
+    const QImage shown = pane.screen()->grabWindow(pane.winId()).toImage();
+    const QImage drawn = pane.grab().toImage().convertToFormat(shown.format());
+    QCOMPARE(shown.size(), drawn.size());
+    QVERIFY(shown == drawn);
 }
 
 void ReceiveEditTest::attachedInPlaceOfTheTemplateControl() {
