@@ -119,9 +119,16 @@ struct PosixComm::Device {
     bool deathSignalled = false;  // an event wait has been completed for the hang-up
 
     std::deque<uint8_t> input;
+    // The last read from the driver took all it had: the next status query
+    // trusts that once instead of asking again right away.
+    bool drained = false;
 
     bool waitPending = false;
     EventHandle waitCompletion = kNoEvent;
+    PosixComm::EventState waitCompletionState;
+    // Set by WaitForAny while it services the device and waits on the
+    // completion itself: the completion is then signalled in user space.
+    bool completeHere = false;
     uint32_t word = 0;  // events that occurred and were not yet handed over
 
     bool writePending = false;
@@ -170,11 +177,17 @@ bool ReadAvailable(Device& device) {
             device.input.insert(device.input.end(), chunk, chunk + n);
             // A short read took all there was: asking again would only
             // answer EAGAIN, a system call per received byte on a slow line.
-            if (static_cast<size_t>(n) < room) return true;
+            if (static_cast<size_t>(n) < room) {
+                device.drained = true;
+                return true;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            device.drained = true;
+            return true;
+        }
         MarkDead(device, n == 0 ? EIO : errno);
         return false;
     }
@@ -186,9 +199,16 @@ void Complete(Device& device, uint32_t events, bool wake) {
     device.word |= events;
     if (device.waitPending && (device.word || wake)) {
         device.waitPending = false;
+        using Known = PosixComm::EventKnown;
+        auto clear = Known::Clear;
+        if (device.completeHere && device.waitCompletionState &&
+            device.waitCompletionState->compare_exchange_strong(clear, Known::SignalledHere))
+            return;
         uint64_t one = 1;
         ssize_t ignored = write(device.waitCompletion, &one, sizeof one);
         (void)ignored;
+        // Marked after the write: a Reset in between reads the count away.
+        if (device.waitCompletionState) device.waitCompletionState->store(Known::Maybe);
     }
 }
 
@@ -502,6 +522,8 @@ IoResult PosixComm::WaitCommEvent(CommHandle handle, EventHandle completion, uin
     if (!device) return IoResult::Failed;
     std::lock_guard guard(device->lock);
     device->waitPending = false;
+    if (device->waitCompletion != completion || !device->waitCompletionState)
+        device->waitCompletionState = StateOf(completion);
     device->waitCompletion = completion;
     // Bytes still with the driver are left to the poll of WaitForAny, which
     // completes this wait at once: reading here would cost a system call per
@@ -545,7 +567,12 @@ bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status) {
     }
     // Taking what the driver holds costs one read, as asking how much it
     // holds would, and spares the event wait that follows a read of its own.
-    if (!device->deadError) ReadAvailable(*device);
+    // Right after a read that emptied the driver, that read answers: a byte
+    // come since is found by the next event wait.
+    if (device->drained)
+        device->drained = false;
+    else if (!device->deadError)
+        ReadAvailable(*device);
     // What was read before a hang-up is still handed out; then the status
     // query fails for good.
     if (device->deadError && device->input.empty()) return Fail(device->deadError, false);
@@ -718,7 +745,15 @@ std::string PosixComm::ErrorText(int error) {
 EventHandle PosixComm::CreateEvent() {
     int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) return Fail(errno, kNoEvent);
+    std::lock_guard guard(eventsLock);
+    eventStates[fd] = std::make_shared<std::atomic<EventKnown>>(EventKnown::Clear);
     return fd;
+}
+
+PosixComm::EventState PosixComm::StateOf(EventHandle event) {
+    std::lock_guard guard(eventsLock);
+    const auto found = eventStates.find(event);
+    return found == eventStates.end() ? nullptr : found->second;
 }
 
 void PosixComm::CloseEvent(EventHandle event) {
@@ -732,22 +767,37 @@ void PosixComm::CloseEvent(EventHandle event) {
             if (entry.second->waitCompletion == event) {
                 entry.second->waitPending = false;
                 entry.second->waitCompletion = kNoEvent;
+                entry.second->waitCompletionState.reset();
             }
         }
+    }
+    {
+        std::lock_guard guard(eventsLock);
+        eventStates.erase(event);
     }
     close(event);
 }
 
 bool PosixComm::SetEvent(EventHandle event) {
     const uint64_t one = 1;
+    const EventState state = StateOf(event);
     for (;;) {
-        if (write(event, &one, sizeof one) == static_cast<ssize_t>(sizeof one)) return true;
-        if (errno == EAGAIN) return true;  // the counter is saturated: signalled anyway
+        const ssize_t n = write(event, &one, sizeof one);
+        // The counter saturated is signalled anyway. Marked after the write:
+        // a Reset in between reads the count away, as if it came first.
+        if (n == static_cast<ssize_t>(sizeof one) || errno == EAGAIN) {
+            if (state) state->store(EventKnown::Maybe);
+            return true;
+        }
         if (errno != EINTR) return Fail(errno, false);
     }
 }
 
 bool PosixComm::ResetEvent(EventHandle event) {
+    // Marked clear before the read, so that a Set after it is never lost.
+    if (const EventState state = StateOf(event)) {
+        if (state->exchange(EventKnown::Clear) != EventKnown::Maybe) return true;
+    }
     uint64_t count = 0;
     for (;;) {
         if (read(event, &count, sizeof count) == static_cast<ssize_t>(sizeof count) ||
@@ -762,6 +812,12 @@ int PosixComm::WaitForAny(const EventHandle* events, int count) {
     std::vector<pollfd> fds;
     std::vector<std::shared_ptr<Device>> watched;
     std::vector<EventHandle> completions;
+    std::vector<EventState> states;
+    for (int i = 0; i < count; ++i) states.push_back(StateOf(events[i]));
+    auto signalledHere = [&states](int i) {
+        const EventState& state = states[static_cast<size_t>(i)];
+        return state && state->load() == EventKnown::SignalledHere;
+    };
     for (;;) {
         fds.clear();
         watched.clear();
@@ -780,7 +836,11 @@ int PosixComm::WaitForAny(const EventHandle* events, int count) {
                 watched.push_back(entry.second);
             }
         }
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        // An event signalled here needs no wait, only a look whether one
+        // before it in the table is signalled as well.
+        bool ready = false;
+        for (int i = 0; i < count && !ready; ++i) ready = signalledHere(i);
+        if (poll(fds.data(), fds.size(), ready ? 0 : -1) < 0) {
             if (errno == EINTR) continue;
             return Fail(errno, -1);
         }
@@ -788,15 +848,20 @@ int PosixComm::WaitForAny(const EventHandle* events, int count) {
         for (size_t j = 0; j < watched.size(); ++j) {
             const short revents = fds[static_cast<size_t>(count) + j].revents;
             if (!revents) continue;
-            std::lock_guard guard(watched[j]->lock);
-            if (Service(*watched[j], revents)) completions.push_back(watched[j]->waitCompletion);
+            Device& device = *watched[j];
+            std::lock_guard guard(device.lock);
+            device.completeHere =
+                std::find(events, events + count, device.waitCompletion) != events + count;
+            const bool completed = Service(device, revents);
+            device.completeHere = false;
+            if (completed) completions.push_back(device.waitCompletion);
         }
         // A completion just signalled answers for itself, unless an event
         // before it in the table was signalled as well; one signalled outside
         // the table takes another look.
         for (int i = 0; i < count; ++i) {
             if (fds[static_cast<size_t>(i)].revents & POLLNVAL) return Fail(EBADF, -1);
-            if (fds[static_cast<size_t>(i)].revents & POLLIN) return i;
+            if (fds[static_cast<size_t>(i)].revents & POLLIN || signalledHere(i)) return i;
             if (std::find(completions.begin(), completions.end(), events[i]) != completions.end())
                 return i;
         }

@@ -20,6 +20,7 @@ namespace {
 // paints half as often on a slow line, where each byte comes on its own.
 constexpr int kFrameMs = 16;
 constexpr int kStreamFrameMs = 33;
+constexpr int kBarMs = 200;
 
 std::u16string_view Units(const QString& text) {
     return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())};
@@ -49,6 +50,11 @@ EditControl::EditControl(uint32_t style, QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     frameTimer.setSingleShot(true);
     connect(&frameTimer, &QTimer::timeout, this, &EditControl::Frame);
+    barTimer.setSingleShot(true);
+    barTimer.setInterval(kBarMs);
+    // Shows the scroll bar as the frames since it was last drawn left it.
+    connect(&barTimer, &QTimer::timeout, this,
+            [this] { verticalScrollBar()->setUpdatesEnabled(true); });
     UpdateMetrics();
     RewrapAll();
 }
@@ -225,6 +231,15 @@ int EditControl::FirstVisibleRow() const {
 
 void EditControl::Frame() {
     QScrollBar* bar = verticalScrollBar();
+    // While text streams in, the scroll bar is drawn a few times a second:
+    // its handle hardly moves, and drawing it costs more than the new rows.
+    // Not while the user holds or points at it.
+    const bool barBusy = bar->isSliderDown() || bar->underMouse();
+    if (!wholeFrame && !barBusy && barTimer.isActive())
+        bar->setUpdatesEnabled(false);
+    else if (!bar->updatesEnabled())
+        bar->setUpdatesEnabled(true);
+    if (bar->updatesEnabled()) barTimer.start();
     const int visible = VisibleRows();
     bar->setPageStep(visible);
     bar->setRange(0, std::max(0, RowCount() - visible));

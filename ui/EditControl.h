@@ -132,6 +132,7 @@ private:
     int ascent = 13;
     int margin = 2;
     QTimer frameTimer;
+    QTimer barTimer;  // runs for a while after the scroll bar was drawn
     bool scrollPending = false;
     // What the next frame paints: everything, or (text only appended) the
     // rows from the first one appended to.
