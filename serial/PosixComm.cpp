@@ -813,6 +813,7 @@ int PosixComm::WaitForAny(const EventHandle* events, int count) {
     std::vector<std::shared_ptr<Device>> watched;
     std::vector<EventHandle> completions;
     std::vector<EventState> states;
+    states.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) states.push_back(StateOf(events[i]));
     auto signalledHere = [&states](int i) {
         const EventState& state = states[static_cast<size_t>(i)];
