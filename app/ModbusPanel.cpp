@@ -18,6 +18,10 @@ namespace {
 constexpr std::string_view kQuantityLabel = "数量";
 constexpr std::string_view kWriteValueLabel = "写入值";
 
+// The widest numbers the frame's fields hold: a byte, a 16-bit word.
+constexpr uint32_t kLargestStation = 255;
+constexpr uint32_t kLargestWord = 65535;
+
 int FunctionCode(const std::string& functionText) { return ParseIntText(functionText).value_or(0); }
 
 bool WritesValue(int functionCode) { return functionCode == 5 || functionCode == 6; }
@@ -30,9 +34,11 @@ const CommandEntry<ModbusPanel> ModbusPanel::commandTable[] = {
 
 ModbusPanel::ModbusPanel(QWidget* parent) : Dialog(IDD_MODBUS_PANEL, parent) {
     SetCommandTable(commandTable);
-    BindUnsigned(IDC_ADDRESS, registerAddress);
-    BindUnsigned(IDC_QUANTITY, quantityOrValue);
-    BindUnsigned(IDC_STATION, stationNumber);
+    // What does not fit its field of the frame is refused, never cut to its
+    // low bits: station 256 would go out as 0, a broadcast every slave obeys.
+    BindUnsigned(IDC_ADDRESS, registerAddress, kLargestWord);
+    BindUnsigned(IDC_QUANTITY, quantityOrValue, kLargestWord);
+    BindUnsigned(IDC_STATION, stationNumber, kLargestStation);
     BindComboText(IDC_FUNCTION, functionText);
     BindRadio(IDC_RTU, asciiFrame);
     // The window exists from here on, hidden until the owner places it.

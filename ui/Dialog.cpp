@@ -402,6 +402,10 @@ void Dialog::BindUnsigned(int controlId, uint32_t& field) {
     AddBinding({BindingKind::Unsigned, controlId, nullptr, &field});
 }
 
+void Dialog::BindUnsigned(int controlId, uint32_t& field, uint32_t maximum) {
+    AddBinding({BindingKind::UnsignedRange, controlId, nullptr, &field, nullptr, 0, maximum});
+}
+
 void Dialog::BindText(int controlId, std::string& field) {
     AddBinding({BindingKind::Text, controlId, nullptr, nullptr, &field});
 }
@@ -452,6 +456,7 @@ bool Dialog::Load(const Binding& b) {
             SetItemText(b.controlId, QString::number(*b.intField));
             break;
         case BindingKind::Unsigned:
+        case BindingKind::UnsignedRange:
             SetItemText(b.controlId, QString::number(*b.unsignedField));
             break;
         case BindingKind::Text:
@@ -503,16 +508,15 @@ bool Dialog::Save(const Binding& b) {
         case BindingKind::IntRange: {
             const auto value = ParseIntText(ToGbk(ItemText(b.controlId)));
             if (!value) return Fail(b.controlId, std::string(kParseInt));
-            if (*value < b.minimum || *value > b.maximum) {
-                const QString text = FromUtf8(kParseIntRange).arg(b.minimum).arg(b.maximum);
-                return Fail(b.controlId, text.toStdString());
-            }
+            if (!InRange(b, *value)) return false;
             *b.intField = *value;
             break;
         }
-        case BindingKind::Unsigned: {
+        case BindingKind::Unsigned:
+        case BindingKind::UnsignedRange: {
             const auto value = ParseUnsignedText(ToGbk(ItemText(b.controlId)));
             if (!value) return Fail(b.controlId, std::string(kParseUnsigned));
+            if (b.kind == BindingKind::UnsignedRange && !InRange(b, *value)) return false;
             *b.unsignedField = *value;
             break;
         }
@@ -539,6 +543,12 @@ bool Dialog::Save(const Binding& b) {
         }
     }
     return true;
+}
+
+bool Dialog::InRange(const Binding& b, int64_t value) {
+    if (value >= b.minimum && value <= b.maximum) return true;
+    const QString text = FromUtf8(kParseIntRange).arg(b.minimum).arg(b.maximum);
+    return Fail(b.controlId, text.toStdString());
 }
 
 bool Dialog::Fail(int controlId, const std::string& message) {

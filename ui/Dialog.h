@@ -134,6 +134,9 @@ protected:
     void BindInt(int controlId, int& field);
     void BindInt(int controlId, int& field, int minimum, int maximum);
     void BindUnsigned(int controlId, uint32_t& field);
+    // An unsigned field that takes no more than maximum: a larger number gets
+    // the range message, from 0 to maximum.
+    void BindUnsigned(int controlId, uint32_t& field, uint32_t maximum);
     void BindText(int controlId, std::string& field);
     // A drop-down list's selected item text, or an editable combo's edit
     // text. Loading selects the item that begins with the field (an editable
@@ -149,15 +152,25 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    enum class BindingKind { Int, IntRange, Unsigned, Text, ComboText, ComboIndex, Check, Radio };
+    enum class BindingKind {
+        Int,
+        IntRange,
+        Unsigned,
+        UnsignedRange,
+        Text,
+        ComboText,
+        ComboIndex,
+        Check,
+        Radio
+    };
     struct Binding {
         BindingKind kind;
         int controlId;
         int* intField = nullptr;
         uint32_t* unsignedField = nullptr;
         std::string* textField = nullptr;
-        int minimum = 0;
-        int maximum = 0;
+        int64_t minimum = 0;
+        int64_t maximum = 0;
     };
     struct Route {
         int controlId;
@@ -173,6 +186,9 @@ private:
     bool Save(const Binding& binding);
     // Shows the message, focuses the control with its text selected; false.
     bool Fail(int controlId, const std::string& message);
+    // True when value lies in the binding's range; otherwise the range
+    // message, as Fail.
+    bool InRange(const Binding& binding, int64_t value);
     std::vector<int> RadioGroup(int firstControlId) const;
     int DefaultButtonId() const;
 

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -69,6 +70,8 @@ private slots:
     void receiveDisplay();
     void timedSendingInterval_data();
     void timedSendingInterval();
+    void modbusRequestIsAsTypedOrNothing_data();
+    void modbusRequestIsAsTypedOrNothing();
     void emptyFrameStopsTimedSendingWithOneBox();
     void sendsCloseTogetherMakeOneSweep();
     void closing_data();
@@ -245,6 +248,57 @@ void MainWindowTest::timedSendingInterval() {
     QCOMPARE(s.TimedSend()->isChecked(), starts);
     QCOMPARE(s.SendEnabled(), !starts);
     QCOMPARE(s.window->Sender().SendTimer().interval(), starts ? 10 : 0);
+}
+
+void MainWindowTest::modbusRequestIsAsTypedOrNothing_data() {
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<int>("function");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("box");  // empty: the frame goes out
+    QTest::addColumn<QByteArray>("frame");
+    const QString byteRange = QStringLiteral("“请填入一个在0和255之间的整数。”");
+    const QString wordRange = QStringLiteral("“请填入一个在0和65535之间的整数。”");
+    // clang-format off
+    QTest::newRow("Station256Refused") << "256" << 3 << "0" << "1" << byteRange << QByteArray();
+    QTest::newRow("Address65536Refused") << "1" << 3 << "65536" << "1" << wordRange << QByteArray();
+    QTest::newRow("Quantity65536Refused") << "1" << 3 << "0" << "65536" << wordRange << QByteArray();
+    QTest::newRow("WriteValue70000Refused") << "1" << 6 << "0" << "70000" << wordRange << QByteArray();
+    QTest::newRow("Station0Broadcast") << "0" << 3 << "0" << "1" << QString() << QByteArray::fromHex("000300000001 85db");
+    QTest::newRow("Station255") << "255" << 3 << "0" << "1" << QString() << QByteArray::fromHex("ff0300000001 91d4");
+    QTest::newRow("Address65535") << "1" << 3 << "65535" << "1" << QString() << QByteArray::fromHex("0103ffff0001 842e");
+    QTest::newRow("WriteValue65535") << "1" << 6 << "0" << "65535" << QString() << QByteArray::fromHex("01060000ffff 887a");
+    // clang-format on
+}
+
+void MainWindowTest::modbusRequestIsAsTypedOrNothing() {
+    QFETCH(QString, station);
+    QFETCH(int, function);
+    QFETCH(QString, address);
+    QFETCH(QString, value);
+    QFETCH(QString, box);
+    QFETCH(QByteArray, frame);
+    Session s;
+    QVERIFY(s.Open());
+    ModbusPanel& panel = *s.window->GetModbusPanel();
+    auto type = [&](int id, const QString& text) { panel.ControlAs<QLineEdit>(id)->setText(text); };
+    type(ModbusPanelIds::IDC_STATION, station);
+    panel.ControlAs<QComboBox>(ModbusPanelIds::IDC_FUNCTION)->setCurrentIndex(function - 1);
+    type(ModbusPanelIds::IDC_ADDRESS, address);
+    type(ModbusPanelIds::IDC_QUANTITY, value);
+    QTest::mouseClick(s.window->Control(IDC_SEND), Qt::LeftButton);
+    QCOMPARE(s.LastBox(), box);
+    if (!box.isEmpty()) {
+        QVERIFY(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT).isEmpty());
+        // Nothing went: the next request is the first thing on the line.
+        for (int id : {ModbusPanelIds::IDC_STATION, ModbusPanelIds::IDC_QUANTITY})
+            type(id, QStringLiteral("1"));
+        type(ModbusPanelIds::IDC_ADDRESS, QStringLiteral("0"));
+        QTest::mouseClick(s.window->Control(IDC_SEND), Qt::LeftButton);
+        frame = QByteArray::fromHex(function == 6 ? "010600000001 480a" : "010300000001 840a");
+    }
+    const std::vector<uint8_t> sent = s.pty.ReadMaster(frame.size(), 5s);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(sent.data()), qsizetype(sent.size())), frame);
 }
 
 void MainWindowTest::emptyFrameStopsTimedSendingWithOneBox() {

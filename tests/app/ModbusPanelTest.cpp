@@ -1,6 +1,6 @@
 // The Modbus panel driven through its controls: frames and frame texts for
 // every function in both framings, the quantity label, and what happens when
-// a field holds no number or the station is refused.
+// a field holds no number.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -61,7 +61,6 @@ private slots:
     void buildsTheFrameOfEachFunction();
     void labelNamesTheValueForWrites_data();
     void labelNamesTheValueForWrites();
-    void stationAbove256IsRefusedWithItsText();
     void emptyStationBuildsNothingSilently();
     void fieldWithoutNumberStopsTheExchange_data();
     void fieldWithoutNumberStopsTheExchange();
@@ -123,9 +122,6 @@ void ModbusPanelTest::buildsTheFrameOfEachFunction_data() {
     QTest::newRow("Rtu/WriteRegister1234")
         << false << "1" << 6 << "1"
         << "1234" << Hex("01 06 00 01 04 D2 5A 97") << "0x01 0x06 0x00 0x01 0x04 0xD2 0x5A 0x97 ";
-    QTest::newRow("Rtu/Station256GoesAsZero")
-        << false << "256" << 3 << "0"
-        << "1" << Hex("00 03 00 00 00 01 85 DB") << "0x00 0x03 0x00 0x00 0x00 0x01 0x85 0xDB ";
 
     QTest::newRow("Ascii/ReadCoils")
         << true << "17" << 1 << "19"
@@ -194,24 +190,6 @@ void ModbusPanelTest::labelNamesTheValueForWrites() {
     ChooseFunction(panel, function);
     QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_QUANTITY_LABEL), label);
     QCOMPARE(panel.functionText, " " + std::to_string(function));
-}
-
-void ModbusPanelTest::stationAbove256IsRefusedWithItsText() {
-    RecordingMessageBoxSink boxes;
-    ModbusPanel panel;
-    uint8_t buffer[500];
-    QCOMPARE(panel.BuildFrame(buffer), 8);
-    const QString shown = panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT);
-
-    for (const char* station : {"257", "4294967295"}) {
-        boxes.Clear();
-        Type(panel, ModbusPanelIds::IDC_STATION, QString::fromLatin1(station));
-        std::memset(buffer, kUntouched, sizeof buffer);
-        QCOMPARE(panel.BuildFrame(buffer), -1);
-        QCOMPARE(boxes.Texts(), std::vector<std::string>{"ModBus----站号>256"});
-        QCOMPARE(buffer[0], kUntouched);
-        QCOMPARE(panel.ItemText(ModbusPanelIds::IDC_FRAME_TEXT), shown);
-    }
 }
 
 void ModbusPanelTest::emptyStationBuildsNothingSilently() {
