@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QStringList>
 
 #include "serial/DeviceAccess.h"
 #include "ui/GbkText.h"
@@ -12,8 +13,9 @@ using namespace PortSettingsIds;
 
 namespace {
 
-// Right of the port list (x 102, 103 wide) inside the port row's frame.
-constexpr int kPathX = 209, kPathY = 17, kPathW = 86, kPathH = 10;
+// Right of the port list (x 102, 103 wide) inside the port row's frame: two
+// rows, the path and, for a USB adapter, what it is, centred on the list.
+constexpr int kPathX = 209, kPathY = 12, kPathW = 86, kPathH = 20;
 
 // Beside the path: a word, and the full sentence in the tool tip.
 struct AccessText {
@@ -27,6 +29,17 @@ constexpr AccessText kAccessTexts[] = {
      "无权限读写此设备：请把用户加入 dialout 组，重新登录后再试。"},
     {DeviceAccess::Busy, "被占用", "设备已被其他程序打开（例如 ModemManager 或 brltty）。"},
 };
+
+// "FTDI FT232R USB UART 0403:6001 A50285BI": enough to tell two alike
+// adapters apart at a glance.
+QString IdentityLine(const UsbIdentity& usb) {
+    QStringList parts;
+    for (const std::string* text : {&usb.manufacturer, &usb.product})
+        if (!text->empty()) parts << QString::fromStdString(*text);
+    if (!usb.vendorId.empty()) parts << QString::fromStdString(usb.vendorId + ":" + usb.productId);
+    if (!usb.serialNumber.empty()) parts << QString::fromStdString(usb.serialNumber);
+    return parts.join(QLatin1Char(' '));
+}
 
 void SelectIndex(QComboBox* list, int index) {
     list->setCurrentIndex(index < list->count() ? index : -1);
@@ -54,6 +67,7 @@ PortSettingsDialog::PortSettingsDialog(QWidget* owner, const DCB& lineSettings, 
     devicePath = new QLabel(this);
     devicePath->setObjectName(QStringLiteral("devicePath"));
     devicePath->setGeometry(Units().ToPixels(kPathX, kPathY, kPathW, kPathH));
+    devicePath->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 void PortSettingsDialog::SetEventFlags(uint32_t mask) {
@@ -77,20 +91,36 @@ bool PortSettingsDialog::OnInitDialog() {
 void PortSettingsDialog::OnPortChanged() {
     const std::string path =
         comNames.PathForPort(ParseIntText(ToGbk(ItemText(IDC_PORT))).value_or(0));
+    const ComNames::Places& places = comNames.GetPlaces();
     shownPath = path.empty() ? FromUtf8(NoDeviceText) : QString::fromLocal8Bit(path.c_str());
     shownState.clear();
+    shownIdentity.clear();
     QString tip = shownPath;
-    const DeviceAccess access = path.empty() ? DeviceAccess::Ready : ProbeDeviceAccess(path);
+    if (!path.empty()) {
+        const UsbIdentity usb =
+            DescribeUsbAdapter(path, places.deviceDirectory, places.ttyClassDirectory);
+        shownIdentity = IdentityLine(usb);
+        if (!shownIdentity.isEmpty()) tip += QLatin1Char('\n') + shownIdentity;
+        if (!usb.byIdPath.empty())
+            tip += QLatin1Char('\n') + QString::fromLocal8Bit(usb.byIdPath.c_str());
+    }
+    const DeviceAccess access =
+        path.empty() ? DeviceAccess::Ready : ProbeDeviceAccess(path, places.procDirectory);
     for (const AccessText& row : kAccessTexts) {
         if (row.access != access) continue;
         shownState = FromUtf8(row.word);
         tip += QLatin1Char('\n') + FromUtf8(row.sentence);
     }
     devicePath->setToolTip(tip);
-    // The path gives way when the label is too narrow; the word stays.
+    // The path gives way when the label is too narrow; the word stays. The
+    // identity is cut at its end; the tool tip has it all.
     const QString state = shownState.isEmpty() ? QString() : QLatin1Char(' ') + shownState;
     const QFontMetrics metrics = devicePath->fontMetrics();
-    devicePath->setText(metrics.elidedText(shownPath, Qt::ElideMiddle,
-                                           devicePath->width() - metrics.horizontalAdvance(state)) +
-                        state);
+    QString text = metrics.elidedText(shownPath, Qt::ElideMiddle,
+                                      devicePath->width() - metrics.horizontalAdvance(state)) +
+                   state;
+    if (!shownIdentity.isEmpty())
+        text += QLatin1Char('\n') +
+                metrics.elidedText(shownIdentity, Qt::ElideRight, devicePath->width());
+    devicePath->setText(text);
 }

@@ -55,6 +55,8 @@ public:
     // it looks usable).
     QString DevicePathText() const { return shownPath; }
     QString DeviceStateText() const { return shownState; }
+    // A USB adapter's maker, product, VID:PID and serial number; else empty.
+    QString DeviceIdentityText() const { return shownIdentity; }
 
 protected:
     bool OnInitDialog() override;
@@ -65,6 +67,7 @@ private:
     QLabel* devicePath;
     QString shownPath;
     QString shownState;
+    QString shownIdentity;
 
     static const CommandEntry<PortSettingsDialog> commandTable[];
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <fstream>
 #include <string_view>
@@ -64,6 +65,11 @@ std::string ComNames::DefaultPortDirectory() {
     const std::string runtime = "/run/user/" + uid;
     if (IsDirectory(runtime)) return runtime + "/talvenor";
     return "/tmp/talvenor-" + uid;
+}
+
+bool ComNames::EnsurePortDirectory(const std::string& directory) {
+    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    return IsPrivateDirectory(directory);
 }
 
 ComNames::ComNames() : ComNames(Places{DefaultPortDirectory()}) {}

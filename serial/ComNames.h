@@ -16,10 +16,16 @@ public:
         std::string portDirectory;
         std::string deviceDirectory = "/dev";
         std::string ttyClassDirectory = "/sys/class/tty";
+        // Where the programs holding a device are seen; not used for names.
+        std::string procDirectory = "/proc";
     };
 
     // /run/user/<uid>/talvenor where /run/user/<uid> exists, else /tmp/talvenor-<uid>.
     static std::string DefaultPortDirectory();
+    // Creates the directory (mode 700) when it does not exist. True when it
+    // is now a private directory of this user, not a link: what the links
+    // in it are trusted from.
+    static bool EnsurePortDirectory(const std::string& directory);
 
     ComNames();
     explicit ComNames(Places places);

@@ -11,5 +11,23 @@ enum class DeviceAccess {
     Busy,          // another process has it open
 };
 
-// procDirectory is injectable for tests.
+// procDirectory is injectable for tests. A pseudo-terminal held only by the
+// program that created it (it holds the master side too, as a simulator
+// does) is not busy: nobody else would fight us for the line.
 DeviceAccess ProbeDeviceAccess(const std::string& path, const std::string& procDirectory = "/proc");
+
+// What the kernel publishes about a USB serial adapter, for telling two alike
+// adapters apart; every text empty when it is not one (or not known).
+struct UsbIdentity {
+    std::string manufacturer;
+    std::string product;
+    std::string vendorId;  // four hexadecimal digits, as sysfs writes them
+    std::string productId;
+    std::string serialNumber;
+    std::string byIdPath;  // the <deviceDirectory>/serial/by-id link to the device
+};
+
+// Reads sysfs and the by-id links only; the device is never opened. The
+// directories are injectable for tests.
+UsbIdentity DescribeUsbAdapter(const std::string& path, const std::string& deviceDirectory = "/dev",
+                               const std::string& ttyClassDirectory = "/sys/class/tty");

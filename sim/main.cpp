@@ -30,14 +30,6 @@ void OnStopSignal(int) {
     (void)!write(stopPipe[1], &one, 1);
 }
 
-// The port directory, made private to the user when it does not exist.
-bool EnsurePortDirectory(const std::string& directory) {
-    if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat info {};
-    return lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == getuid() && (info.st_mode & 022) == 0;
-}
-
 // Links COM<n> to the device; the first free number from 1 when n is 0.
 int LinkComNumber(const std::string& directory, int number, const std::string& device) {
     for (int n = number ? number : 1; n <= (number ? number : 30); ++n) {
@@ -98,7 +90,7 @@ int main(int argc, char** argv) {
 
     const std::string directory =
         options->portDirectory.empty() ? ComNames::DefaultPortDirectory() : options->portDirectory;
-    if (!EnsurePortDirectory(directory)) {
+    if (!ComNames::EnsurePortDirectory(directory)) {
         std::fprintf(stderr,
                      "talvenor-sim: the port directory %s is not a private directory of yours\n",
                      directory.c_str());

@@ -2,15 +2,19 @@
 // engine's record, shown modally, read after OK or Cancel.
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "DialogShot.h"
@@ -57,6 +61,42 @@ ComNames NoDevices(const QTemporaryDir& dir) {
                                      dir.path().toStdString(), dir.path().toStdString()});
 }
 
+// A machine in a temporary directory: COM1 a USB adapter with its sysfs
+// descriptors and by-id link, COM2 a pseudo-terminal held by its creator
+// (process 100, which has the master side) and, with `intruder`, by process
+// 200 as well.
+ComNames FakeMachine(const std::filesystem::path& root, bool intruder) {
+    const auto file = [](const std::filesystem::path& path, const std::string& text) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path) << text << '\n';
+    };
+    const auto link = [](const std::filesystem::path& target, const std::filesystem::path& at) {
+        std::filesystem::create_directories(at.parent_path());
+        std::filesystem::create_symlink(target, at);
+    };
+    const std::filesystem::path usb = root / "sys/devices/usb1/1-1";
+    for (auto [name, text] : {std::pair{"idVendor", "0403"},
+                              {"idProduct", "6001"},
+                              {"manufacturer", "FTDI"},
+                              {"product", "FT232R USB UART"},
+                              {"serial", "A50285BI"}})
+        file(usb / name, text);
+    file(usb / "1-1:1.0/ttyUSB0/uevent", "");
+    file(root / "dev/ttyUSB0", "");
+    file(root / "dev/pts/7", "");
+    link(usb / "1-1:1.0/ttyUSB0", root / "sys/class/tty/ttyUSB0/device");
+    link("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    std::filesystem::create_directories(root / "ports");
+    std::filesystem::permissions(root / "ports", std::filesystem::perms::owner_all);
+    link(root / "dev/pts/7", root / "ports/COM2");
+    link("/dev/ptmx", root / "proc/100/fd/3");
+    file(root / "proc/100/fdinfo/3", "pos:\t0\nflags:\t02\ntty-index:\t7");
+    link(root / "dev/pts/7", root / "proc/100/fd/4");
+    if (intruder) link(root / "dev/pts/7", root / "proc/200/fd/0");
+    return ComNames({(root / "ports").string(), (root / "dev").string(),
+                     (root / "sys/class/tty").string(), (root / "proc").string()});
+}
+
 DCB Record(uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits) {
     DCB dcb;
     dcb.baudRate = baud;
@@ -78,6 +118,8 @@ private slots:
     void sendBufferOutsideTheListIsKeptAsTyped();
     void cancelChangesNothing();
     void portListShowsTheDevicePath();
+    void deviceLineTellsTheAdapterAndWhoHoldsIt_data();
+    void deviceLineTellsTheAdapterAndWhoHoldsIt();
     void picture();
 };
 
@@ -138,14 +180,15 @@ void PortSettingsDialogTest::eachRecordValueSelectsItsItem_data() {
     QTest::addColumn<QString>("shown");
 
     const DCB base;
-    for (uint32_t baud : {19200u, 9600u, 4800u, 2400u, 1200u, 300u}) {
+    for (uint32_t baud : {921600u, 460800u, 230400u, 115200u, 57600u, 38400u, 19200u, 9600u, 4800u,
+                          2400u, 1200u, 300u}) {
         DCB dcb = base;
         dcb.baudRate = baud;
         QTest::addRow("Baud/%u", baud)
             << int(PortSettingsIds::IDC_BAUD) << dcb << QString::number(baud);
     }
     DCB unknownBaud = base;
-    unknownBaud.baudRate = 115200;
+    unknownBaud.baudRate = 14400;
     QTest::newRow("Baud/NotInListSelectsNothing")
         << int(PortSettingsIds::IDC_BAUD) << unknownBaud << QString();
     const char* parities[] = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
@@ -263,25 +306,64 @@ void PortSettingsDialogTest::portListShowsTheDevicePath() {
     QCOMPARE(second, QStringLiteral("/dev/pts/41"));
 }
 
-void PortSettingsDialogTest::picture() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString ports = dir.path() + "/ports";
-    QVERIFY(QDir().mkdir(ports));
-    QVERIFY(::chmod(ports.toLocal8Bit().constData(), 0700) == 0);
-    QVERIFY(::symlink("/dev/ttyUSB0", (ports + "/COM1").toLocal8Bit().constData()) == 0);
+void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("intruder");
+    QTest::addColumn<QString>("identity");
+    QTest::addColumn<QString>("tipLine");  // one line the tool tip must hold
+    QTest::addColumn<QString>("state");
+    const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    QTest::newRow("UsbAdapter") << 1 << false << "FTDI FT232R USB UART 0403:6001 A50285BI" << byId
+                                << QString();
+    QTest::newRow("PtyHeldByItsCreator") << 2 << false << QString() << "/dev/pts/7" << QString();
+    QTest::newRow("PtyHeldByAnother") << 2 << true << QString() << "/dev/pts/7"
+                                      << "被占用";
+}
 
+void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt() {
+    QFETCH(int, port);
+    QFETCH(bool, intruder);
+    QFETCH(QString, identity);
+    QFETCH(QString, tipLine);
+    QFETCH(QString, state);
+    QTemporaryDir dir;
+    Dlg dialog(nullptr, DCB{}, 1);
+    dialog.comNames = FakeMachine(dir.path().toStdString(), intruder);
+    Run(dialog, [&](Dlg& d) {
+        auto* list = d.ControlAs<QComboBox>(PortSettingsIds::IDC_PORT);
+        list->setCurrentIndex(port - 1);
+        emit list->activated(port - 1);
+    });
+    QCOMPARE(dialog.DeviceIdentityText(), identity);
+    QCOMPARE(dialog.DeviceStateText(), state);
+    const QStringList tip = dialog.findChild<QLabel*>("devicePath")->toolTip().split('\n');
+    QVERIFY2(std::any_of(tip.begin(), tip.end(),
+                         [&](const QString& line) { return line.endsWith(tipLine); }),
+             qPrintable(tip.join(" | ")));
+}
+
+void PortSettingsDialogTest::picture() {
+    // At a fixed place, so that the picture shows the same path every time.
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / "talvenor-shot";
+    std::filesystem::remove_all(root);
     const PortSettings engine;
     Dlg dialog(nullptr, engine.dcb, engine.portNumber);
-    dialog.comNames = NoDevices(dir);
+    dialog.comNames = FakeMachine(root, false);
     dialog.sendBufferText = std::to_string(engine.writeBufferSize);
     dialog.SetEventFlags(engine.eventMask | EV_RXCHAR);
     dialog.show();
-    QCOMPARE(dialog.DevicePathText(), QStringLiteral("/dev/ttyUSB0"));
-    if (!QFileInfo::exists(QStringLiteral("/dev/ttyUSB0")))
-        QCOMPARE(dialog.DeviceStateText(), QStringLiteral("不存在"));
-    QVERIFY(SaveDialogShot(dialog, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)),
+    QVERIFY(dialog.DevicePathText().endsWith(QStringLiteral("/dev/ttyUSB0")));
+    // The baud list open, with the common rates above 19200.
+    auto* baud = dialog.ControlAs<QComboBox>(PortSettingsIds::IDC_BAUD);
+    baud->showPopup();
+    QWidget* popup = baud->view()->window();
+    QVERIFY(QTest::qWaitForWindowExposed(popup));
+    // Dropped below the list, as on the desktop, not over it.
+    popup->move(popup->x(), baud->mapToGlobal(QPoint(0, baud->height())).y());
+    QVERIFY(SaveDialogShot(dialog, *popup, ShotDirectory(QStringLiteral(TALVENOR_SOURCE_DIR)),
                            "PortSettingsDialog-129"));
+    baud->hidePopup();
+    std::filesystem::remove_all(root);
 }
 
 QTEST_MAIN(PortSettingsDialogTest)

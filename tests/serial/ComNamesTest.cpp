@@ -98,6 +98,7 @@ TEST_F(ComNamesTree, DirectoryOthersCanWriteIsIgnored) {
         SCOPED_TRACE(row.name);
         fs::permissions(root + "/ports", row.perms, fs::perm_options::replace);
         EXPECT_EQ(Names().PathForPort(1), row.used ? "/dev/pts/42" : Dev("ttyUSB2"));
+        EXPECT_EQ(ComNames::EnsurePortDirectory(root + "/ports"), row.used);
     }
 }
 
@@ -108,4 +109,8 @@ TEST_F(ComNamesTree, LinkInPlaceOfTheDirectoryIsIgnored) {
               Dev("ttyUSB2"));
     EXPECT_EQ(ComNames({root + "/missing", root + "/dev", root + "/sys"}).PathForPort(1),
               Dev("ttyUSB2"));
+    // Made when missing, private; a link in its place is never taken.
+    EXPECT_FALSE(ComNames::EnsurePortDirectory(root + "/alias"));
+    ASSERT_TRUE(ComNames::EnsurePortDirectory(root + "/missing"));
+    EXPECT_EQ(fs::status(root + "/missing").permissions(), fs::perms::owner_all);
 }

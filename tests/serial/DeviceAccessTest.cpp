@@ -20,8 +20,10 @@ public:
         if (pipe(ready) != 0 || pipe(release) != 0) return;
         child = fork();
         if (child == 0) {
-            close(ready[0]);
-            close(release[1]);  // else the read below never sees the end
+            // Nothing inherited: with the pty's master side it would be
+            // the pty's creator, which does not count as another holder.
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != ready[1] && fd != release[0]) close(fd);
             const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
             char c = fd >= 0 ? 1 : 0;
             (void)!write(ready[1], &c, 1);

@@ -285,12 +285,12 @@ void DialogToolkitTest::prefixSearch_data() {
     QTest::addColumn<int>("startAfter");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<int>("found");
-    // Baud list: 19200 9600 4800 2400 1200 300.
-    QTest::newRow("from the top") << PortSettingsIds::IDC_BAUD << -1 << "96" << 1;
-    QTest::newRow("starts after the given item") << PortSettingsIds::IDC_BAUD << 0 << "1" << 4;
-    QTest::newRow("wraps around") << PortSettingsIds::IDC_BAUD << 1 << "19" << 0;
-    QTest::newRow("the start item is tried last") << PortSettingsIds::IDC_BAUD << 4 << "12" << 4;
-    QTest::newRow("after the last item") << PortSettingsIds::IDC_BAUD << 5 << "300" << 5;
+    // Baud list: 921600 460800 230400 115200 57600 38400 19200 9600 4800 2400 1200 300.
+    QTest::newRow("from the top") << PortSettingsIds::IDC_BAUD << -1 << "96" << 7;
+    QTest::newRow("starts after the given item") << PortSettingsIds::IDC_BAUD << 6 << "1" << 10;
+    QTest::newRow("wraps around") << PortSettingsIds::IDC_BAUD << 7 << "19" << 6;
+    QTest::newRow("the start item is tried last") << PortSettingsIds::IDC_BAUD << 10 << "12" << 10;
+    QTest::newRow("after the last item") << PortSettingsIds::IDC_BAUD << 11 << "300" << 11;
     QTest::newRow("letter case ignored") << PortSettingsIds::IDC_PARITY << -1 << "ev" << 2;
     QTest::newRow("no match") << PortSettingsIds::IDC_BAUD << -1 << "x" << -1;
     QTest::newRow("empty prefix") << PortSettingsIds::IDC_BAUD << -1 << "" << -1;
@@ -326,7 +326,7 @@ void DialogToolkitTest::comboStylesFromTemplate() {
     QCOMPARE(port.AddString(PortSettingsIds::IDC_STOP_BITS, "1.2"), 2);
     QCOMPARE(Items(port.ControlAs<QComboBox>(PortSettingsIds::IDC_STOP_BITS)),
              QStringList({"0.5", "1", "1.2", "1.5", "2"}));
-    QCOMPARE(port.AddString(PortSettingsIds::IDC_BAUD, "110"), 6);
+    QCOMPARE(port.AddString(PortSettingsIds::IDC_BAUD, "110"), 12);
     QCOMPARE(port.ControlAs<QComboBox>(PortSettingsIds::IDC_STOP_BITS)->currentIndex(), -1);
 }
 
