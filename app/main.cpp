@@ -5,10 +5,15 @@
 #include <string>
 
 #include "app/MainWindow.h"
+#include "serial/ComNames.h"
+#include "ui/DialogUnits.h"
 #include "ui/QtMessageBoxSink.h"
 #include "ui/ResourceLoader.h"
 
 namespace {
+
+// The system's menu and message font: 9 points.
+constexpr int kMenuPointSize = 9;
 
 // Qt aborts with a backtrace when it finds no display; say it in one line.
 bool HasDisplay() {
@@ -45,8 +50,20 @@ int main(int argc, char** argv) {
     const QtMessageHandler previous = qInstallMessageHandler(DisplayFailure);
     QApplication application(argc, argv);
     qInstallMessageHandler(previous);
-    QApplication::setApplicationDisplayName(QStringLiteral("Talvenor"));
+    // The name, never a display name: Qt appends a display name to every
+    // window title (" — Talvenor"), and the titles are the windows' own.
+    QApplication::setApplicationName(QStringLiteral("Talvenor"));
+    QApplication::setDesktopFileName(QStringLiteral("org.talvenor.Talvenor"));
+    // Menus and message boxes in the dialogs' face; the dialogs set theirs.
+    QApplication::setFont(DialogUnits::TemplateFont({}, kMenuPointSize));
     QApplication::setWindowIcon(LoadApplicationIcon());
+    // A user can link a COM number at once, before any simulator made it.
+    const std::string portDirectory = ComNames::DefaultPortDirectory();
+    if (!ComNames::EnsurePortDirectory(portDirectory))
+        std::fprintf(stderr,
+                     "talvenor: %s is not a private directory of yours; its COM links are "
+                     "ignored\n",
+                     portDirectory.c_str());
     QtMessageBoxSink messageBoxes;
     InstallMessageBoxSink(&messageBoxes);
 

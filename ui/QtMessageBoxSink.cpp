@@ -1,7 +1,9 @@
 #include "ui/QtMessageBoxSink.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMessageBox>
+#include <QShortcut>
 #include <QThread>
 #include <cstdio>
 
@@ -39,5 +41,10 @@ void QtMessageBoxSink::Show(std::string_view text, std::string_view caption, Mes
     QWidget* owner = QApplication::activeModalWidget();
     if (!owner) owner = QApplication::activeWindow();
     QMessageBox box(BoxIcon(icon), title, FromUtf8(text), QMessageBox::Ok, owner);
+    // Ctrl+C copies the caption and the text, as the system's boxes do
+    // elsewhere: an error can be pasted into a report.
+    const QShortcut copy(QKeySequence::Copy, &box, [&box] {
+        QGuiApplication::clipboard()->setText(box.windowTitle() + QLatin1Char('\n') + box.text());
+    });
     box.exec();
 }
