@@ -30,14 +30,13 @@ constexpr AccessText kAccessTexts[] = {
     {DeviceAccess::Busy, "被占用", "设备已被其他程序打开（例如 ModemManager 或 brltty）。"},
 };
 
-// "FTDI FT232R USB UART 0403:6001 A50285BI": enough to tell two alike
-// adapters apart at a glance.
+// "0403:6001 A50285BI FTDI FT232R USB UART": what tells two alike adapters
+// apart first, since the row is short.
 QString IdentityLine(const UsbIdentity& usb) {
     QStringList parts;
-    for (const std::string* text : {&usb.manufacturer, &usb.product})
-        if (!text->empty()) parts << QString::fromStdString(*text);
     if (!usb.vendorId.empty()) parts << QString::fromStdString(usb.vendorId + ":" + usb.productId);
-    if (!usb.serialNumber.empty()) parts << QString::fromStdString(usb.serialNumber);
+    for (const std::string* text : {&usb.serialNumber, &usb.manufacturer, &usb.product})
+        if (!text->empty()) parts << QString::fromStdString(*text);
     return parts.join(QLatin1Char(' '));
 }
 

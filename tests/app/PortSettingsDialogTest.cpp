@@ -313,7 +313,7 @@ void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt_data() {
     QTest::addColumn<QString>("tipLine");  // one line the tool tip must hold
     QTest::addColumn<QString>("state");
     const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    QTest::newRow("UsbAdapter") << 1 << false << "FTDI FT232R USB UART 0403:6001 A50285BI" << byId
+    QTest::newRow("UsbAdapter") << 1 << false << "0403:6001 A50285BI FTDI FT232R USB UART" << byId
                                 << QString();
     QTest::newRow("PtyHeldByItsCreator") << 2 << false << QString() << "/dev/pts/7" << QString();
     QTest::newRow("PtyHeldByAnother") << 2 << true << QString() << "/dev/pts/7"
