@@ -153,6 +153,9 @@ void MainWindowFaultTest::adapterPulledWhileBytesStream() {
     const RecordingMessageBoxSink::Box report = s.boxes.Boxes()[0];
     QVERIFY2(report.text.starts_with("WARNING:") && report.text.ends_with("Port: 6\n"),
              report.text.c_str());
+    // A send to the pulled line is refused: no sweep says it went out.
+    QTest::mouseClick(w.Control(IDC_SEND), Qt::LeftButton);
+    QVERIFY(!w.Sender().ProgressRunning());
 
     // What was shown is an unbroken run of the stream; the purge as the
     // worker starts may have taken its beginning.
