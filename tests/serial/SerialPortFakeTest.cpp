@@ -362,7 +362,7 @@ TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp) {
 
     ASSERT_TRUE(Pump([&] {
         return owner.errors.size() == 1 && owner.ReceivedBytes().size() == row.delivered.size();
-    }));
+    })) << ::testing::PrintToString(owner.ReceivedBytes());
     EXPECT_EQ(owner.errors[0].text, Expected(row.operation, EIO, 3));
     // The drain went on, and every notification stands for a byte read.
     EXPECT_EQ(owner.ReceivedBytes(), row.delivered);
