@@ -85,8 +85,8 @@ TEST(DeviceAccess, DeviceNotReadableAndWritableIsNoPermission) {
         const int status = pclose(child);
         if (output.starts_with("setpriv:") || WEXITSTATUS(status) == 127)
             GTEST_SKIP() << "no way to run as another user: " << output;
-        EXPECT_EQ(status, 0) << output;
-        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+        EXPECT_TRUE(status == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos)
+            << output;
         return;
     }
     const std::string file = testing::TempDir() + "/talvenor-forbidden-" + std::to_string(getpid());
