@@ -10,6 +10,7 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -153,6 +154,9 @@ void MainWindowFaultTest::adapterPulledWhileBytesStream() {
     const RecordingMessageBoxSink::Box report = s.boxes.Boxes()[0];
     QVERIFY2(report.text.starts_with("WARNING:") && report.text.ends_with("Port: 6\n"),
              report.text.c_str());
+    // A send to the pulled line is refused: no sweep says it went out.
+    QTest::mouseClick(w.Control(IDC_SEND), Qt::LeftButton);
+    QVERIFY(!w.Sender().ProgressRunning());
 
     // What was shown is an unbroken run of the stream; the purge as the
     // worker starts may have taken its beginning.
@@ -208,6 +212,24 @@ void MainWindowFaultTest::refusedDevices() {
         const QString setpriv = QStandardPaths::findExecutable("setpriv");
         if (setpriv.isEmpty()) QSKIP("setpriv is missing: no way to open as another user");
         QProcess child;
+        // As nobody the child cannot enter a checkout that only its owner may
+        // read, and a sanitizer that cannot read its suppressions file there
+        // stops it at its start: it gets a copy that anyone may read.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QStringList options = environment.value("TSAN_OPTIONS").split(':');
+        QTemporaryFile suppressions;
+        const QString key = QStringLiteral("suppressions=");
+        for (QString& option : options) {
+            if (!option.startsWith(key)) continue;
+            QFile original(option.mid(key.size()));
+            QVERIFY(original.open(QIODevice::ReadOnly) && suppressions.open());
+            QVERIFY(suppressions.write(original.readAll()) == original.size() &&
+                    suppressions.flush());
+            QVERIFY(suppressions.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadOther));
+            option = key + suppressions.fileName();
+            environment.insert("TSAN_OPTIONS", options.join(':'));
+        }
+        child.setProcessEnvironment(environment);
         child.start(setpriv,
                     {"--reuid=65534", "--regid=65534", "--clear-groups",
                      QCoreApplication::applicationFilePath(), "refusedDevices:NoPermission"});

@@ -72,7 +72,8 @@ private slots:
     void timedSendingInterval();
     void modbusRequestIsAsTypedOrNothing_data();
     void modbusRequestIsAsTypedOrNothing();
-    void emptyFrameStopsTimedSendingWithOneBox();
+    void noFrameStopsTimedSendingWithoutStackingBoxes_data();
+    void noFrameStopsTimedSendingWithoutStackingBoxes();
     void sendsCloseTogetherMakeOneSweep();
     void closing_data();
     void closing();
@@ -179,6 +180,7 @@ void MainWindowTest::receiveDisplay_data() {
     QTest::newRow("BytesAsHexColumns") << Script{Byte(0x01), Byte(0x03), Byte(0xFF)} << "   1   3  ff";
     QTest::newRow("FirstStampAfterClearIsZero") << Script{kMonitor, At(5000), Byte(1), kClear, At(9000), Byte(2)} << "   2[   0]";
     QTest::newRow("StampWithoutLeadingSpaces") << Script{kMonitor, At(1000), Byte(1), At(2234), Byte(2)} << "   1[   0]   2[1234]";
+    QTest::newRow("EachStampFromThePreviousByte") << Script{kMonitor, At(1000), Byte(1), At(1100), Byte(2), At(1350), Byte(3)} << "   1[   0]   2[ 100]   3[ 250]";
     QTest::newRow("FiveDigitStampNotCut") << Script{kMonitor, At(1000), Byte(1), At(13345), Byte(2)} << "   1[   0]   2[12345]";
     QTest::newRow("StampAcrossTheWrapOfTheCount") << Script{kMonitor, At(0xFFFFFF00u), Byte(1), At(0x10), Byte(2)} << "   1[   0]   2[ 272]";
     QTest::newRow("MonitorOffLeavesTheByteColumns") << Script{kMonitor, At(10), Byte(1), At(40), Byte(3), At(1040), Byte(0xFF), kMonitor} << "   1   3  ff";
@@ -301,25 +303,39 @@ void MainWindowTest::modbusRequestIsAsTypedOrNothing() {
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(sent.data()), qsizetype(sent.size())), frame);
 }
 
-void MainWindowTest::emptyFrameStopsTimedSendingWithOneBox() {
+void MainWindowTest::noFrameStopsTimedSendingWithoutStackingBoxes_data() {
+    // The Modbus panel's own box for an empty address, else an empty string text.
+    QTest::addColumn<bool>("panelBox");
+    QTest::newRow("EmptyText") << false;
+    QTest::newRow("EmptyAddressShowsABoxFirst") << true;
+}
+
+void MainWindowTest::noFrameStopsTimedSendingWithoutStackingBoxes() {
+    QFETCH(bool, panelBox);
     Session s;
     SendScheduler& sender = s.window->Sender();
     QVERIFY(s.Open());
-    s.UseStringPanel(false, QString());
+    if (panelBox)
+        s.window->GetModbusPanel()->SetItemText(ModbusPanelIds::IDC_ADDRESS, QString());
+    else
+        s.UseStringPanel(false, QString());
     s.TimedSend()->click();
     QVERIFY(sender.TimedSending() && !s.SendEnabled());
 
-    // While the box is up, ticks and clicks find Send busy: no second box.
+    // While a box is up, ticks and clicks find Send busy: no box of theirs.
     bool timerStoppedFirst = false;
     s.boxes.whileOpen = [&](const RecordingMessageBoxSink::Box&) {
         timerStoppedFirst = !sender.SendTimer().isActive();
+        if (s.boxes.Boxes().size() > 4) return;  // boxes in boxes: enough seen
         sender.OnSendTimer();
         sender.Send();
     };
     sender.OnSendTimer();
-    QCOMPARE(s.boxes.Texts(), std::vector<std::string>{"数据帧错误，将停止自动发送"});
+    QCOMPARE(s.boxes.Texts().size(), size_t{panelBox ? 2u : 1u});
+    QCOMPARE(s.LastBox(), QStringLiteral("数据帧错误，将停止自动发送"));
     QVERIFY(timerStoppedFirst && !sender.TimedSending() && !s.TimedSend()->isChecked());
     QVERIFY(s.SendEnabled());
+    if (panelBox) return;
     // Send with nothing to send and timed sending off shows nothing.
     QTest::mouseClick(s.window->Control(IDC_SEND), Qt::LeftButton);
     QVERIFY(s.boxes.Texts().size() == 1 && !sender.ProgressRunning());

@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "DialogShot.h"
+#include "app/OpenArguments.h"
 #include "app/PortSettingsDialog.h"
 #include "serial/PortSettings.h"
 
@@ -120,6 +121,8 @@ private slots:
     void portListShowsTheDevicePath();
     void deviceLineTellsTheAdapterAndWhoHoldsIt_data();
     void deviceLineTellsTheAdapterAndWhoHoldsIt();
+    void textsOpenTheLineWith_data();
+    void textsOpenTheLineWith();
     void picture();
 };
 
@@ -304,6 +307,39 @@ void PortSettingsDialogTest::portListShowsTheDevicePath() {
     });
     QCOMPARE(first, QStringLiteral("无设备"));
     QCOMPARE(second, QStringLiteral("/dev/pts/41"));
+}
+
+void PortSettingsDialogTest::textsOpenTheLineWith_data() {
+    QTest::addColumn<QString>("parity");
+    QTest::addColumn<QString>("stopBits");
+    QTest::addColumn<QString>("sendBuffer");
+    QTest::addColumn<QString>("opened");  // parity letter, stop bits, buffer size
+    // clang-format off
+    QTest::newRow("AsChosen") << "E" << "2" << "1024" << "E 2 1024";
+    QTest::newRow("EmptyParityIsN") << "" << "1" << "4096" << "N 1 4096";
+    QTest::newRow("OneAndAHalfStopBitsIsOne") << "O" << "1.5" << "255" << "O 1 255";
+    QTest::newRow("BufferZeroIs512") << "N" << "1" << "0" << "N 1 512";
+    QTest::newRow("BufferGarbageIs512") << "N" << "1" << "many" << "N 1 512";
+    // clang-format on
+}
+
+// What OK hands to the engine: the event mask is always characters and CTS,
+// whatever the dialog's event boxes show.
+void PortSettingsDialogTest::textsOpenTheLineWith() {
+    QFETCH(QString, parity);
+    QFETCH(QString, stopBits);
+    QFETCH(QString, sendBuffer);
+    QFETCH(QString, opened);
+    const OpenArguments open =
+        OpenArgumentsFromTexts({"7", "19200", parity.toStdString(), "8", stopBits.toStdString(),
+                                sendBuffer.toStdString()});
+    QCOMPARE(QStringLiteral("%1 %2 %3")
+                 .arg(QChar(open.parityLetter))
+                 .arg(open.stopBits)
+                 .arg(open.writeBufferSize),
+             opened);
+    QVERIFY(open.portNumber == 7 && open.baudRate == 19200 && open.dataBits == 8);
+    QCOMPARE(open.eventMask, 9u);
 }
 
 void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt_data() {

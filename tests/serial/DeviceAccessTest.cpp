@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 
 #include "PtyPair.h"
@@ -69,14 +70,35 @@ TEST(DeviceAccess, TellsWhatItSeesWithoutOpening) {
     std::remove(dangling.c_str());
 }
 
-TEST(DeviceAccess, ForbiddenDeviceIsNoPermission) {
-    if (geteuid() == 0) GTEST_SKIP() << "root may open any device";
-    const std::string file = testing::TempDir() + "/talvenor-forbidden";
-    const int fd = open(file.c_str(), O_CREAT | O_WRONLY, 0000);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    EXPECT_EQ(ProbeDeviceAccess(file), DeviceAccess::NoPermission);
-    std::remove(file.c_str());
+// A device this user may not both read and write cannot be opened. Root
+// opens anything: the test runs again as nobody, where it takes the checks.
+TEST(DeviceAccess, DeviceNotReadableAndWritableIsNoPermission) {
+    if (geteuid() == 0) {
+        char self[PATH_MAX] = {};
+        ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+        const testing::TestInfo& test = *testing::UnitTest::GetInstance()->current_test_info();
+        const std::string command =
+            std::string("exec setpriv --reuid=65534 --regid=65534 ") + "--clear-groups '" + self +
+            "' --gtest_filter=" + test.test_suite_name() + "." + test.name() + " 2>&1";
+        FILE* child = popen(command.c_str(), "r");
+        ASSERT_NE(child, nullptr);
+        std::string output(1 << 16, '\0');
+        output.resize(fread(output.data(), 1, output.size(), child));
+        const int status = pclose(child);
+        if (output.starts_with("setpriv:") || WEXITSTATUS(status) == 127)
+            GTEST_SKIP() << "no way to run as another user: " << output;
+        EXPECT_TRUE(status == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos)
+            << output;
+        return;
+    }
+    const std::string file = testing::TempDir() + "/talvenor-forbidden-" + std::to_string(getpid());
+    for (mode_t mode : {0000, 0444, 0222}) {
+        const int fd = open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY, mode);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        EXPECT_EQ(ProbeDeviceAccess(file), DeviceAccess::NoPermission) << std::oct << mode;
+        std::remove(file.c_str());
+    }
 }
 
 }  // namespace

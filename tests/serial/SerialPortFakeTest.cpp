@@ -342,6 +342,7 @@ struct ReadFailure {
     Completion completion;
     const char* operation;
     std::vector<uint8_t> delivered;
+    int failing = 1;  // the call of its kind that fails, from 1
 };
 
 void PrintTo(const ReadFailure& row, std::ostream* out) { *out << row.name; }
@@ -353,12 +354,15 @@ TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp) {
     const ReadFailure& row = GetParam();
     fake->SetCompletion(Call::ReadByte, row.completion);
     OpenAndStart();
-    fake->FailOnce(row.call, EIO);
-    fake->QueueInput({1, 2});
+    // Counted on the worker, which may outlive this body's locals.
+    fake->SetCallHook([fake = fake, &row, calls = std::make_shared<int>(0)](Call call) {
+        if (call == row.call && ++*calls == row.failing) fake->FailOnce(row.call, EIO);
+    });
+    fake->QueueInput({1, 2, 3});
 
     ASSERT_TRUE(Pump([&] {
         return owner.errors.size() == 1 && owner.ReceivedBytes().size() == row.delivered.size();
-    }));
+    })) << ::testing::PrintToString(owner.ReceivedBytes());
     EXPECT_EQ(owner.errors[0].text, Expected(row.operation, EIO, 3));
     // The drain went on, and every notification stands for a byte read.
     EXPECT_EQ(owner.ReceivedBytes(), row.delivered);
@@ -368,12 +372,15 @@ TEST_P(SerialPortReadFailure, IsReportedAndNoByteIsMadeUp) {
 INSTANTIATE_TEST_SUITE_P(
     Calls, SerialPortReadFailure,
     ::testing::Values(
-        ReadFailure{"ReadFails", Call::ReadByte, Completion::AtOnce, "ReadFile()", {1, 2}},
+        ReadFailure{"ReadFails", Call::ReadByte, Completion::AtOnce, "ReadFile()", {1, 2, 3}},
+        // The byte read before the failure goes to the owner before the box.
+        ReadFailure{
+            "SecondReadFails", Call::ReadByte, Completion::AtOnce, "ReadFile()", {1, 2, 3}, 2},
         ReadFailure{"CompletionFails",
                     Call::WaitReadResult,
                     Completion::Pending,
                     "GetOverlappedResults() in ReadFile()",
-                    {2}}),
+                    {2, 3}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialPortFake, FailedStatusQueryIsReportedOnceAndTheLineCanBeOpenedAgain) {

@@ -137,6 +137,12 @@ TEST(ReceiveText, NarrowAndWideStorage) {
              m += u"\u00ff[\u00e9]\u00e9\u00ff";
          },
          false},
+        {"U0100TurnsWide",
+         [](ReceiveText& t, std::u16string& m) {
+             t.Append(u"\u0100");
+             m += u"\u0100";
+         },
+         true},
         {"WideAppended",
          [](ReceiveText& t, std::u16string& m) {
              t.Append(u"\u4e2d[1]\u6587[");
@@ -233,6 +239,7 @@ TEST(SelectionConversion, Conversions) {
         {"HexTwoBytes", false, "   1   3 ", "", true, "1   3"},
         {"HexThreeBytes", false, "   1   3  ff", "选择的十六进制数据必须是1/2/4个", true,
          "1   3  ff"},
+        {"HexOneByte", false, "  ff", "", true, "ff"},
         {"HexFourBytes", false, "1 2 3 4", "", true, "1 2 3 4"},
         {"HexSixBytesNoMessage", false, "1 2 3 4 5 6", "", true, "1 2 3 4 5 6"},
         {"HexWithAStampPassesUnchanged", false, "  ff[  12]", "", true, "ff[  12]"},

@@ -31,6 +31,7 @@ TEST(TextRows, WrapsAtBlanks) {
     } const rows[] = {
         {"DumpBreaksAfterBlanks", u"   1   3  ff", 6, {0, 7}},
         {"BlanksPastTheEdgeHang", u"ab    cd", 3, {0, 6}},
+        {"DumpEndingAtTheLastColumnStays", u"   1  ff", 8, {0}},
         {"WordLongerThanARowIsCut", u"abcdefgh", 3, {0, 3, 6}},
         {"LineBreakEndsARow", u"ab\ncd", 10, {0, 3}},
         {"ChineseTakesTwoColumns", u"中文中文", 5, {0, 2}},
