@@ -16,8 +16,10 @@
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
+#include "serial/LineCapture.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemComm.h"
+#include "serial/SystemError.h"
 #include "tools/MessageBox.h"
 #include "tools/ReceiveText.h"
 #include "ui/GbkText.h"
@@ -87,6 +89,21 @@ MainWindow::~MainWindow() {
     // delivers into still exist; nothing arrives after this line.
     bridge->SetPort(nullptr);
     serialPort.reset();
+    if (capture) capture->OnFailure(nullptr);
+}
+
+void MainWindow::SetCapture(LineCapture* lineCapture) {
+    if (capture) capture->OnFailure(nullptr);
+    capture = lineCapture;
+    serialPort->SetCapture(capture);
+    if (!capture) return;
+    // The writer thread fails; the box is shown on this thread, once.
+    capture->OnFailure([this, path = QString::fromLocal8Bit(capture->Path())](int error) {
+        const QString text = FromUtf8(CaptureFailedMessage)
+                                 .arg(path, QString::fromStdString(SystemErrorText(error)));
+        QMetaObject::invokeMethod(
+            this, [text] { ShowMessageBox(text.toStdString()); }, Qt::QueuedConnection);
+    });
 }
 
 bool MainWindow::OnInitDialog() {
