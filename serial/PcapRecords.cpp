@@ -29,7 +29,8 @@ int64_t PcapRecords::SilenceUs(const DCB& line) {
     const int64_t stopHalves = line.stopBits == ONE5STOPBITS  ? 3
                                : line.stopBits == TWOSTOPBITS ? 4
                                                               : 2;
-    const int64_t halves = 2 * (1 + line.byteSize + (line.parity == NOPARITY ? 0 : 1)) + stopHalves;
+    const int64_t halves =
+        int64_t{2} * (1 + line.byteSize + (line.parity == NOPARITY ? 0 : 1)) + stopHalves;
     // 3.5 characters: 7 halves of a character, in half bits, rounded up.
     const int64_t baud = line.baudRate;
     const int64_t us = (7 * halves * 1000000 + 4 * baud - 1) / (4 * baud);
