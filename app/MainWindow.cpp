@@ -85,11 +85,12 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
 }
 
 MainWindow::~MainWindow() {
+    // Waits for a failure being reported: none is posted to this window after.
+    if (capture) capture->OnFailure(nullptr);
     // The worker is stopped here, while the pane and the handlers it
     // delivers into still exist; nothing arrives after this line.
     bridge->SetPort(nullptr);
     serialPort.reset();
-    if (capture) capture->OnFailure(nullptr);
 }
 
 void MainWindow::SetCapture(LineCapture* lineCapture) {
