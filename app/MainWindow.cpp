@@ -16,8 +16,10 @@
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
+#include "serial/LineCapture.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemComm.h"
+#include "serial/SystemError.h"
 #include "tools/MessageBox.h"
 #include "tools/ReceiveText.h"
 #include "ui/GbkText.h"
@@ -83,10 +85,26 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
 }
 
 MainWindow::~MainWindow() {
+    // Waits for a failure being reported: none is posted to this window after.
+    if (capture) capture->OnFailure(nullptr);
     // The worker is stopped here, while the pane and the handlers it
     // delivers into still exist; nothing arrives after this line.
     bridge->SetPort(nullptr);
     serialPort.reset();
+}
+
+void MainWindow::SetCapture(LineCapture* lineCapture) {
+    if (capture) capture->OnFailure(nullptr);
+    capture = lineCapture;
+    serialPort->SetCapture(capture);
+    if (!capture) return;
+    // The writer thread fails; the box is shown on this thread, once.
+    capture->OnFailure([this, path = QString::fromLocal8Bit(capture->Path())](int error) {
+        const QString text = FromUtf8(CaptureFailedMessage)
+                                 .arg(path, QString::fromStdString(SystemErrorText(error)));
+        QMetaObject::invokeMethod(
+            this, [text] { ShowMessageBox(text.toStdString()); }, Qt::QueuedConnection);
+    });
 }
 
 bool MainWindow::OnInitDialog() {

@@ -13,6 +13,7 @@
 #include "serial/CommLayer.h"
 #include "ui/Dialog.h"
 
+class LineCapture;
 class ModbusPanel;
 class ReceiveEdit;
 class SendScheduler;
@@ -30,6 +31,9 @@ public:
     static constexpr std::string_view OpenFailedMessage = "初始化端口失败!\n再试试!";
     static constexpr std::string_view PausedText = "已暂停接收";
     static constexpr std::string_view ReceivingText = "正在接收";
+    // %1 the capture file, %2 the system's reason.
+    static constexpr std::string_view CaptureFailedMessage =
+        "写入捕获文件失败!\n文件: %1\n原因: %2\n已停止捕获。之前的记录仍在文件中。";
 
     // comm: the comm layer the engine opens ports through; comNames: where
     // the settings dialog says a port number leads.
@@ -45,6 +49,10 @@ public:
     int currentPort = 1;
     uint32_t lastReceiveTick = 0;  // 0: no time base
     bool receiving = false;
+
+    // Records the line into `capture` (null: none) from the next open on,
+    // across reopens; a write that fails is shown once. Before the first open.
+    void SetCapture(LineCapture* capture);
 
     // A notification of the engine (SPN_RXCHAR is the one handled).
     void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam);
@@ -87,6 +95,7 @@ private:
     ModbusPanel* modbusPanel = nullptr;
     SendScheduler* sender;
     SerialOwnerBridge* bridge;
+    LineCapture* capture = nullptr;
     // Declared last and reset first: its worker delivers into everything above.
     std::unique_ptr<SerialPort> serialPort;
 

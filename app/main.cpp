@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "serial/ComNames.h"
+#include "serial/LineCapture.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtMessageBoxSink.h"
 #include "ui/ResourceLoader.h"
@@ -42,6 +44,8 @@ void DisplayFailure(QtMsgType type, const QMessageLogContext&, const QString&) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const CommandLine options(argc, argv);
+    if (options.ExitStatus() >= 0) return options.ExitStatus();
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "talvenor: no display (set DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM)\n");
@@ -67,12 +71,17 @@ int main(int argc, char** argv) {
     QtMessageBoxSink messageBoxes;
     InstallMessageBoxSink(&messageBoxes);
 
-    {
+    // Qt has taken its options: the rest must be ours. The capture outlives
+    // the window and its worker.
+    std::unique_ptr<LineCapture> capture;
+    const bool started = options.Finish(argc, argv, capture);
+    if (started) {
         // The result of the modal run is not needed; the window goes, and its
         // serial worker with it, before the application object.
         MainWindow window;
+        window.SetCapture(capture.get());
         window.DoModal();
     }
     InstallMessageBoxSink(nullptr);
-    return 0;
+    return started ? 0 : 2;
 }

@@ -38,6 +38,11 @@ constexpr uint8_t NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, S
 constexpr uint8_t ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2;
 constexpr uint8_t RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1;
 
+// The control lines GetModemLines reports, with the bit values the capture
+// file's records carry them in.
+constexpr uint8_t LINE_CTS = 0x01, LINE_DCD = 0x02, LINE_DSR = 0x04, LINE_RTS = 0x08,
+                  LINE_DTR = 0x10, LINE_RING = 0x20;
+
 // The device-control record: the line settings asked of the device.
 struct DCB {
     uint32_t baudRate = 9600;
@@ -99,6 +104,9 @@ public:
     virtual uint32_t TakeCommEvents(CommHandle device) = 0;
 
     virtual bool ClearCommError(CommHandle device, CommStatus& status) = 0;
+    // The control lines as they are now (LINE_* bits); false where the device
+    // does not tell them (a pseudo-terminal has none).
+    virtual bool GetModemLines(CommHandle device, uint8_t& lines) = 0;
 
     // One-byte read and a write, each with its own completion, so that a
     // finished transfer never signals the event wait's completion.

@@ -26,6 +26,7 @@
 #include "serial/DeviceSpeed.h"
 #include "serial/LineCounters.h"
 #include "serial/LineSettings.h"
+#include "serial/SystemError.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -588,6 +589,26 @@ bool PosixComm::ClearCommError(CommHandle handle, CommStatus& status) {
     return true;
 }
 
+bool PosixComm::GetModemLines(CommHandle handle, uint8_t& lines) {
+    lines = 0;
+    auto device = Find(handle);
+    if (!device) return false;
+    std::lock_guard guard(device->lock);
+    if (device->deadError) return Fail(device->deadError, false);
+    // Asked once at the open: a device without modem lines is not asked again.
+    if (!device->modemLines) return Fail(ENOTTY, false);
+    int bits = 0;
+    if (IoctlRetry(device->fd, TIOCMGET, &bits) != 0) return Fail(errno, false);
+    constexpr struct {
+        int modemBit;
+        uint8_t line;
+    } kLines[] = {{TIOCM_CTS, LINE_CTS}, {TIOCM_CD, LINE_DCD},  {TIOCM_DSR, LINE_DSR},
+                  {TIOCM_RTS, LINE_RTS}, {TIOCM_DTR, LINE_DTR}, {TIOCM_RNG, LINE_RING}};
+    for (const auto& entry : kLines)
+        if (bits & entry.modemBit) lines |= entry.line;
+    return true;
+}
+
 IoResult PosixComm::ReadByte(CommHandle handle, uint8_t& byte) {
     auto device = Find(handle);
     if (!device) return IoResult::Failed;
@@ -728,19 +749,7 @@ bool PosixComm::WaitWriteResult(CommHandle handle, uint32_t& written, EventHandl
 
 int PosixComm::LastError() { return lastError; }
 
-std::string PosixComm::ErrorText(int error) {
-    char buffer[256] = {};
-    // strerror_r is the GNU variant (answers the text) or the XSI one
-    // (answers 0 and fills the buffer), depending on the feature macros.
-    struct Pick {
-        const char* buffer;
-        const char* operator()(int result) const { return result == 0 ? buffer : nullptr; }
-        const char* operator()(const char* result) const { return result; }
-    };
-    const char* text = Pick{buffer}(strerror_r(error, buffer, sizeof buffer));
-    if (!text || !*text) return "Unknown error " + std::to_string(error);
-    return text;
-}
+std::string PosixComm::ErrorText(int error) { return SystemErrorText(error); }
 
 EventHandle PosixComm::CreateEvent() {
     int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

@@ -34,6 +34,7 @@ public:
     uint32_t TakeCommEvents(CommHandle device) override;
 
     bool ClearCommError(CommHandle device, CommStatus& status) override;
+    bool GetModemLines(CommHandle device, uint8_t& lines) override;
 
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;

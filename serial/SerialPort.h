@@ -6,6 +6,7 @@
 #pragma once
 
 #include "serial/CommLayer.h"
+#include "serial/LineCapture.h"
 #include "serial/NotificationMailbox.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPortOwner.h"
@@ -54,6 +55,10 @@ public:
     // device was lost.
     bool RequestWrite(const uint8_t* bytes, uint32_t length);
 
+    // Records what is written and read into `capture` from the next open on,
+    // across opens; null: no more. Owner's thread, while no worker runs.
+    void SetCapture(LineCapture* lineCapture) { capture = lineCapture; }
+
     DCB GetLineSettings() const { return settings.dcb; }
     uint32_t GetEventMask() const { return settings.eventMask; }
     uint32_t GetBufferSize() const { return settings.writeBufferSize; }
@@ -80,8 +85,8 @@ private:
 
     void WorkerLoop();
     bool IssueEventWait(uint32_t& eventWord);
-    void DispatchEvents(uint32_t eventWord);
-    void ReadRoutine();
+    void DispatchEvents(uint32_t eventWord, int64_t wokenUs);
+    void ReadRoutine(int64_t wokenUs);
     void WriteRoutine();
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);
@@ -91,6 +96,8 @@ private:
     void PostRun(std::vector<uint8_t> bytes, bool moreFollows);
     bool QueryQuietly(uint32_t& inQueue, int& error);
     void ReportLoss(int error);
+    uint8_t ModemLines();
+    void CaptureUnread();
 
     std::unique_ptr<CommLayer> comm;
     PortSettings settings;
@@ -124,4 +131,5 @@ private:
     std::vector<uint8_t> outgoing;  // worker only
 
     NotificationMailbox mailbox;
+    LineCapture* capture = nullptr;
 };

@@ -2,15 +2,18 @@
 // event dispatch, the read and write routines, and stopping the worker while
 // it waits inside a notification.
 #include "FakeComm.h"
+#include "PcapFile.h"
 #include "SerialPortTestOwner.h"
 
 #include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -551,6 +554,28 @@ TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite) {
     const std::vector<uint32_t> purges = fake->Purges();
     ASSERT_GT(purges.size(), purgesBefore);
     EXPECT_EQ(purges.back(), 15u);
+}
+
+TEST_F(SerialPortFake, ACaptureKeepsWhatThePurgeBeforeAWriteDiscards) {
+    char name[] = "/tmp/talvenor-capture-XXXXXX";
+    {
+        LineCapture capture(mkstemp(name), name);
+        port->SetCapture(&capture);
+        fake->SetModemLines(LINE_CTS | LINE_RTS);
+        OpenAndStart(EV_CTS);  // the input waits in the queue
+        fake->QueueInput({1, 2, 3});
+        ASSERT_TRUE(Write({9}));
+        ASSERT_TRUE(fake->WaitFor([](const FakeComm& f) { return f.Writes().size() == 1; }, 10s));
+        port.reset();
+    }
+    const CaptureFile file = CaptureFile::Read(name);
+    unlink(name);
+    EXPECT_TRUE(owner.ReceivedBytes().empty());
+    ASSERT_EQ(file.records.size(), 2u);
+    EXPECT_EQ(file.records[0].bytes, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(file.records[1].bytes, std::vector<uint8_t>{9});
+    EXPECT_TRUE(file.records[0].event == 2 && file.records[1].event == 1);
+    EXPECT_EQ(file.records[1].lines, LINE_CTS | LINE_RTS);
 }
 
 TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole) {

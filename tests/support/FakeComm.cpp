@@ -365,6 +365,21 @@ bool FakeComm::ClearCommError(CommHandle handle, CommStatus& status) {
     return true;
 }
 
+void FakeComm::SetModemLines(int lines) {
+    std::lock_guard guard(lock);
+    modemLines = lines;
+}
+
+bool FakeComm::GetModemLines(CommHandle handle, uint8_t& lines) {
+    Scope scope(*this);
+    lines = 0;
+    if (Enter(scope.Guard(), Call::GetModemLines)) return false;
+    if (Find(handle) == nullptr) return false;
+    if (modemLines < 0) return !Fail(ENOTTY);
+    lines = static_cast<uint8_t>(modemLines);
+    return true;
+}
+
 IoResult FakeComm::ReadByte(CommHandle handle, uint8_t& byte) {
     Scope scope(*this);
     if (Enter(scope.Guard(), Call::ReadByte)) return IoResult::Failed;

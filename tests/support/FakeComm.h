@@ -33,6 +33,7 @@ public:
         WaitCommEvent,
         TakeCommEvents,
         ClearCommError,
+        GetModemLines,
         ReadByte,
         WaitReadResult,
         Write,
@@ -62,6 +63,9 @@ public:
     void RemoveDevice(const std::string& name);
     // The state a freshly opened device reports.
     void SetInitialState(const DCB& dcb);
+    // The control lines GetModemLines answers; -1 (the default): it fails
+    // with ENOTTY, as on a pseudo-terminal.
+    void SetModemLines(int lines);
     // The system text ErrorText answers for `error`.
     void SetErrorText(int error, const std::string& text);
     // Called on entry to every call, before the fake locks anything.
@@ -111,6 +115,7 @@ public:
     IoResult WaitCommEvent(CommHandle device, EventHandle completion, uint32_t& eventWord) override;
     uint32_t TakeCommEvents(CommHandle device) override;
     bool ClearCommError(CommHandle device, CommStatus& status) override;
+    bool GetModemLines(CommHandle device, uint8_t& lines) override;
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
     IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
@@ -165,6 +170,7 @@ private:
     std::set<std::string> missing;
     std::map<int, std::string> errorTexts;
     DCB initialState;
+    int modemLines = -1;
 
     std::map<CommHandle, Device> devices;
     CommHandle nextDevice = 100;

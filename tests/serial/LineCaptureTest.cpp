@@ -1,0 +1,56 @@
+// The capture's writer when a write fails partway: a pipe whose reader went
+// away, a file that reaches its size limit. Each is reported once, the
+// program lives on, and the file ends after its last whole record.
+#include "serial/LineCapture.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "PcapFile.h"
+
+TEST(LineCapture, AFailedWriteStopsTheCaptureAndIsReportedOnce) {
+    for (const bool pipeEnd : {true, false}) {
+        char name[] = "/tmp/talvenor-capture-XXXXXX";
+        const int file = mkstemp(name);
+        int ends[2] = {-1, -1};
+        rlimit previous{};
+        getrlimit(RLIMIT_FSIZE, &previous);
+        if (pipeEnd) {
+            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            close(ends[0]);
+        } else {
+            // The header, two records of 100 bytes, and half of a third.
+            const rlimit limit{24 + 2 * 128 + 64, previous.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        std::atomic<int> reports{0}, error{0};
+        {
+            LineCapture capture(pipeEnd ? ends[1] : file, name);
+            capture.OnFailure([&](int number) {
+                ++reports;
+                error = number;
+            });
+            for (int i = 0; i < 6; ++i)
+                capture.Sent(capture.Now(), 0, std::vector<uint8_t>(100, 7));
+            for (int i = 0; i < 500 && !capture.Failed(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            capture.Sent(capture.Now(), 0, std::vector<uint8_t>(100, 7));
+        }
+        setrlimit(RLIMIT_FSIZE, &previous);
+        EXPECT_EQ(reports, 1);
+        EXPECT_EQ(error, pipeEnd ? EPIPE : EFBIG);
+        const CaptureFile read = CaptureFile::Read(name);
+        EXPECT_TRUE(pipeEnd || (read.wellFormed && read.records.size() == 2))
+            << read.records.size();
+        if (pipeEnd) close(file);
+        unlink(name);
+    }
+}
