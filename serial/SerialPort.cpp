@@ -1,5 +1,7 @@
 #include "serial/SerialPort.h"
 
+#include "serial/LineCapture.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>

@@ -6,7 +6,6 @@
 #pragma once
 
 #include "serial/CommLayer.h"
-#include "serial/LineCapture.h"
 #include "serial/NotificationMailbox.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPortOwner.h"
@@ -18,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+class LineCapture;
 
 // Notifications to the owner (window message numbers WM_USER+101 to +108;
 // +103 and +106 are unused). lParam is always the port number.

@@ -5,6 +5,7 @@
 #include "PcapFile.h"
 #include "SerialPortTestOwner.h"
 
+#include "serial/LineCapture.h"
 #include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>
