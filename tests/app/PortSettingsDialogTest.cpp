@@ -346,13 +346,12 @@ void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt_data() {
     QTest::addColumn<int>("port");
     QTest::addColumn<bool>("intruder");
     QTest::addColumn<QString>("identity");
-    QTest::addColumn<QString>("tipLine");  // one line the tool tip must hold
     QTest::addColumn<QString>("state");
-    const QString byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    QTest::newRow("UsbAdapter") << 1 << false << "0403:6001 A50285BI FTDI FT232R USB UART" << byId
-                                << QString();
-    QTest::newRow("PtyHeldByItsCreator") << 2 << false << QString() << "/dev/pts/7" << QString();
-    QTest::newRow("PtyHeldByAnother") << 2 << true << QString() << "/dev/pts/7"
+    QTest::newRow("UsbAdapter") << 1 << false << "0403:6001 A50285BI FTDI FT232R USB UART"
+                                << "";
+    QTest::newRow("PtyHeldByItsCreator") << 2 << false << ""
+                                         << "";
+    QTest::newRow("PtyHeldByAnother") << 2 << true << ""
                                       << "被占用";
 }
 
@@ -360,7 +359,6 @@ void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt() {
     QFETCH(int, port);
     QFETCH(bool, intruder);
     QFETCH(QString, identity);
-    QFETCH(QString, tipLine);
     QFETCH(QString, state);
     QTemporaryDir dir;
     Dlg dialog(nullptr, DCB{}, 1);
@@ -372,10 +370,11 @@ void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt() {
     });
     QCOMPARE(dialog.DeviceIdentityText(), identity);
     QCOMPARE(dialog.DeviceStateText(), state);
-    const QStringList tip = dialog.findChild<QLabel*>("devicePath")->toolTip().split('\n');
-    QVERIFY2(std::any_of(tip.begin(), tip.end(),
-                         [&](const QString& line) { return line.endsWith(tipLine); }),
-             qPrintable(tip.join(" | ")));
+    // The adapter's by-id name, which the short row has no room for.
+    QCOMPARE(dialog.findChild<QLabel*>("devicePath")
+                 ->toolTip()
+                 .contains("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
+             port == 1);
 }
 
 void PortSettingsDialogTest::picture() {
