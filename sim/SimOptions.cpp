@@ -21,6 +21,11 @@ Options:
   --delay MS        wait MS milliseconds before each reply (0 to 60000)
   --bad-check       spoil the CRC or LRC of every reply
   --silent          answer nothing
+  --deliver HOW     hand each reply to the reader as real hardware does:
+                    fifo, like a 16550A UART (8 bytes at a time, the rest 4
+                    character times after the last); usb, like a USB adapter
+                    (what has arrived, every 16 ms, at most 62 bytes a
+                    packet); write (default), in one piece
   --port-dir DIR    link in DIR instead of the port directory (for tests and
                     for a Talvenor started with another one)
   --help            show this text
@@ -81,11 +86,12 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
             options.silent = true;
             continue;
         }
-        const bool takesValue = arg == "--stations" || arg == "--port-dir" || [&] {
-            for (const RangedOption& o : kRanged)
-                if (arg == o.name) return true;
-            return false;
-        }();
+        const bool takesValue =
+            arg == "--stations" || arg == "--port-dir" || arg == "--deliver" || [&] {
+                for (const RangedOption& o : kRanged)
+                    if (arg == o.name) return true;
+                return false;
+            }();
         if (!takesValue) {
             error = "unknown option " + arg + " (see --help)";
             return std::nullopt;
@@ -101,6 +107,19 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                 return std::nullopt;
             }
             options.portDirectory = value;
+            continue;
+        }
+        if (arg == "--deliver") {
+            if (value == "write") {
+                options.delivery = Delivery::Write;
+            } else if (value == "fifo") {
+                options.delivery = Delivery::Fifo;
+            } else if (value == "usb") {
+                options.delivery = Delivery::Usb;
+            } else {
+                error = "--deliver wants write, fifo or usb, not " + value;
+                return std::nullopt;
+            }
             continue;
         }
         if (arg == "--stations") {

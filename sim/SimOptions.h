@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Delivery.h"
+
 struct SimOptions {
     int comNumber = 0;             // 0: the first number without a link
     std::vector<int> stations{1};  // the station numbers answered, 1 to 247
@@ -15,6 +17,7 @@ struct SimOptions {
     int delayMs = 0;               // wait before each reply
     bool brokenCheck = false;      // spoil the CRC or LRC of every reply
     bool silent = false;           // answer nothing
+    Delivery delivery{};           // Write: each reply in one piece
     std::string portDirectory;     // empty: ComNames::DefaultPortDirectory()
     bool help = false;
 };

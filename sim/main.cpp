@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "serial/ComNames.h"
+#include "serial/DeviceSpeed.h"
+#include "sim/Delivery.h"
 #include "sim/SimOptions.h"
 #include "sim/SlaveSimulator.h"
 
@@ -40,10 +43,10 @@ int LinkComNumber(const std::string& directory, int number, const std::string& d
     return 0;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    while (done < count) {
+        const ssize_t n = write(fd, bytes + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
             pollfd out{fd, POLLOUT, 0};
@@ -54,6 +57,37 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// Hands the bytes to the reader in the pieces `kind` makes of them, each at
+// its time on the line the reader set up (a pty keeps the reader's speed and
+// shows it from this end). Replies that go out together are one stretch on
+// the wire, so they share one plan.
+void Deliver(int fd, const std::vector<uint8_t>& bytes, Delivery kind) {
+    if (kind == Delivery::Write) {
+        WriteAll(fd, bytes.data(), bytes.size());
+        return;
+    }
+    termios line{};
+    if (tcgetattr(fd, &line) != 0) line.c_cflag = CS8;  // unknown: 10 bits a character
+    uint32_t baudRate = 0;                              // unknown: 9600
+    DeviceSpeed::Read(fd, baudRate);
+    const auto plan = DeliveryPlan(kind, bytes.size(), CharacterMicros(line.c_cflag, baudRate));
+    // Absolute deadlines: the time each write takes does not push the later
+    // pieces back.
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    size_t done = 0;
+    for (const DeliveryPiece& piece : plan) {
+        const int64_t dueNanos =
+            start.tv_sec * 1000000000LL + start.tv_nsec + piece.offsetMicros * 1000;
+        const timespec due{static_cast<time_t>(dueNanos / 1000000000),
+                           static_cast<long>(dueNanos % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+        }
+        if (!WriteAll(fd, bytes.data() + done, piece.byteCount)) return;
+        done += piece.byteCount;
+    }
 }
 
 }  // namespace
@@ -168,7 +202,7 @@ int main(int argc, char** argv) {
         if (!replies.empty()) {
             if (options->delayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(options->delayMs));
-            WriteAll(master, replies);
+            Deliver(master, replies, options->delivery);
         }
     }
     unlink(link.c_str());

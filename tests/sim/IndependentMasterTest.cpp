@@ -36,6 +36,10 @@ TEST(Simulator, AnswersIndependentMasters) {
     // Station 2's holding registers start at 2000; --period 0 keeps them there.
     const MasterCase cases[] = {
         {"MbpollReadsRegisters", {"--stations", "1,2"}, false, {"[1]: \t2000", "[2]: \t2001"}},
+        {"MbpollReadsFifoPieces",
+         {"--stations", "2", "--deliver", "fifo"},
+         false,
+         {"[1]: \t2000", "[2]: \t2001"}},
         {"MbpollSeesTheException",
          {"--stations", "2", "--exception", "2"},
          false,

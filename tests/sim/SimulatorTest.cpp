@@ -1,10 +1,12 @@
 // The simulator's command line and its framing, without a device: whole and
 // split requests in both framings, and each fault it can be asked to make.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <string>
 #include <vector>
 
+#include "sim/Delivery.h"
 #include "sim/SimOptions.h"
 #include "sim/SlaveSimulator.h"
 
@@ -39,6 +41,7 @@ TEST(SimOptions, RefusesWithOneLine) {
         {{"--delay"}, "--delay needs a value (see --help)"},
         {{"--port-dir", ""}, "--port-dir needs a directory (see --help)"},
         {{"--period", "10ms"}, "--period wants a whole number from 0 to 3600000, not 10ms"},
+        {{"--deliver", "serial"}, "--deliver wants write, fifo or usb, not serial"},
         {{"-x"}, "unknown option -x (see --help)"},
     };
     for (const OptionCase& c : cases) {
@@ -96,6 +99,38 @@ TEST(SlaveSimulator, ValuesChangeWithEachTick) {
     SlaveSimulator sim(Options({}));
     sim.Tick();
     EXPECT_EQ(sim.Take(kReadRtu.data(), kReadRtu.size())[4], 0xE9);  // 1000 became 1001
+}
+
+TEST(DeliveryPlan, PiecesAsHardwareHandsThemOver) {
+    using Pieces = std::vector<std::pair<int64_t, size_t>>;  // micros from the start, bytes
+    const double at9600 = CharacterMicros(CS8, 9600);        // 1041.7 us: 8N1, 10 bits
+    struct Case {
+        Delivery kind;
+        size_t length;
+        double characterMicros;
+        Pieces pieces;
+    };
+    const Case cases[] = {
+        {Delivery::Write, 25, at9600, {{0, 25}}},
+        // 8, 16 and 24 character times in, and the last 4 after the 25th.
+        {Delivery::Fifo, 25, at9600, {{8333, 8}, {16667, 8}, {25000, 8}, {30208, 1}}},
+        {Delivery::Fifo, 16, at9600, {{8333, 8}, {16667, 8}}},
+        {Delivery::Fifo, 7, CharacterMicros(CS8 | CSTOPB, 0), {{12604, 7}}},  // 11 bits at 9600
+        // 15.4 characters cross the line in 16 ms.
+        {Delivery::Usb, 25, at9600, {{16000, 15}, {32000, 10}}},
+        {Delivery::Usb,
+         200,
+         CharacterMicros(CS8, 115200),
+         {{16000, 62}, {32000, 62}, {48000, 62}, {64000, 14}}},
+        // At 300 baud a character takes 33 ms: ticks pass with nothing to send.
+        {Delivery::Usb, 2, CharacterMicros(CS8, 300), {{48000, 1}, {80000, 1}}},
+    };
+    for (const Case& c : cases) {
+        Pieces pieces;
+        for (const DeliveryPiece& p : DeliveryPlan(c.kind, c.length, c.characterMicros))
+            pieces.emplace_back(p.offsetMicros, p.byteCount);
+        EXPECT_EQ(pieces, c.pieces) << static_cast<int>(c.kind) << " " << c.length;
+    }
 }
 
 }  // namespace

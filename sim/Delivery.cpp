@@ -1,0 +1,72 @@
+#include "sim/Delivery.h"
+
+#include <termios.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr size_t kFifoTrigger = 8;
+constexpr double kFifoTimeoutCharacters = 4;
+constexpr double kLatencyMicros = 16000;
+constexpr size_t kUsbPacketBytes = 62;  // 64 less the two modem status bytes
+
+int64_t Micros(double at) { return std::llround(at); }
+
+}  // namespace
+
+std::vector<DeliveryPiece> DeliveryPlan(Delivery kind, size_t length, double characterMicros) {
+    std::vector<DeliveryPiece> pieces;
+    if (length == 0) return pieces;
+    switch (kind) {
+        case Delivery::Write:
+            pieces.push_back({0, length});
+            break;
+        case Delivery::Fifo: {
+            // Byte k has arrived once its stop bit ends, k character times in.
+            const size_t whole = length / kFifoTrigger * kFifoTrigger;
+            for (size_t end = kFifoTrigger; end <= whole; end += kFifoTrigger)
+                pieces.push_back({Micros(end * characterMicros), kFifoTrigger});
+            if (whole < length)
+                pieces.push_back(
+                    {Micros((length + kFifoTimeoutCharacters) * characterMicros), length - whole});
+            break;
+        }
+        case Delivery::Usb: {
+            size_t done = 0;
+            for (int tick = 1; done < length; ++tick) {
+                const double at = tick * kLatencyMicros;
+                // The small margin keeps a byte that ends right on the tick
+                // from being lost to rounding.
+                const size_t arrived =
+                    std::min(length, static_cast<size_t>(at / characterMicros + 1e-9));
+                const size_t count = std::min(arrived - done, kUsbPacketBytes);
+                if (count == 0) continue;
+                pieces.push_back({Micros(at), count});
+                done += count;
+            }
+            break;
+        }
+    }
+    return pieces;
+}
+
+double CharacterMicros(unsigned cflag, uint32_t baudRate) {
+    int dataBits = 8;
+    switch (cflag & CSIZE) {
+        case CS5:
+            dataBits = 5;
+            break;
+        case CS6:
+            dataBits = 6;
+            break;
+        case CS7:
+            dataBits = 7;
+            break;
+        default:
+            break;
+    }
+    const int bits = 1 + dataBits + ((cflag & PARENB) ? 1 : 0) + ((cflag & CSTOPB) ? 2 : 1);
+    return bits * 1e6 / (baudRate ? baudRate : 9600);
+}
