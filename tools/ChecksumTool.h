@@ -19,6 +19,10 @@ public:
     // Modbus CRC16 (reflected 0x8005, initial 0xFFFF). It goes on the line low
     // byte first.
     static uint16_t Crc16(const uint8_t* bytes, uint32_t length);
+    // One byte more of a running CRC16 that starts at kCrc16Initial. Run over
+    // a frame and its CRC, it ends at 0.
+    static uint16_t Crc16Step(uint16_t crc, uint8_t byte);
+    static constexpr uint16_t kCrc16Initial = 0xFFFF;
 
     // LRC of hexadecimal digit pairs as typed in the calculator: upper-cases the
     // text, tells the user about an odd character count and answers 0 then.

@@ -1,0 +1,37 @@
+// What the engine hands over of everything that crosses the line, stamped as
+// it happens. The engine calls these on its worker thread and never waits on
+// what a tap does with them: a tap queues and returns.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "serial/CommLayer.h"
+
+// A moment on the line: the wall clock for dating a record, the monotonic
+// clock for the silences between records (a suspend or a clock step moves
+// the first and not the second).
+struct LineStamp {
+    int64_t wallUs = 0;
+    int64_t steadyUs = 0;
+
+    static LineStamp Now();
+};
+
+class LineTap {
+public:
+    virtual ~LineTap() = default;
+
+    // The clock the engine stamps with.
+    virtual LineStamp Now() const { return LineStamp::Now(); }
+
+    // The line was (re)opened with these settings.
+    virtual void LineOpened(const DCB& line) = 0;
+    // A frame written, from `started` on.
+    virtual void Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) = 0;
+    // Bytes read back to back, the first at `first` and the last at `last`.
+    // `continues`: they were waiting already when the bytes before them were
+    // read, so the time between says nothing about the line.
+    virtual void Received(LineStamp first, LineStamp last, uint8_t lines,
+                          std::span<const uint8_t> bytes, bool continues) = 0;
+};

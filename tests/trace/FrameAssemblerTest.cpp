@@ -1,0 +1,183 @@
+// Frames found in the line as hardware hands it over: pieces cut by a UART's
+// FIFO trigger or a USB adapter's 16 ms timer, frames back to back, noise,
+// echoes, text. Times are microseconds of a 9600 8N1 line (a character is
+// 1042 us).
+#include "trace/FrameAssembler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/ChecksumTool.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int64_t kChar = 1042;
+
+Bytes WithCrc(Bytes bytes) {
+    const uint16_t crc = ChecksumTool::Crc16(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    bytes.push_back(static_cast<uint8_t>(crc));
+    bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    return bytes;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
+    return Bytes(bytes.begin() + static_cast<ptrdiff_t>(from),
+                 bytes.begin() + static_cast<ptrdiff_t>(std::min(to, bytes.size())));
+}
+
+std::string Hex(const Bytes& bytes) {
+    std::string text;
+    char digits[4];
+    for (uint8_t byte : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += text.empty() ? "" : " ";
+        text += digits;
+    }
+    return text;
+}
+
+// One line a frame: the way, the kind ("!" for a bad check), the role, the
+// echo, the bytes; bytes that form no frame merge with their neighbours.
+std::vector<std::string> Lines(const std::vector<LineFrame>& frames) {
+    std::vector<std::string> lines;
+    bool lastNone = false;
+    Bytes none;
+    auto flush = [&] {
+        if (lastNone) lines.push_back("R none " + std::to_string(none.size()));
+        none.clear();
+        lastNone = false;
+    };
+    for (const LineFrame& f : frames) {
+        if (f.kind == FrameKind::NoFrame && !f.sent) {
+            none.insert(none.end(), f.bytes.begin(), f.bytes.end());
+            lastNone = true;
+            continue;
+        }
+        flush();
+        static const char* const kinds[] = {"rtu", "ascii", "none", "noreply"};
+        static const char* const roles[] = {"", " request", " reply"};
+        std::string line = std::string(f.sent ? "S " : "R ") + kinds[static_cast<int>(f.kind)] +
+                           (f.BadCheck() ? "!" : "") + roles[static_cast<int>(f.role)] +
+                           (f.echo ? " echo" : "");
+        if (f.responseUs >= 0) line += " +" + std::to_string(f.responseUs / 1000) + "ms";
+        lines.push_back(line + (f.bytes.empty() ? "" : " " + Hex(f.bytes)));
+    }
+    flush();
+    return lines;
+}
+
+struct Step {
+    enum Kind { Tx, Rx, Clock } kind;
+    int64_t at;
+    Bytes bytes = {};
+};
+
+// Hands `frame` over as a 16550A does: 8 bytes as the 8th arrives, the rest
+// 4 characters after the last; or as a USB adapter: what has arrived, each
+// 16 ms tick.
+std::vector<Step> Fifo(int64_t start, const Bytes& frame) {
+    std::vector<Step> steps;
+    for (size_t at = 0; at < frame.size(); at += 8) {
+        const size_t to = std::min(at + 8, frame.size());
+        const int64_t handed = start + static_cast<int64_t>(to) * kChar + (to % 8 ? 4 * kChar : 0);
+        steps.push_back({Step::Rx, handed, Slice(frame, at, to)});
+    }
+    return steps;
+}
+std::vector<Step> Usb(int64_t start, const Bytes& frame) {
+    std::vector<Step> steps;
+    size_t sent = 0;
+    for (int64_t tick = 16000; sent < frame.size(); tick += 16000) {
+        const size_t arrived = std::min(frame.size(), static_cast<size_t>((tick - start) / kChar));
+        if (tick > start && arrived > sent) steps.push_back({Step::Rx, tick, Slice(frame, sent, arrived)});
+        sent = std::max(sent, arrived);
+    }
+    return steps;
+}
+std::vector<Step> Then(std::vector<Step> steps, std::initializer_list<Step> more) {
+    steps.insert(steps.begin(), more.begin(), more.end());
+    return steps;
+}
+
+TEST(FrameAssembler, FramesAreFoundByTheirContent) {
+    const Bytes request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0a, 0xc5, 0xcd};
+    Bytes values;
+    for (int v = 1000; v < 1010; ++v) values.insert(values.end(), {uint8_t(v >> 8), uint8_t(v)});
+    const Bytes reply = WithCrc(Join({{0x01, 0x03, 0x14}, values}));
+    // The CRC of its first six bytes stands where a request's would: only
+    // the reply's length rule keeps it whole.
+    const Bytes head = {0x01, 0x03, 0x14, 0x03, 0xe8, 0x03};
+    const Bytes chance = WithCrc(Join({WithCrc(head), Bytes(15, 0x55)}));
+    const Bytes exception = {0x01, 0x83, 0x02, 0xc0, 0xf1};
+    const Bytes otherRequest = WithCrc({0x07, 0x04, 0x00, 0x10, 0x00, 0x01});
+    const Bytes otherReply = WithCrc({0x07, 0x04, 0x02, 0x00, 0x2a});
+    const Bytes asciiRequest = Text(":01030000000AF2\r\n");
+    const Bytes asciiReply = Text(":010302006496\r\n");
+    const std::string R = "S rtu request " + Hex(request);
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::vector<std::string> frames;
+    } rows[] = {
+        {"UartFifo", Then(Fifo(12000, reply), {{Step::Tx, 0, request}}),
+         {R, "R rtu reply +12ms " + Hex(reply)}},
+        {"UsbTicks", Then(Usb(12000, reply), {{Step::Tx, 0, request}}),
+         {R, "R rtu reply +7ms " + Hex(reply)}},
+        {"TwoFramesBackToBack", {{Step::Rx, 5000, Join({otherRequest, otherReply})}},
+         {"R rtu request " + Hex(otherRequest), "R rtu reply +0ms " + Hex(otherReply)}},
+        {"NoiseBeforeAFrame", {{Step::Tx, 0, request}, {Step::Rx, 20000, Join({{0xff, 0x00}, reply})}},
+         {R, "R none 2", "R rtu reply +11ms " + Hex(reply)}},
+        {"Exception", {{Step::Tx, 0, request}, {Step::Rx, 15000, exception}},
+         {R, "R rtu reply +6ms " + Hex(exception)}},
+        {"AnotherStationAnswersAnotherMaster",
+         {{Step::Tx, 0, request}, {Step::Rx, 14000, otherReply}, {Step::Rx, 30000, reply}},
+         {R, "R rtu reply " + Hex(otherReply), "R rtu reply +21ms " + Hex(reply)}},
+        {"AsciiCutAnywhere",
+         {{Step::Tx, 0, asciiRequest},
+          {Step::Rx, 20000, Slice(asciiReply, 0, 1)},
+          {Step::Rx, 36000, Slice(asciiReply, 1, 9)},
+          {Step::Rx, 52000, Slice(asciiReply, 9, 15)}},
+         {"S ascii request " + Hex(asciiRequest), "R ascii reply +2ms " + Hex(asciiReply)}},
+        {"TheEcho", Then(Fifo(30000, reply), {{Step::Tx, 0, request}, {Step::Rx, 9500, request}}),
+         {R, "R rtu echo " + Hex(request), "R rtu reply +30ms " + Hex(reply)}},
+        {"TextIsNoFrame", {{Step::Tx, 0, Text("AT\r\n")}, {Step::Rx, 5000, Text("你好\r\nOK\r\n")}},
+         {"S none 41 54 0d 0a", "R none 12"}},
+        {"ACrcByChanceDoesNotCutTheReply", {{Step::Tx, 0, request}, {Step::Rx, 20000, chance}},
+         {R, "R rtu reply +11ms " + Hex(chance)}},
+        {"BadCheckWhereTheReplyIsAwaited",
+         {{Step::Tx, 0, request}, {Step::Rx, 20000, Join({Slice(reply, 0, 24), {0x00}})}},
+         {R, "R rtu! reply +11ms " + Hex(Join({Slice(reply, 0, 24), {0x00}}))}},
+        {"NoFrameEndsAt256BytesAndTheNextIsWhole",
+         {{Step::Rx, 0, Join({Bytes(300, 0xff), otherRequest})}},
+         {"R none 300", "R rtu request " + Hex(otherRequest)}},
+        {"NoReplyInASecond", {{Step::Tx, 0, request}, {Step::Clock, 1100000}},
+         {R, "R noreply"}},
+    };
+    for (const auto& row : rows) {
+        FrameAssembler assembler;
+        std::vector<LineFrame> frames;
+        assembler.LineOpened(DCB{9600, 8, NOPARITY, ONESTOPBIT}, frames);
+        for (const Step& step : row.steps) {
+            const LineStamp at{step.at, step.at};
+            if (step.kind == Step::Tx) assembler.Sent(at, 0, step.bytes, frames);
+            if (step.kind == Step::Rx) assembler.Received(at, at, 0, step.bytes, false, frames);
+            if (step.kind == Step::Clock) assembler.Expire(step.at, frames);
+        }
+        assembler.Finish(frames);
+        EXPECT_EQ(Lines(frames), row.frames) << row.name;
+    }
+}
+
+}  // namespace
