@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "serial/LineCapture.h"
+#include "trace/LineCapture.h"
 #include "serial/SystemError.h"
 
 const char CommandLine::kHelp[] =

@@ -5,10 +5,12 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShortcut>
 #include <chrono>
 #include <utility>
 
 #include "app/AboutDialog.h"
+#include "app/FramesWindow.h"
 #include "app/ModbusPanel.h"
 #include "app/OpenArguments.h"
 #include "app/PortSettingsDialog.h"
@@ -16,12 +18,14 @@
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
-#include "serial/LineCapture.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemComm.h"
 #include "serial/SystemError.h"
 #include "tools/MessageBox.h"
 #include "tools/ReceiveText.h"
+#include "trace/FrameList.h"
+#include "trace/LineCapture.h"
+#include "trace/LineTrace.h"
 #include "ui/GbkText.h"
 #include "ui/ResourceLoader.h"
 
@@ -82,6 +86,8 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
     bridge->SetPort(serialPort.get());
     connect(sender, &SendScheduler::timedSendingChanged, this, &MainWindow::ShowTimedSending);
     connect(sender, &SendScheduler::progressChanged, this, &MainWindow::ShowProgress);
+    auto* framesKey = new QShortcut(QKeySequence(QString::fromLatin1(FramesKey)), this);
+    connect(framesKey, &QShortcut::activated, this, [this] { ShowFrames(); });
 }
 
 MainWindow::~MainWindow() {
@@ -91,13 +97,15 @@ MainWindow::~MainWindow() {
     // delivers into still exist; nothing arrives after this line.
     bridge->SetPort(nullptr);
     serialPort.reset();
+    // What the trace still holds reaches the capture and the list.
+    trace.reset();
 }
 
 void MainWindow::SetCapture(LineCapture* lineCapture) {
     if (capture) capture->OnFailure(nullptr);
     capture = lineCapture;
-    serialPort->SetCapture(capture);
     if (!capture) return;
+    StartTrace();
     // The writer thread fails; the box is shown on this thread, once.
     capture->OnFailure([this, path = QString::fromLocal8Bit(capture->Path())](int error) {
         const QString text = FromUtf8(CaptureFailedMessage)
@@ -105,6 +113,22 @@ void MainWindow::SetCapture(LineCapture* lineCapture) {
         QMetaObject::invokeMethod(
             this, [text] { ShowMessageBox(text.toStdString()); }, Qt::QueuedConnection);
     });
+}
+
+void MainWindow::StartTrace() {
+    if (trace) return;
+    frameList = std::make_unique<FrameList>();
+    trace = std::make_unique<LineTrace>();
+    trace->AddSink(frameList.get());
+    if (capture) trace->AddSink(capture);
+    serialPort->SetTap(trace.get());
+}
+
+FramesWindow& MainWindow::ShowFrames() {
+    StartTrace();
+    if (!framesWindow) framesWindow = new FramesWindow(*frameList, this);
+    framesWindow->Open();
+    return *framesWindow;
 }
 
 bool MainWindow::OnInitDialog() {
@@ -264,11 +288,18 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     const std::string_view aboutText = LoadResourceString(IDS_ABOUTBOX);
     if (aboutText.empty()) return;
     QMenu menu(this);
+    QAction* frames = menu.addAction(FromUtf8(FramesMenuText));
+    frames->setData(IDM_FRAMES);
+    frames->setShortcut(QKeySequence(QString::fromLatin1(FramesKey)));
     menu.addAction(FromUtf8(aboutText))->setData(IDM_ABOUTBOX);
     if (const QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
 }
 
 void MainWindow::OnSysCommand(int command) {
+    if ((command & 0xFFF0) == IDM_FRAMES) {
+        ShowFrames();
+        return;
+    }
     if ((command & 0xFFF0) != IDM_ABOUTBOX) return;
     AboutDialog about(this);
     about.DoModal();

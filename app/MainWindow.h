@@ -13,7 +13,10 @@
 #include "serial/CommLayer.h"
 #include "ui/Dialog.h"
 
+class FrameList;
+class FramesWindow;
 class LineCapture;
+class LineTrace;
 class ModbusPanel;
 class ReceiveEdit;
 class SendScheduler;
@@ -50,9 +53,13 @@ public:
     uint32_t lastReceiveTick = 0;  // 0: no time base
     bool receiving = false;
 
-    // Records the line into `capture` (null: none) from the next open on,
-    // across reopens; a write that fails is shown once. Before the first open.
+    // Records the line's frames into `capture` from the next open on, across
+    // reopens; a write that fails is shown once. Once, before the first open.
     void SetCapture(LineCapture* capture);
+    // The frames window, opened (from the window menu, or Ctrl+F).
+    FramesWindow& ShowFrames();
+    static constexpr std::string_view FramesMenuText = "Modbus 帧列表(&F)...";
+    static constexpr std::string_view FramesKey = "Ctrl+F";
 
     // A notification of the engine (SPN_RXCHAR is the one handled).
     void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam);
@@ -96,6 +103,11 @@ private:
     SendScheduler* sender;
     SerialOwnerBridge* bridge;
     LineCapture* capture = nullptr;
+    // The line's trace runs once the capture or the frames window wants it.
+    std::unique_ptr<FrameList> frameList;
+    std::unique_ptr<LineTrace> trace;
+    FramesWindow* framesWindow = nullptr;
+    void StartTrace();
     // Declared last and reset first: its worker delivers into everything above.
     std::unique_ptr<SerialPort> serialPort;
 

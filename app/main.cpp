@@ -7,7 +7,7 @@
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "serial/ComNames.h"
-#include "serial/LineCapture.h"
+#include "trace/LineCapture.h"
 #include "ui/DialogUnits.h"
 #include "ui/QtMessageBoxSink.h"
 #include "ui/ResourceLoader.h"

@@ -4,7 +4,8 @@
 // file and without, and the CPU share of a slow line, 960 bytes per second
 // (a 9600-baud line) for 10 s.
 #include "serial/ComNames.h"
-#include "serial/LineCapture.h"
+#include "trace/LineCapture.h"
+#include "trace/LineTrace.h"
 #include "serial/PosixComm.h"
 #include "serial/SerialPort.h"
 
@@ -209,9 +210,11 @@ int CompareCapture(const std::string& root, int master) {
                 int error = 0;
                 std::unique_ptr<LineCapture> capture;
                 if (capturing && !(capture = LineCapture::Create(path, error))) return 1;
+                LineTrace trace;
+                if (capture) trace.AddSink(capture.get());
                 SerialPort port(std::make_unique<PosixComm>(
                     ComNames({root + "/ports", root + "/dev", root + "/sys"})));
-                port.SetCapture(capture.get());
+                if (capture) port.SetTap(&trace);
                 status |= MeasureThroughput(port, master, rate);
             }
             best[capturing] = std::max(best[capturing], rate);

@@ -1,6 +1,5 @@
 #include "serial/SerialPort.h"
 
-#include "serial/LineCapture.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -163,8 +162,13 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     if (failed != nullptr) ReportError(failed, comm->LastError(), false);
 
     comm->PurgeComm(device, kPurgeAll);
-    if (capture) capture->LineOpened(settings.dcb);
+    if (LineTap* lineTap = tap.load()) lineTap->LineOpened(settings.dcb);
     return true;
+}
+
+void SerialPort::SetTap(LineTap* lineTap) {
+    if (lineTap && device != kNoDevice) lineTap->LineOpened(settings.dcb);
+    tap.store(lineTap);
 }
 
 bool SerialPort::StartWorker() {
@@ -288,7 +292,8 @@ void SerialPort::WorkerLoop() {
         const int signalled = comm->WaitForAny(events, 3);
         // Bytes found now came at about this time, however long the owner
         // takes with the run before them.
-        const int64_t wokenUs = capture ? capture->Now() : 0;
+        LineTap* const lineTap = tap.load();
+        const LineStamp woken = lineTap ? lineTap->Now() : LineStamp{};
         // Whatever woke the worker, the byte it handed over last is handled
         // first: the owner's handler may request a write or stop the worker.
         mailbox.AwaitHandled();
@@ -307,7 +312,7 @@ void SerialPort::WorkerLoop() {
                     waitOutstanding = false;
                 }
                 const bool writeWaiting = WritePending();
-                if (!deviceLost) DispatchEvents(eventWord, wokenUs);
+                if (!deviceLost) DispatchEvents(eventWord, woken);
                 // The comm event wins every wait while bytes keep coming: a
                 // request that was waiting, or that the read routine gave way
                 // to, goes out now, or it could wait for a pause in the line
@@ -328,11 +333,11 @@ void SerialPort::WorkerLoop() {
     }
 }
 
-void SerialPort::DispatchEvents(uint32_t eventWord, int64_t wokenUs) {
+void SerialPort::DispatchEvents(uint32_t eventWord, const LineStamp& woken) {
     for (const EventNotification& entry : kEventTable) {
         if (eventWord & entry.eventBit) Notify(entry.message, 0);
     }
-    if (eventWord & EV_RXCHAR) ReadRoutine(wokenUs);
+    if (eventWord & EV_RXCHAR) ReadRoutine(woken);
 }
 
 uint8_t SerialPort::ModemLines() {
@@ -340,14 +345,15 @@ uint8_t SerialPort::ModemLines() {
     return comm->GetModemLines(device, lines) ? lines : 0;
 }
 
-void SerialPort::ReadRoutine(int64_t wokenUs) {
+void SerialPort::ReadRoutine(const LineStamp& woken) {
+    LineTap* const lineTap = tap.load();
     uint32_t inQueue = 0;
     if (!QueryInput(inQueue) || inQueue == 0) return;
     // The runs after the first were waiting while the owner handled the one
     // before: together they are one stretch of the line.
     bool continues = false;
     for (;;) {
-        const int64_t firstUs = !capture ? 0 : continues ? capture->Now() : wokenUs;
+        const LineStamp first = !lineTap ? LineStamp{} : continues ? lineTap->Now() : woken;
         // What the device holds is taken as one run, so that the owner's
         // thread is not woken once per byte; it still gets the bytes one
         // notification each and may break in between (see SetRunBreak).
@@ -383,8 +389,8 @@ void SerialPort::ReadRoutine(int64_t wokenUs) {
         // knows whether to wait for more, but a failure is reported after it,
         // in the order things happened. The worker waits for the handling
         // only before the next run, or once it wakes again.
-        if (capture && !run.empty())
-            capture->Received(firstUs, capture->Now(), ModemLines(), run, continues);
+        if (lineTap && !run.empty())
+            lineTap->Received(first, lineTap->Now(), ModemLines(), run, continues);
         continues = true;
         if (!run.empty()) PostRun(std::move(run), failed == nullptr && answered && inQueue > 0);
         if (failed != nullptr) {
@@ -402,18 +408,18 @@ void SerialPort::ReadRoutine(int64_t wokenUs) {
 }
 
 // The purge before a write discards what arrived and was not read (a reply
-// cut short by the send, late bytes); it crossed the line, so the capture
+// cut short by the send, late bytes); it crossed the line, so the tap
 // reads it first. The owner is not told: the purge would have taken it.
-void SerialPort::CaptureUnread() {
+void SerialPort::TapUnread(LineTap& lineTap) {
     CommStatus status;
     if (!comm->ClearCommError(device, status) || status.inQueue == 0) return;
-    const int64_t firstUs = capture->Now();
+    const LineStamp first = lineTap.Now();
     std::vector<uint8_t> unread;
     unread.reserve(status.inQueue);
     uint8_t byte = 0;
     while (unread.size() < status.inQueue && comm->ReadByte(device, byte) == IoResult::Done)
         unread.push_back(byte);
-    if (!unread.empty()) capture->Received(firstUs, capture->Now(), ModemLines(), unread, false);
+    if (!unread.empty()) lineTap.Received(first, lineTap.Now(), ModemLines(), unread, false);
 }
 
 bool SerialPort::WritePending() { return requestPending.load(); }
@@ -433,15 +439,16 @@ void SerialPort::WriteRoutine() {
     int error = 0;
     {
         std::lock_guard<std::recursive_mutex> guard(portLock);
-        if (capture) CaptureUnread();
+        LineTap* const lineTap = tap.load();
+        if (lineTap) TapUnread(*lineTap);
         comm->PurgeComm(device, kPurgeAll);
-        const int64_t startedUs = capture ? capture->Now() : 0;
+        const LineStamp started = lineTap ? lineTap->Now() : LineStamp{};
         uint32_t written = 0;
         const IoResult result =
             comm->Write(device, outgoing.data(), static_cast<uint32_t>(outgoing.size()), written);
         // Recorded whole once the write has started, also when its completion
         // fails later: what the line took of it cannot be told apart.
-        if (capture && result != IoResult::Failed) capture->Sent(startedUs, ModemLines(), outgoing);
+        if (lineTap && result != IoResult::Failed) lineTap->Sent(started, ModemLines(), outgoing);
         if (result == IoResult::Pending) {
             // A stop must not wait for a line that takes no bytes (a stalled
             // far end, flow control): it cuts the write short.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "serial/CommLayer.h"
+#include "serial/LineTap.h"
 #include "serial/NotificationMailbox.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPortOwner.h"
@@ -17,8 +18,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-class LineCapture;
 
 // Notifications to the owner (window message numbers WM_USER+101 to +108;
 // +103 and +106 are unused). lParam is always the port number.
@@ -56,9 +55,10 @@ public:
     // device was lost.
     bool RequestWrite(const uint8_t* bytes, uint32_t length);
 
-    // Records what is written and read into `capture` from the next open on,
-    // across opens; null: no more. Owner's thread, while no worker runs.
-    void SetCapture(LineCapture* lineCapture) { capture = lineCapture; }
+    // Hands what is written and read, stamped, to `tap` from now on, across
+    // opens; told of the line first when it is open. Owner's thread; null
+    // (no more) only while no worker runs.
+    void SetTap(LineTap* lineTap);
 
     DCB GetLineSettings() const { return settings.dcb; }
     uint32_t GetEventMask() const { return settings.eventMask; }
@@ -86,8 +86,8 @@ private:
 
     void WorkerLoop();
     bool IssueEventWait(uint32_t& eventWord);
-    void DispatchEvents(uint32_t eventWord, int64_t wokenUs);
-    void ReadRoutine(int64_t wokenUs);
+    void DispatchEvents(uint32_t eventWord, const LineStamp& woken);
+    void ReadRoutine(const LineStamp& woken);
     void WriteRoutine();
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);
@@ -98,7 +98,7 @@ private:
     bool QueryQuietly(uint32_t& inQueue, int& error);
     void ReportLoss(int error);
     uint8_t ModemLines();
-    void CaptureUnread();
+    void TapUnread(LineTap& lineTap);
 
     std::unique_ptr<CommLayer> comm;
     PortSettings settings;
@@ -132,5 +132,5 @@ private:
     std::vector<uint8_t> outgoing;  // worker only
 
     NotificationMailbox mailbox;
-    LineCapture* capture = nullptr;
+    std::atomic<LineTap*> tap{nullptr};
 };

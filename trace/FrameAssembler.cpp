@@ -43,7 +43,8 @@ int64_t FrameAssembler::WireUs(const DCB& line, size_t count) {
 }
 
 int64_t FrameAssembler::InterFrameUs(const DCB& line) {
-    const int64_t baud = Baud(line);
+    if (line.baudRate == 0) return kShortestInterFrameUs;
+    const int64_t baud = line.baudRate;
     // 3.5 characters are 7 halves of a character, counted in half bits.
     const int64_t us = (7 * CharacterHalfBits(line) * 1000000 + 4 * baud - 1) / (4 * baud);
     return std::max(us, kShortestInterFrameUs);

@@ -19,7 +19,7 @@
 #include "WindowSession.h"
 #include "app/MainWindow.h"
 #include "app/ModbusPanel.h"
-#include "serial/LineCapture.h"
+#include "trace/LineCapture.h"
 #include "serial/SystemError.h"
 #include "tools/ChecksumTool.h"
 

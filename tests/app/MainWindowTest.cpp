@@ -99,19 +99,19 @@ void MainWindowTest::startUpState() {
     w.OnNotification(SPN_RXCHAR, 0x41, 1);
     QCOMPARE(s.Pane(), QString());
 
-    // A right click beside the pane offers the About entry, which opens dialog 100.
+    // A right click beside the pane offers the About entry last, which opens dialog 100.
     QString entry, about;
     QTimer::singleShot(0, &w, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (!menu) return;
-        entry = menu->actions().value(0)->text();
+        entry = menu->actions().last()->text();
         QTimer::singleShot(0, &w, [&] {
             if (auto* box = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
                 about = box->windowTitle();
                 box->done(QDialog::Accepted);
             }
         });
-        menu->setActiveAction(menu->actions().value(0));
+        menu->setActiveAction(menu->actions().last());
         QTest::keyClick(menu, Qt::Key_Return);
     });
     QContextMenuEvent click(QContextMenuEvent::Mouse, {2, 2}, w.mapToGlobal(QPoint(2, 2)));

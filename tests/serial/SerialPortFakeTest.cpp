@@ -5,7 +5,7 @@
 #include "PcapFile.h"
 #include "SerialPortTestOwner.h"
 
-#include "serial/LineCapture.h"
+#include "serial/LineTap.h"
 #include "serial/SerialPort.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -557,26 +559,41 @@ TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite) {
     EXPECT_EQ(purges.back(), 15u);
 }
 
-TEST_F(SerialPortFake, ACaptureKeepsWhatThePurgeBeforeAWriteDiscards) {
-    char name[] = "/tmp/talvenor-capture-XXXXXX";
-    {
-        LineCapture capture(mkstemp(name), name);
-        port->SetCapture(&capture);
-        fake->SetModemLines(LINE_CTS | LINE_RTS);
-        OpenAndStart(EV_CTS);  // the input waits in the queue
-        fake->QueueInput({1, 2, 3});
-        ASSERT_TRUE(Write({9}));
-        ASSERT_TRUE(fake->WaitFor([](const FakeComm& f) { return f.Writes().size() == 1; }, 10s));
-        port.reset();
+// What a tap is handed: which way, the bytes, the control lines.
+struct RecordingTap : LineTap {
+    struct Record {
+        bool sent;
+        std::vector<uint8_t> bytes;
+        uint8_t lines;
+    };
+    std::mutex lock;
+    std::vector<Record> records;
+    void LineOpened(const DCB&) override {}
+    void Sent(LineStamp, uint8_t lines, std::span<const uint8_t> bytes) override {
+        std::lock_guard guard(lock);
+        records.push_back({true, {bytes.begin(), bytes.end()}, lines});
     }
-    const CaptureFile file = CaptureFile::Read(name);
-    unlink(name);
+    void Received(LineStamp, LineStamp, uint8_t lines, std::span<const uint8_t> bytes,
+                  bool) override {
+        std::lock_guard guard(lock);
+        records.push_back({false, {bytes.begin(), bytes.end()}, lines});
+    }
+};
+
+TEST_F(SerialPortFake, TheTapKeepsWhatThePurgeBeforeAWriteDiscards) {
+    RecordingTap tap;
+    port->SetTap(&tap);
+    fake->SetModemLines(LINE_CTS | LINE_RTS);
+    OpenAndStart(EV_CTS);  // the input waits in the queue
+    fake->QueueInput({1, 2, 3});
+    ASSERT_TRUE(Write({9}));
+    ASSERT_TRUE(fake->WaitFor([](const FakeComm& f) { return f.Writes().size() == 1; }, 10s));
+    port.reset();
     EXPECT_TRUE(owner.ReceivedBytes().empty());
-    ASSERT_EQ(file.records.size(), 2u);
-    EXPECT_EQ(file.records[0].bytes, (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_EQ(file.records[1].bytes, std::vector<uint8_t>{9});
-    EXPECT_TRUE(file.records[0].event == 2 && file.records[1].event == 1);
-    EXPECT_EQ(file.records[1].lines, LINE_CTS | LINE_RTS);
+    ASSERT_EQ(tap.records.size(), 2u);
+    EXPECT_TRUE(!tap.records[0].sent && tap.records[0].bytes == (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(tap.records[1].sent && tap.records[1].bytes == std::vector<uint8_t>{9});
+    EXPECT_EQ(tap.records[1].lines, LINE_CTS | LINE_RTS);
 }
 
 TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole) {

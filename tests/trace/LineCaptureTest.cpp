@@ -1,7 +1,7 @@
 // The capture's writer when a write fails partway: a pipe whose reader went
 // away, a file that reaches its size limit. Each is reported once, the
 // program lives on, and the file ends after its last whole record.
-#include "serial/LineCapture.h"
+#include "trace/LineCapture.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -38,11 +38,13 @@ TEST(LineCapture, AFailedWriteStopsTheCaptureAndIsReportedOnce) {
                 ++reports;
                 error = number;
             });
-            for (int i = 0; i < 6; ++i)
-                capture.Sent(capture.Now(), 0, std::vector<uint8_t>(100, 7));
+            LineFrame frame;
+            frame.sent = true;
+            frame.bytes.assign(100, 7);
+            for (int i = 0; i < 6; ++i) capture.Take({&frame, 1});
             for (int i = 0; i < 500 && !capture.Failed(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            capture.Sent(capture.Now(), 0, std::vector<uint8_t>(100, 7));
+            capture.Take({&frame, 1});
         }
         setrlimit(RLIMIT_FSIZE, &previous);
         EXPECT_EQ(reports, 1);

@@ -1,13 +1,14 @@
-#include "serial/LineCapture.h"
+#include "trace/LineCapture.h"
 
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <utility>
 
-#include "serial/PcapRecords.h"
+#include "trace/PcapRecords.h"
 
 namespace {
 
@@ -17,10 +18,6 @@ constexpr auto kWakeInterval = std::chrono::milliseconds(200);
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 // Written before the next wake when this much waits.
 constexpr size_t kEarlyWrite = 1u << 20;
-// The writer ends a received record by its own clock only this long after
-// the silence would end it: bytes the worker has stamped but not handed over
-// yet still join the record they belong to.
-constexpr int64_t kSlackUs = 100000;
 
 }  // namespace
 
@@ -36,13 +33,7 @@ std::unique_ptr<LineCapture> LineCapture::Create(const std::string& path, int& e
 }
 
 LineCapture::LineCapture(int file, std::string filePath, size_t limit)
-    : fd(file),
-      path(std::move(filePath)),
-      queueLimit(limit),
-      startSteady(SteadyClock::now()),
-      startUs(std::chrono::duration_cast<std::chrono::microseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
-                  .count()) {
+    : fd(file), path(std::move(filePath)), queueLimit(limit) {
     writer = std::thread([this] { WriterLoop(); });
 }
 
@@ -56,39 +47,24 @@ LineCapture::~LineCapture() {
     close(fd);
 }
 
-int64_t LineCapture::Now() const {
-    return startUs +
-           std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - startSteady)
-               .count();
-}
-
-void LineCapture::LineOpened(const DCB& line) {
-    Queue({Kind::LineOpened, false, 0, PcapRecords::SilenceUs(line), 0, 0, 0}, {});
-}
-
-void LineCapture::Sent(int64_t stampUs, uint8_t lines, std::span<const uint8_t> bytes) {
-    Queue({Kind::Sent, false, lines, stampUs, stampUs, 0, 0}, bytes);
-}
-
-void LineCapture::Received(int64_t firstUs, int64_t lastUs, uint8_t lines,
-                           std::span<const uint8_t> bytes, bool continues) {
-    Queue({Kind::Received, continues, lines, firstUs, lastUs, 0, 0}, bytes);
-}
-
-void LineCapture::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
+void LineCapture::Take(std::span<const LineFrame> frames) {
     if (failed.load()) return;
     bool wakeWriter = false;
     {
         std::lock_guard guard(lock);
         if (overflowed) return;
-        if (queued.size() + bytes.size() > queueLimit) {
+        const size_t before = queued.size();
+        for (const LineFrame& frame : frames) {
+            if (frame.bytes.empty()) continue;
+            PcapRecords::AppendRecord(
+                queued, frame.first.wallUs,
+                frame.sent ? PcapRecords::kSentEvent : PcapRecords::kReceivedEvent, frame.lines,
+                frame.bytes);
+        }
+        if (queued.size() > queueLimit) {
+            queued.resize(before);
             overflowed = wakeWriter = true;
         } else {
-            const size_t before = queued.size();
-            entries.push_back(entry);
-            entries.back().offset = before;
-            entries.back().length = bytes.size();
-            queued.insert(queued.end(), bytes.begin(), bytes.end());
             wakeWriter = before < kEarlyWrite && queued.size() >= kEarlyWrite;
         }
     }
@@ -104,48 +80,26 @@ void LineCapture::WriterLoop() {
     sigaddset(&signals, SIGXFSZ);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    PcapRecords records;
-    std::vector<Entry> taken;
     std::vector<uint8_t> bytes;
     auto lastSync = SteadyClock::now();
     bool unsynced = false;
     // The header at once: the file is valid before anything crosses the line.
-    bool ok = WriteOut(records.Take());
+    PcapRecords::AppendFileHeader(bytes);
+    bool ok = WriteOut(bytes);
+    bytes.clear();
     std::unique_lock guard(lock);
     while (ok) {
         wake.wait_for(guard, kWakeInterval,
                       [this] { return stopping || overflowed || queued.size() >= kEarlyWrite; });
-        taken.swap(entries);
         bytes.swap(queued);
         const bool last = stopping;
         const bool overflow = overflowed;
         guard.unlock();
 
-        for (const Entry& entry : taken) {
-            const std::span<const uint8_t> data(bytes.data() + entry.offset, entry.length);
-            switch (entry.kind) {
-                case Kind::LineOpened:
-                    records.LineOpened(entry.firstUs);
-                    break;
-                case Kind::Sent:
-                    records.Sent(entry.firstUs, entry.lines, data);
-                    break;
-                case Kind::Received:
-                    records.Received(entry.firstUs, entry.lastUs, entry.lines, data,
-                                     entry.continues);
-                    break;
-            }
-        }
-        taken.clear();
-        bytes.clear();
-        if (last)
-            records.EndReceived();
-        else
-            records.EndIfSilent(Now(), kSlackUs);
-        const std::vector<uint8_t> out = records.Take();
-        if (!out.empty()) {
-            ok = WriteOut(out);
+        if (!bytes.empty()) {
+            ok = WriteOut(bytes);
             unsynced = true;
+            bytes.clear();
         }
         // On the disk once a second, so that a crash of the machine loses
         // at most that; pipes and devices have nothing to sync.

@@ -1,26 +1,24 @@
-// Records what crosses the line into a capture file (see PcapRecords) while
-// the program runs, across any number of opens. The engine's worker hands
-// over what it writes and reads under a short lock and goes on; a writer
-// thread of the capture's own groups the records, writes them and flushes
-// the file at least once a second, so the worker never waits for the disk.
-// The first write that fails stops the capture and is reported once.
+// Records the frames of the line into a capture file (see PcapRecords) while
+// the program runs, across any number of opens: each frame one record,
+// stamped with its first byte. The trace hands frames over and goes on; a
+// writer thread of the capture's own writes them and flushes the file at
+// least once a second, so nothing upstream waits for the disk. The first
+// write that fails stops the capture and is reported once.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "serial/CommLayer.h"
+#include "trace/FrameSink.h"
 
-class LineCapture {
+class LineCapture : public FrameSink {
 public:
     // Creates `path`, or empties it; null, with the error number in `error`,
     // when it cannot be. The file's header is written by the writer thread.
@@ -28,7 +26,7 @@ public:
     // Takes `fd` over; the limit bounds what waits for the writer.
     LineCapture(int fd, std::string path, size_t queueLimit = kQueueLimit);
     // Writes out everything handed over, then closes the file.
-    ~LineCapture();
+    ~LineCapture() override;
     LineCapture(const LineCapture&) = delete;
     LineCapture& operator=(const LineCapture&) = delete;
 
@@ -38,16 +36,8 @@ public:
 
     const std::string& Path() const { return path; }
 
-    // The capture's clock, in microseconds since the epoch: the system time
-    // at the start, then steady, so that records never go back in time.
-    int64_t Now() const;
-
-    // The worker's side; none of these waits for the file.
-    void LineOpened(const DCB& line);
-    void Sent(int64_t stampUs, uint8_t lines, std::span<const uint8_t> bytes);
-    // See PcapRecords::Received.
-    void Received(int64_t firstUs, int64_t lastUs, uint8_t lines, std::span<const uint8_t> bytes,
-                  bool continues);
+    // The trace's side; never waits for the file.
+    void Take(std::span<const LineFrame> frames) override;
 
     bool Failed() const { return failed.load(); }
     // Called once, with the error number, when the capture stops on a failure:
@@ -57,18 +47,6 @@ public:
     void OnFailure(std::function<void(int error)> handler);
 
 private:
-    enum class Kind : uint8_t { LineOpened, Sent, Received };
-    struct Entry {
-        Kind kind;
-        bool continues;
-        uint8_t lines;
-        int64_t firstUs;  // LineOpened: the silence that ends a received record
-        int64_t lastUs;
-        size_t offset;
-        size_t length;
-    };
-
-    void Queue(const Entry& entry, std::span<const uint8_t> bytes);
     void WriterLoop();
     bool WriteOut(const std::vector<uint8_t>& bytes);
     void Fail(int error);
@@ -77,13 +55,10 @@ private:
     size_t written = 0;  // writer thread: what the file holds
     std::string path;
     size_t queueLimit;
-    std::chrono::steady_clock::time_point startSteady;
-    int64_t startUs;
 
     std::mutex lock;  // guards the queue and stopping
     std::condition_variable wake;
-    std::vector<Entry> entries;
-    std::vector<uint8_t> queued;
+    std::vector<uint8_t> queued;  // whole records
     bool stopping = false;
     bool overflowed = false;
 

@@ -1,0 +1,190 @@
+#include "app/FramesWindow.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "trace/FrameList.h"
+#include "ui/GbkText.h"
+
+namespace {
+
+const char* const kHeaders[] = {"时间", "方向", "站号", "功能", "内容", "校验", "响应(ms)"};
+constexpr int kColumns = 7;
+const int kWidths[kColumns] = {96, 40, 40, 40, 360, 72, 64};
+
+const std::string& Cell(const FrameRow& row, int column) {
+    const std::string* cells[kColumns] = {&row.time,  &row.direction, &row.station,
+                                          &row.function, &row.says, &row.check,
+                                          &row.response};
+    return *cells[column];
+}
+
+}  // namespace
+
+// The rows from the list's number `first` on; the list is read, never copied.
+class FramesModel : public QAbstractTableModel {
+public:
+    explicit FramesModel(FrameList& frames, QObject* parent)
+        : QAbstractTableModel(parent), list(frames), first(frames.First()), next(first) {}
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(next - first);
+    }
+    int columnCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : kColumns;
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+        return QString::fromUtf8(kHeaders[section]);
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        const FrameRow* row = RowAt(index.row());
+        return row ? FromUtf8(Cell(*row, index.column())) : QVariant();
+    }
+
+    const FrameRow* RowAt(int index) const {
+        const uint64_t number = first + static_cast<uint64_t>(index);
+        // A row is asked for once per cell: the last one is kept.
+        if (cachedNumber != number || !cachedValid) {
+            cachedValid = list.Row(number, cached);
+            cachedNumber = number;
+        }
+        return cachedValid ? &cached : nullptr;
+    }
+
+    // Follows the list: the oldest rows it dropped go, its new ones come.
+    void Follow() {
+        const uint64_t listFirst = list.First(), listNext = list.Next();
+        if (listFirst > first) {
+            const uint64_t gone = std::min(listFirst, next) - first;
+            if (gone > 0) {
+                beginRemoveRows({}, 0, static_cast<int>(gone) - 1);
+                first += gone;
+                endRemoveRows();
+            }
+            first = listFirst;
+            next = std::max(next, first);
+        }
+        if (listNext > next) {
+            beginInsertRows({}, static_cast<int>(next - first), static_cast<int>(listNext - first) - 1);
+            next = listNext;
+            endInsertRows();
+        }
+        cachedValid = false;
+    }
+
+private:
+    FrameList& list;
+    uint64_t first, next;
+    mutable FrameRow cached;
+    mutable uint64_t cachedNumber = 0;
+    mutable bool cachedValid = false;
+};
+
+FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
+    : QWidget(owner, Qt::Window), list(frameList) {
+    setWindowTitle(FromUtf8(Caption));
+    model = new FramesModel(list, this);
+    view = new QTreeView(this);
+    view->setModel(model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    for (int column = 0; column < kColumns; ++column) view->setColumnWidth(column, kWidths[column]);
+
+    counters = new QLabel(this);
+    auto* zero = new QPushButton(FromUtf8(ZeroText), this);
+    connect(zero, &QPushButton::clicked, this, [this] {
+        list.ZeroCounters();
+        ShowCounters();
+    });
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(counters, 1);
+    bottom->addWidget(zero);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(view, 1);
+    layout->addLayout(bottom);
+    resize(820, 420);
+
+    auto* copy = new QShortcut(QKeySequence::Copy, view);
+    connect(copy, &QShortcut::activated, this, &FramesWindow::CopySelection);
+
+    refresh = new QTimer(this);
+    refresh->setInterval(kRefreshMs);
+    connect(refresh, &QTimer::timeout, this, &FramesWindow::Refresh);
+    ShowCounters();
+}
+
+void FramesWindow::Open() {
+    list.ZeroCounters();
+    Refresh();
+    show();
+    raise();
+    activateWindow();
+    refresh->start();
+}
+
+void FramesWindow::Refresh() {
+    QScrollBar* bar = view->verticalScrollBar();
+    // Kept at the newest row unless the user scrolled up to read.
+    const bool following = bar->value() >= bar->maximum();
+    model->Follow();
+    if (following) view->scrollToBottom();
+    ShowCounters();
+}
+
+void FramesWindow::ShowCounters() {
+    const FrameCounters count = list.Counters();
+    counters->setText(FromUtf8(CountersText)
+                          .arg(count.requests)
+                          .arg(count.replies)
+                          .arg(count.noReply)
+                          .arg(count.badChecks)
+                          .arg(count.exceptions));
+}
+
+QString FramesWindow::CountersShown() const { return counters->text(); }
+
+QString FramesWindow::SelectedText() const {
+    QModelIndexList rows = view->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& index : rows)
+        if (const FrameRow* row = model->RowAt(index.row()))
+            lines << FromUtf8(FrameList::RowText(*row));
+    return lines.join(QLatin1Char('\n'));
+}
+
+void FramesWindow::CopySelection() {
+    const QString text = SelectedText();
+    if (!text.isEmpty()) QApplication::clipboard()->setText(text);
+}
+
+void FramesWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(FromUtf8(CopyText));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(view->selectionModel()->hasSelection());
+    if (menu.exec(event->globalPos()) == copy) CopySelection();
+}

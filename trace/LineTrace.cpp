@@ -1,0 +1,118 @@
+#include "trace/LineTrace.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+// The worker stamps bytes before it hands them over, sometimes after the
+// owner has kept it a while: a frame ends by this thread's clock only this
+// long after its silence would end it, so that such bytes still join it.
+constexpr int64_t kSlackUs = 100000;
+
+}  // namespace
+
+LineTrace::LineTrace(Clock lineClock) : clock(std::move(lineClock)) {
+    thread = std::thread([this] { Run(); });
+}
+
+LineTrace::~LineTrace() {
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+void LineTrace::LineOpened(const DCB& line) {
+    Queue({Kind::LineOpened, false, 0, line, {}, {}, 0, 0}, {});
+}
+
+void LineTrace::Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) {
+    Queue({Kind::Sent, false, lines, {}, started, started, 0, 0}, bytes);
+}
+
+void LineTrace::Received(LineStamp first, LineStamp last, uint8_t lines,
+                         std::span<const uint8_t> bytes, bool continues) {
+    Queue({Kind::Received, continues, lines, {}, first, last, 0, 0}, bytes);
+}
+
+void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
+    bool wasEmpty;
+    {
+        std::lock_guard guard(lock);
+        wasEmpty = entries.empty();
+        entries.push_back(entry);
+        entries.back().offset = queued.size();
+        entries.back().length = bytes.size();
+        queued.insert(queued.end(), bytes.begin(), bytes.end());
+    }
+    // The thread takes everything queued at once: it needs waking only
+    // when it may be waiting.
+    if (wasEmpty) wake.notify_one();
+}
+
+void LineTrace::Flush() {
+    std::unique_lock guard(lock);
+    const uint64_t asked = ++flushAsked;
+    wake.notify_one();
+    flushed.wait(guard, [&] { return flushDone >= asked; });
+}
+
+void LineTrace::Run() {
+    std::vector<Entry> taken;
+    std::vector<uint8_t> bytes;
+    std::vector<LineFrame> frames;
+    std::unique_lock guard(lock);
+    for (;;) {
+        const int64_t deadline = assembler.Deadline();
+        const auto due = [&] {
+            return stopping || !entries.empty() || flushAsked > flushDone;
+        };
+        if (deadline == FrameAssembler::kNever) {
+            wake.wait(guard, due);
+        } else {
+            const int64_t waitUs = deadline + kSlackUs - clock().steadyUs;
+            wake.wait_for(guard, std::chrono::microseconds(std::max<int64_t>(waitUs, 0)), due);
+        }
+        taken.swap(entries);
+        bytes.swap(queued);
+        const bool last = stopping;
+        const uint64_t flushing = flushAsked;
+        guard.unlock();
+
+        for (const Entry& entry : taken) {
+            const std::span<const uint8_t> data(bytes.data() + entry.offset, entry.length);
+            switch (entry.kind) {
+                case Kind::LineOpened:
+                    assembler.LineOpened(entry.line, frames);
+                    break;
+                case Kind::Sent:
+                    assembler.Sent(entry.first, entry.lines, data, frames);
+                    break;
+                case Kind::Received:
+                    assembler.Received(entry.first, entry.last, entry.lines, data,
+                                       entry.continues, frames);
+                    break;
+            }
+        }
+        taken.clear();
+        bytes.clear();
+        if (last || flushing > flushDone)
+            assembler.Finish(frames);
+        else
+            assembler.Expire(clock().steadyUs - kSlackUs, frames);
+        if (!frames.empty()) {
+            for (FrameSink* sink : sinks) sink->Take(frames);
+            frames.clear();
+        }
+
+        guard.lock();
+        if (flushing > flushDone) {
+            flushDone = flushing;
+            flushed.notify_all();
+        }
+        if (last && entries.empty()) break;
+    }
+}

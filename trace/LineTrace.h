@@ -1,0 +1,66 @@
+// The line's record: takes what the engine hands over (the tap), finds the
+// frames in it on a thread of its own and hands them, in order, to its
+// sinks (the capture file, the frame list). The engine's worker only queues
+// and goes on; a frame that ends by silence ends on this thread's clock.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "serial/LineTap.h"
+#include "trace/FrameAssembler.h"
+#include "trace/FrameSink.h"
+
+class LineTrace : public LineTap {
+public:
+    using Clock = std::function<LineStamp()>;
+    explicit LineTrace(Clock clock = LineStamp::Now);
+    // Ends what is open and hands it to the sinks.
+    ~LineTrace() override;
+    LineTrace(const LineTrace&) = delete;
+    LineTrace& operator=(const LineTrace&) = delete;
+
+    // Before the engine has the trace.
+    void AddSink(FrameSink* sink) { sinks.push_back(sink); }
+
+    LineStamp Now() const override { return clock(); }
+    void LineOpened(const DCB& line) override;
+    void Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) override;
+    void Received(LineStamp first, LineStamp last, uint8_t lines, std::span<const uint8_t> bytes,
+                  bool continues) override;
+
+    // Returns once everything handed over so far has reached the sinks, what
+    // is still open ended as if the line had fallen silent.
+    void Flush();
+
+private:
+    enum class Kind : uint8_t { LineOpened, Sent, Received };
+    struct Entry {
+        Kind kind;
+        bool continues;
+        uint8_t lines;
+        DCB line;
+        LineStamp first, last;
+        size_t offset, length;
+    };
+
+    void Queue(const Entry& entry, std::span<const uint8_t> bytes);
+    void Run();
+
+    Clock clock;
+    std::vector<FrameSink*> sinks;
+
+    std::mutex lock;
+    std::condition_variable wake, flushed;
+    std::vector<Entry> entries;
+    std::vector<uint8_t> queued;
+    bool stopping = false;
+    uint64_t flushAsked = 0, flushDone = 0;
+
+    FrameAssembler assembler;  // the thread's own
+    std::thread thread;
+};
