@@ -23,6 +23,7 @@ ReceiveEdit::ReceiveEdit(QWidget* parent)
     : EditControl(ControlStyle::Multiline | ControlStyle::VScroll | ControlStyle::WantReturn,
                   parent) {
     editMenu.Install(this, IDR_EDIT_MENU);
+    SetTextLimit(textLimit);
 }
 
 // The hook goes before the widget: it unhooks itself from a widget that is

@@ -15,12 +15,18 @@
 class ReceiveEdit : public EditControl, public CommandTarget {
     Q_OBJECT
 public:
+    // The text the pane keeps of a long run, in bytes (characters of a
+    // dump). Each costs about 1.05 bytes with its rows; full, the whole
+    // process stays under 500 MB (bench/MainWindowBench.cpp, phase l).
+    static constexpr size_t textLimit = 400u << 20;
+
     explicit ReceiveEdit(QWidget* parent = nullptr);
     ~ReceiveEdit() override;
 
     // The pane's text operations are EditControl's: AppendText (empty
-    // selection at the end, scrolled to, nothing to undo), SetText (nothing
-    // to undo), Text, RemoveStamps, SelectionStart and SelectionEnd.
+    // selection at the end, scrolled to, nothing to undo, the oldest rows
+    // dropped past textLimit), SetText (nothing to undo), Text, RemoveStamps,
+    // SelectionStart and SelectionEnd.
 
     // The message table: the edit commands go to the menu hook, the two
     // conversions to the handlers below.

@@ -181,6 +181,33 @@ void ReceiveText::Clear() {
     wide = false;
 }
 
+void ReceiveText::DropFront(size_t count) {
+    if (count >= size) {
+        Clear();
+        return;
+    }
+    size_t offset = 0;
+    const size_t c = ChunkOf(count, offset);
+    chunks.erase(chunks.begin(), chunks.begin() + static_cast<std::ptrdiff_t>(c));
+    if (wide)
+        chunks.front().wide.erase(0, offset);
+    else
+        chunks.front().narrow.erase(0, offset);
+    size -= count;
+    RebuildStarts(0);
+}
+
+size_t ReceiveText::CutBefore(size_t pos, size_t floor) const {
+    if (pos == 0 || pos > size) return npos;
+    if (At(pos - 1) == u'\n') return pos;
+    auto blank = [](char16_t unit) { return unit == u' ' || unit == u'\t'; };
+    size_t start = pos;
+    while (start > floor && blank(At(start - 1))) --start;
+    if (start == pos || start == 0) return npos;
+    const char16_t before = At(start - 1);
+    return before == u'[' || blank(before) ? npos : start;
+}
+
 std::u16string ReceiveText::Slice(size_t pos, size_t count) const {
     std::u16string out;
     if (pos >= size) return out;

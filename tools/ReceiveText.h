@@ -26,12 +26,15 @@ std::string FormatReceiveStamp(uint32_t elapsedMs);
 // bytes per unit, and it stays so until it is cleared or emptied.
 class ReceiveText {
 public:
+    static constexpr size_t npos = static_cast<size_t>(-1);
+
     ReceiveText() = default;
     ReceiveText(ReceiveText&&) noexcept = default;
     ReceiveText& operator=(ReceiveText&&) noexcept = default;
 
     size_t Size() const { return size; }
     bool Empty() const { return size == 0; }
+    bool Wide() const { return wide; }
     char16_t At(size_t pos) const;
 
     // Constant time per unit appended: the text lives in fixed-size chunks,
@@ -43,6 +46,14 @@ public:
     // Replaces count units at pos (both clamped to the text) with text.
     void Replace(size_t pos, size_t count, std::u16string_view text);
     void Clear();
+    // Removes the first count units. The chunks before the new start are
+    // freed whole; only the first chunk kept moves its units.
+    void DropFront(size_t count);
+    // Where the text can be cut at or just before pos so that what stays
+    // starts a line or a received byte's text: pos after a line break, or the
+    // start of the blanks before pos unless they follow a stamp's "[". Looks
+    // no further back than floor; npos when there is no such place.
+    size_t CutBefore(size_t pos, size_t floor) const;
 
     // count units from pos, clamped to the text.
     std::u16string Slice(size_t pos, size_t count) const;

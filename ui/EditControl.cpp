@@ -73,11 +73,47 @@ void EditControl::AppendText(std::string_view ascii) {
         wholeFrame = true;
     text.AppendAscii(ascii);
     rows.Appended(text, oldSize);
+    TrimToLimit();
     anchor = caret = text.Size();
     wantedX = -1;
     if (undo.valid) undo = UndoRecord{};
     scrollPending = true;
     ScheduleTimer(kStreamFrameMs);
+}
+
+void EditControl::SetTextLimit(size_t bytes) {
+    textLimit = bytes;
+    TrimToLimit();
+}
+
+void EditControl::TrimToLimit() {
+    const size_t limit = text.Wide() ? textLimit / 2 : textLimit;
+    if (text.Size() <= limit) return;
+    // Three quarters of the limit stay: a trim costs a pass over the row
+    // starts, paid for by the quarter of the limit appended before the next.
+    const size_t target = text.Size() - (limit - limit / 4);
+    const size_t first = rows.RowOf(target) + 1;
+    // A row of a dump begins at a byte's digits, sometimes inside a stamp: a
+    // few rows on there is a cut that keeps a byte's text whole.
+    constexpr size_t kCutSearchRows = 64;
+    size_t cut = ReceiveText::npos;
+    for (size_t r = first; r < rows.RowCount() && r < first + kCutSearchRows; ++r) {
+        cut = text.CutBefore(rows.RowStart(r), rows.RowStart(r - 1));
+        if (cut != ReceiveText::npos) break;
+    }
+    if (cut == ReceiveText::npos) {
+        if (first >= rows.RowCount()) return;
+        cut = rows.RowStart(first);
+    }
+    text.DropFront(cut);
+    const size_t movedRows = rows.DroppedFront(text, cut);
+    anchor = anchor > cut ? anchor - cut : 0;
+    caret = caret > cut ? caret - cut : 0;
+    undo = UndoRecord{};
+    // The same rows stay on screen; a view at the end stays at the end.
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() - std::min(bar->value(), static_cast<int>(movedRows)));
+    ScheduleFrame(false);
 }
 
 void EditControl::SetText(const QString& newText) {

@@ -27,7 +27,14 @@ public:
 
     // Appends at the end, leaves an empty selection there and scrolls to it.
     // Nothing is left to undo. ASCII (or Latin-1) text, one unit per byte.
+    // Past the text limit, the oldest rows are dropped.
     void AppendText(std::string_view ascii);
+    // Bytes of text kept (a unit beyond Latin-1 makes every unit two bytes);
+    // beyond it appends drop the oldest whole rows, a quarter of the limit at
+    // a time, cut where a line or a received byte's text begins. A lower
+    // limit trims at once. What stays keeps its selection, caret and rows on
+    // screen; the undo goes.
+    void SetTextLimit(size_t bytes);
     // Replaces the whole text; caret at the start, nothing to undo.
     void SetText(const QString& text);
     QString Text() const;
@@ -101,6 +108,7 @@ private:
     };
 
     void Replace(size_t pos, size_t count, std::u16string_view with, EditKind kind);
+    void TrimToLimit();
     void MoveCaret(size_t pos, bool extend);
     size_t PositionAt(QPoint viewportPoint) const;
     size_t PositionInRow(size_t row, int x) const;
@@ -125,6 +133,7 @@ private:
     size_t caret = 0;
     int wantedX = -1;  // the x an up or down move keeps, -1 for the caret's own
     UndoRecord undo;
+    size_t textLimit = SIZE_MAX;
     bool wantReturn;
     bool readOnly;
     int columnWidth = 8;

@@ -126,3 +126,21 @@ void TextRows::Edited(const ReceiveText& text, size_t pos, size_t removed, size_
     }
     end = state;
 }
+
+size_t TextRows::DroppedFront(const ReceiveText& text, size_t cut) {
+    const size_t row = RowOf(cut);
+    const bool ownRow = starts[row] != cut;
+    if (ownRow && row + 1 == starts.size()) {
+        // What is left of the last row is laid out anew; the end state
+        // belonged to all of it.
+        Rewrap(text, columns);
+        return row;
+    }
+    // In place and in one pass: a trim drops a large part of a long text.
+    size_t to = 0;
+    if (ownRow) starts[to++] = 0;
+    for (size_t r = row + (ownRow ? 1 : 0); r < starts.size(); ++r) starts[to++] = starts[r] - cut;
+    starts.resize(to);
+    if (end.lastBreak != 0) end.lastBreak -= cut;
+    return row;
+}

@@ -23,6 +23,11 @@ public:
     // removed units at pos were replaced by inserted ones: the rows from the
     // one before pos are laid out again until they meet the old rows.
     void Edited(const ReceiveText& text, size_t pos, size_t removed, size_t inserted);
+    // The text lost its first cut units. The rows before the cut go; the
+    // rest keep their layout, and units from the cut to the next row start
+    // make a short row of their own. Answers how many rows the kept ones
+    // moved up.
+    size_t DroppedFront(const ReceiveText& text, size_t cut);
 
     int Columns() const { return columns; }
     size_t RowCount() const { return starts.size(); }

@@ -136,6 +136,7 @@ private slots:
     void editing();
     void chineseTakesTwoColumns();
     void appendsFollowTheEnd();
+    void dropsTheOldestRowsPastItsLimit();
     void attachedInPlaceOfTheTemplateControl();
     void menuItemStates();
     void menuConversions();
@@ -249,6 +250,51 @@ void ReceiveEditTest::appendsFollowTheEnd() {
         return shown == pane.grab().toImage().convertToFormat(shown.format());
     };
     QTRY_VERIFY_WITH_TIMEOUT(matches(), 2000);
+}
+
+// Past its limit the pane drops its oldest rows, cut where a byte's text
+// begins, across chunks of its buffer. What stays keeps its selection and its
+// rows on screen; the undo of an edit in what went is gone; appends follow.
+void ReceiveEditTest::dropsTheOldestRowsPastItsLimit() {
+    ReceiveEdit pane;
+    pane.resize(300, 120);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    QString all;
+    QList<int> pieceStarts;
+    auto append = [&](int count) {
+        for (int b = 0; b < count; ++b) {
+            const std::string piece = FormatReceivedByte(static_cast<uint8_t>(b * 37)) +
+                                      FormatReceiveStamp(b % 5 ? 1 : b * 3);
+            pieceStarts << static_cast<int>(all.size());
+            all += QString::fromStdString(piece);
+            pane.AppendText(piece);
+        }
+    };
+    append(8000);
+    pane.SetSelection(0, 4);
+    QTest::keyClicks(&pane, "abcd");
+    all.replace(0, 4, "abcd");
+    pane.UpdateNow();
+    const int limit = static_cast<int>(all.size()) / 2;
+    const int selEnd = static_cast<int>(all.size()) - limit * 3 / 4 + 500;
+    pane.SetSelection(selEnd - 800, selEnd);
+    pane.ScrollCaret();
+    pane.UpdateNow();
+    const QImage shown = pane.viewport()->grab().toImage();
+    pane.SetTextLimit(limit);
+    pane.UpdateNow();
+    const int cut = static_cast<int>(all.size()) - pane.TextLength();
+    QVERIFY(pieceStarts.contains(cut) && pane.TextLength() <= limit);
+    QCOMPARE(pane.Text(), all.mid(cut));
+    QCOMPARE(pane.SelectedText(), all.mid(cut, selEnd - cut));
+    QCOMPARE(pane.viewport()->grab().toImage(), shown);
+    QTest::keyClick(&pane, Qt::Key_Z, Ctrl);
+    QCOMPARE(pane.Text(), all.mid(cut));
+    append(3000);
+    QVERIFY(pane.TextLength() <= limit && all.endsWith(pane.Text()));
+    QVERIFY(pieceStarts.contains(static_cast<int>(all.size()) - pane.TextLength()));
+    QTRY_COMPARE(pane.FirstVisibleRow(), pane.RowCount() - pane.VisibleRows());
 }
 
 void ReceiveEditTest::attachedInPlaceOfTheTemplateControl() {
