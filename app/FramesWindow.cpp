@@ -25,7 +25,7 @@ namespace {
 
 const char* const kHeaders[] = {"时间", "方向", "站号", "功能", "内容", "校验", "响应(ms)"};
 constexpr int kColumns = 7;
-const int kWidths[kColumns] = {96, 40, 40, 40, 360, 72, 64};
+const int kWidths[kColumns] = {96, 40, 40, 40, 440, 72, 64};
 
 const std::string& Cell(const FrameRow& row, int column) {
     const std::string* cells[kColumns] = {&row.time,  &row.direction, &row.station,
@@ -124,7 +124,7 @@ FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view, 1);
     layout->addLayout(bottom);
-    resize(820, 420);
+    resize(900, 420);
 
     auto* copy = new QShortcut(QKeySequence::Copy, view);
     connect(copy, &QShortcut::activated, this, &FramesWindow::CopySelection);

@@ -380,7 +380,8 @@ void FrameAssembler::Classify(LineFrame& frame) {
     if (awaited.active && awaited.ascii == ascii && station == awaited.station &&
         function == awaited.function) {
         frame.role = FrameRole::Reply;
-        frame.responseUs = frame.first.steadyUs - awaited.endUs;
+        // A pseudo-terminal hands the request over at once, not in its wire time.
+        frame.responseUs = std::max<int64_t>(0, frame.first.steadyUs - awaited.endUs);
         frame.request = awaited.bytes;
         awaited.active = false;
         return;
@@ -393,7 +394,7 @@ void FrameAssembler::Classify(LineFrame& frame) {
     const bool asReply = lengths.reply == adu.size();
     if (asReply && bus.active && station == bus.station && function == bus.function) {
         frame.role = FrameRole::Reply;
-        frame.responseUs = frame.first.steadyUs - bus.endUs;
+        frame.responseUs = std::max<int64_t>(0, frame.first.steadyUs - bus.endUs);
         frame.request = bus.bytes;
         bus.active = false;
     } else if (asRequest) {
