@@ -10,13 +10,20 @@ namespace {
 
 // A frame's length as a layout gives it: fixed, or a byte count at `at` plus
 // the bytes around it.
+// What a byte count must agree with: the bytes it counts are registers, or
+// the coils or registers of the quantity just before it.
+enum class Count : uint8_t { Any, Registers, CoilsOfQuantity, RegistersOfQuantity };
+
 struct Form {
     uint8_t fixed = 0;
     uint8_t countAt = 0;  // 0: no byte count
     uint8_t around = 0;
+    Count count = Count::Any;
 };
-constexpr Form Fixed(uint8_t length) { return {length, 0, 0}; }
-constexpr Form CountAt(uint8_t at, uint8_t around) { return {0, at, around}; }
+constexpr Form Fixed(uint8_t length) { return {length, 0, 0, Count::Any}; }
+constexpr Form CountAt(uint8_t at, uint8_t around, Count count = Count::Any) {
+    return {0, at, around, count};
+}
 
 struct Layout {
     uint8_t function;
@@ -28,12 +35,15 @@ struct Layout {
 // with the CRC. Function 24 (its count takes two bytes) and 43 (its objects
 // carry lengths of their own) are left to the check and the silence.
 constexpr Layout kLayouts[] = {
-    {1, Fixed(8), CountAt(2, 5)},       {2, Fixed(8), CountAt(2, 5)},
-    {3, Fixed(8), CountAt(2, 5)},       {4, Fixed(8), CountAt(2, 5)},
+    {1, Fixed(8), CountAt(2, 5)},
+    {2, Fixed(8), CountAt(2, 5)},
+    {3, Fixed(8), CountAt(2, 5, Count::Registers)},
+    {4, Fixed(8), CountAt(2, 5, Count::Registers)},
     {5, Fixed(8), Fixed(8)},            {6, Fixed(8), Fixed(8)},
     {7, Fixed(4), Fixed(5)},            {8, Fixed(8), Fixed(8)},
     {11, Fixed(4), Fixed(8)},           {12, Fixed(4), CountAt(2, 5)},
-    {15, CountAt(6, 9), Fixed(8)},      {16, CountAt(6, 9), Fixed(8)},
+    {15, CountAt(6, 9, Count::CoilsOfQuantity), Fixed(8)},
+    {16, CountAt(6, 9, Count::RegistersOfQuantity), Fixed(8)},
     {17, Fixed(4), CountAt(2, 5)},      {20, CountAt(2, 5), CountAt(2, 5)},
     {21, CountAt(2, 5), CountAt(2, 5)}, {22, Fixed(10), Fixed(10)},
     {23, CountAt(10, 13), CountAt(2, 5)},
@@ -48,6 +58,10 @@ constexpr std::array<const Layout*, 128> IndexLayouts() {
 }
 constexpr std::array<const Layout*, 128> kByFunction = IndexLayouts();
 
+uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
+    return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
 // The length `form` gives, or how many more bytes it needs to tell.
 size_t FormLength(const Form& form, std::span<const uint8_t> header, size_t& need) {
     if (form.fixed != 0) return form.fixed;
@@ -56,12 +70,14 @@ size_t FormLength(const Form& form, std::span<const uint8_t> header, size_t& nee
         need = std::max(need, form.countAt + 1 - header.size());
         return 0;
     }
-    const size_t length = size_t{form.around} + header[form.countAt];
-    return length <= kLargestRtuFrame ? length : 0;
-}
-
-uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
-    return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+    const size_t count = header[form.countAt];
+    const size_t quantity = form.countAt >= 5 ? Word(header, form.countAt - 2) : 0;
+    const bool agrees = form.count == Count::Registers             ? count > 0 && count % 2 == 0
+                        : form.count == Count::CoilsOfQuantity     ? count == (quantity + 7) / 8
+                        : form.count == Count::RegistersOfQuantity ? count == 2 * quantity
+                                                                   : count > 0;
+    const size_t length = form.around + count;
+    return agrees && length <= kLargestRtuFrame ? length : 0;
 }
 
 int HexDigit(uint8_t c) {

@@ -51,7 +51,7 @@ int64_t FrameAssembler::InterFrameUs(const DCB& line) {
 }
 
 FrameAssembler::FrameAssembler()
-    : interFrameUs(InterFrameUs(line)), crcFromBase(ChecksumTool::kCrc16Initial) {}
+    : interFrameUs(InterFrameUs(line)) {}
 
 void FrameAssembler::LineOpened(const DCB& opened, std::vector<LineFrame>& out) {
     EndAll(out);
@@ -145,7 +145,6 @@ void FrameAssembler::Finish(std::vector<LineFrame>& out) { EndAll(out); }
 void FrameAssembler::Take(uint8_t byte, std::vector<LineFrame>& out) {
     const uint64_t at = base + pending.size();
     pending.push_back(byte);
-    crcFromBase = ChecksumTool::Crc16Step(crcFromBase, byte);
     TakeAscii(at, byte);
 
     // Starts whose length needed this byte, then the start whose function
@@ -260,22 +259,16 @@ void FrameAssembler::AddFound(const Found& frame) {
 }
 
 uint64_t FrameAssembler::FirstOpen() const {
-    const uint64_t last = base + pending.size() - 1;
-    uint64_t first = asciiOpen ? asciiStart : kNoStart;
-    for (const Open& entry : open) {
-        if (entry.start < base || entry.lastEnd <= last) continue;
-        first = std::min(first, entry.start);
-        break;
-    }
-    return first;
-}
-
-void FrameAssembler::Emit(std::vector<LineFrame>& out) {
-    if (found.empty()) return;
-    // Starts whose every end has passed hold nothing up any more.
+    // Starts whose every end has passed hold nothing up any more; the rest
+    // are in order of their start.
     const uint64_t last = base + pending.size() - 1;
     while (!open.empty() && (open.front().start < base || open.front().lastEnd <= last))
         open.pop_front();
+    const uint64_t first = open.empty() ? kNoStart : open.front().start;
+    return asciiOpen ? std::min(first, asciiStart) : first;
+}
+
+void FrameAssembler::Emit(std::vector<LineFrame>& out) {
     while (!found.empty()) {
         const Found frame = found.front();
         if (frame.start < base) {
@@ -291,21 +284,22 @@ void FrameAssembler::Emit(std::vector<LineFrame>& out) {
 }
 
 void FrameAssembler::Cap(std::vector<LineFrame>& out) {
-    const size_t limit = asciiOpen ? Rules::kLargestAsciiFrame : Rules::kLargestRtuFrame;
-    if (pending.size() <= limit) return;
-    // No frame is this long: what cannot start one any more goes as bytes.
+    // No frame is longer: bytes that no start still open can take go as
+    // bytes, a frame's worth at a time.
     const uint64_t end = base + pending.size();
-    uint64_t cut = std::min(end - Rules::kLongestHeader, FirstOpen());
-    if (!found.empty()) cut = std::min(cut, found.front().start);
-    cut = std::max(cut, base + 1);
-    EmitBytes(base, cut, FrameKind::NoFrame, false, false, out);
-    Consume(cut);
+    if (pending.size() < Rules::kLargestRtuFrame + Rules::kLongestHeader) return;
+    uint64_t keep = std::min(end - Rules::kLongestHeader, FirstOpen());
+    if (!found.empty()) keep = std::min(keep, found.front().start);
+    if (keep - base < Rules::kLargestRtuFrame) return;
+    EmitBytes(base, base + Rules::kLargestRtuFrame, FrameKind::NoFrame, false, false, out);
+    Consume(base + Rules::kLargestRtuFrame);
 }
 
 bool FrameAssembler::QuietEnds() const {
     // A frame of a function without a length rule: its CRC checks and
     // nothing of a known length is still going on from its first byte.
-    return pending.size() >= 4 && crcFromBase == 0 && found.empty() && FirstOpen() != base;
+    return pending.size() >= 4 && found.empty() && FirstOpen() != base &&
+           Rules::RtuCheckGood(pending);
 }
 
 void FrameAssembler::EndQuiet(std::vector<LineFrame>& out) {
@@ -323,7 +317,7 @@ void FrameAssembler::EndAll(std::vector<LineFrame>& out) {
     if (!pending.empty()) {
         const auto rest = Bytes(base, base + pending.size());
         const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rest);
-        if (rest.size() >= 4 && crcFromBase == 0)
+        if (rest.size() >= 4 && Rules::RtuCheckGood(rest))
             EmitBytes(base, base + rest.size(), FrameKind::Rtu, true, false, out);
         else if (lengths.Known() && (lengths.request == rest.size() || lengths.reply == rest.size()))
             EmitBytes(base, base + rest.size(), FrameKind::Rtu, false, false, out);
@@ -336,14 +330,11 @@ void FrameAssembler::EndAll(std::vector<LineFrame>& out) {
     found.clear();
     open.clear();
     asciiOpen = false;
-    crcFromBase = ChecksumTool::kCrc16Initial;
 }
 
 void FrameAssembler::Consume(uint64_t to) {
     pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(to - base));
     base = to;
-    crcFromBase = ChecksumTool::kCrc16Initial;
-    for (uint8_t byte : pending) crcFromBase = ChecksumTool::Crc16Step(crcFromBase, byte);
     while (runs.size() > 1 && runs[1].from <= base) runs.pop_front();
     if (asciiOpen && asciiStart < base) asciiOpen = false;
     while (!found.empty() && found.front().start < base) found.erase(found.begin());

@@ -118,13 +118,12 @@ private:
 
     std::vector<uint8_t> pending;  // received, not yet in a frame; pending[0] is at `base`
     uint64_t base = 0;
-    uint16_t crcFromBase;
     std::deque<Run> runs;
     int64_t lastByteUs = 0;
 
     std::vector<uint64_t> examineAt[kRing];
     std::vector<Candidate> endsAt[kRing];
-    std::deque<Open> open;
+    mutable std::deque<Open> open;
     std::vector<Found> found;  // by start
     uint64_t asciiStart = 0;
     bool asciiOpen = false, asciiCr = false;

@@ -9,6 +9,11 @@ namespace {
 // owner has kept it a while: a frame ends by this thread's clock only this
 // long after its silence would end it, so that such bytes still join it.
 constexpr int64_t kSlackUs = 100000;
+// Woken by the first bytes, the thread lets more gather this long, or this
+// much, before it takes them: a stream of short runs wakes it a few hundred
+// times a second, not once a run, and a frame shows as soon as a person sees.
+constexpr auto kGatherTime = std::chrono::milliseconds(5);
+constexpr size_t kGatherBytes = 64u << 10;
 
 }  // namespace
 
@@ -39,10 +44,11 @@ void LineTrace::Received(LineStamp first, LineStamp last, uint8_t lines,
 }
 
 void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
-    bool wasEmpty;
+    bool wasEmpty, filled;
     {
         std::lock_guard guard(lock);
         wasEmpty = entries.empty();
+        filled = queued.size() < kGatherBytes && queued.size() + bytes.size() >= kGatherBytes;
         entries.push_back(entry);
         entries.back().offset = queued.size();
         entries.back().length = bytes.size();
@@ -50,7 +56,7 @@ void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
     }
     // The thread takes everything queued at once: it needs waking only
     // when it may be waiting.
-    if (wasEmpty) wake.notify_one();
+    if (wasEmpty || filled) wake.notify_one();
 }
 
 void LineTrace::Flush() {
@@ -76,6 +82,10 @@ void LineTrace::Run() {
             const int64_t waitUs = deadline + kSlackUs - clock().steadyUs;
             wake.wait_for(guard, std::chrono::microseconds(std::max<int64_t>(waitUs, 0)), due);
         }
+        const auto urgent = [&] {
+            return stopping || flushAsked > flushDone || queued.size() >= kGatherBytes;
+        };
+        if (!entries.empty() && !urgent()) wake.wait_for(guard, kGatherTime, urgent);
         taken.swap(entries);
         bytes.swap(queued);
         const bool last = stopping;
