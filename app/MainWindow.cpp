@@ -97,8 +97,10 @@ MainWindow::~MainWindow() {
     // delivers into still exist; nothing arrives after this line.
     bridge->SetPort(nullptr);
     serialPort.reset();
-    // What the trace still holds reaches the capture and the list.
+    // What the trace still holds reaches the capture and the list; the
+    // frames window goes before the list it shows.
     trace.reset();
+    delete framesWindow;
 }
 
 void MainWindow::SetCapture(LineCapture* lineCapture) {
@@ -120,7 +122,11 @@ void MainWindow::StartTrace() {
     frameList = std::make_unique<FrameList>();
     trace = std::make_unique<LineTrace>();
     trace->AddSink(frameList.get());
-    if (capture) trace->AddSink(capture);
+    if (capture) {
+        trace->AddSink(capture);
+        // What the trace had to drop is a gap in the file: the capture stops.
+        trace->OnLost([c = capture](uint64_t bytes) { c->Lost(bytes); });
+    }
     serialPort->SetTap(trace.get());
 }
 

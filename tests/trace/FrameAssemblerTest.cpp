@@ -125,6 +125,9 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
     const Bytes otherReply = WithCrc({0x07, 0x04, 0x02, 0x00, 0x2a});
     const Bytes asciiRequest = Text(":01030000000AF2\r\n");
     const Bytes asciiReply = Text(":010302006496\r\n");
+    // Register values that happen to read as a whole request of station 1.
+    const Bytes holding = WithCrc(Join({{0x07, 0x03, 0x14}, request, Bytes(12, 0)}));
+    const Bytes write = WithCrc({0x01, 0x06, 0x00, 0x01, 0x12, 0x34});
     const std::string R = "S rtu request " + Hex(request);
     const struct {
         const char* name;
@@ -162,6 +165,11 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
         {"NoFrameEndsAt256BytesAndTheNextIsWhole",
          {{Step::Rx, 0, Join({Bytes(300, 0xff), otherRequest})}},
          {"R none 300", "R rtu request " + Hex(otherRequest)}},
+        {"AFrameInsideAnotherIsPartOfIt", {{Step::Rx, 0, holding}},
+         {"R rtu reply " + Hex(holding)}},
+        {"AWritesReplyIsNoEchoOnALineThatDoesNotEcho",
+         {{Step::Tx, 0, write}, {Step::Rx, 9000, write}},
+         {"S rtu request " + Hex(write), "R rtu reply +0ms " + Hex(write)}},
         {"NoReplyInASecond", {{Step::Tx, 0, request}, {Step::Clock, 1100000}},
          {R, "R noreply"}},
     };
