@@ -599,14 +599,20 @@ bool PosixComm::GetModemLines(CommHandle handle, uint8_t& lines) {
     if (!device->modemLines) return Fail(ENOTTY, false);
     int bits = 0;
     if (IoctlRetry(device->fd, TIOCMGET, &bits) != 0) return Fail(errno, false);
+    lines = LinesOf(bits);
+    return true;
+}
+
+uint8_t PosixComm::LinesOf(int modemBits) {
     constexpr struct {
         int modemBit;
         uint8_t line;
     } kLines[] = {{TIOCM_CTS, LINE_CTS}, {TIOCM_CD, LINE_DCD},  {TIOCM_DSR, LINE_DSR},
                   {TIOCM_RTS, LINE_RTS}, {TIOCM_DTR, LINE_DTR}, {TIOCM_RNG, LINE_RING}};
+    uint8_t lines = 0;
     for (const auto& entry : kLines)
-        if (bits & entry.modemBit) lines |= entry.line;
-    return true;
+        if (modemBits & entry.modemBit) lines |= entry.line;
+    return lines;
 }
 
 IoResult PosixComm::ReadByte(CommHandle handle, uint8_t& byte) {

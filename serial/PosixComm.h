@@ -55,6 +55,9 @@ public:
 
     const ComNames& Names() const { return names; }
 
+    // TIOCMGET's bits as LINE_* bits.
+    static uint8_t LinesOf(int modemBits);
+
     struct Device;
 
     // What is known of an event without asking the kernel. Set and Reset keep

@@ -19,6 +19,12 @@ constexpr auto kDispatchBudget = std::chrono::microseconds(2000);
 // The most bytes handed over as one run.
 constexpr uint32_t kRunLimit = 4096;
 
+// Reading the control lines may be a request to a USB adapter, so they are
+// not read for each record: a record carries the last reading, which is
+// renewed once it is this old, or after the device reported a change.
+constexpr auto kModemLinesAge = std::chrono::milliseconds(100);
+constexpr uint32_t kModemLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
 // The write buffer grows to fit each request; what an open sets aside up
 // front stays bounded even when the size given is absurd (a typed -1).
 constexpr uint32_t kInitialBufferLimit = 64 * 1024;
@@ -46,6 +52,7 @@ SerialPort::~SerialPort() {
     StopWorker();
     std::lock_guard<std::recursive_mutex> guard(portLock);
     if (device != kNoDevice) {
+        if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
         comm->CloseDevice(device);
         device = kNoDevice;
     }
@@ -98,6 +105,11 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     events[kWrite] = comm->CreateEvent();
     events[kShutdown] = comm->CreateEvent();
 
+    // Opened again with new settings, the line stays this session's: what
+    // comes between the close and the purge below crossed it. A line opened
+    // afresh may hold what its previous user left; the purge takes that.
+    const bool sameLine = device != kNoDevice && settings.portNumber == portNumber;
+
     mailbox.SetOwner(owner);
     {
         std::lock_guard<std::mutex> guard(requestLock);
@@ -114,7 +126,9 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     const std::string lineText = LineParameterText(baudRate, parityLetter, dataBits, stopBits);
 
     std::lock_guard<std::recursive_mutex> guard(portLock);
+    LineTap* const lineTap = tap.load();
     if (device != kNoDevice) {
+        if (lineTap) TapUnread(*lineTap);
         comm->CloseDevice(device);
         device = kNoDevice;
     }
@@ -130,6 +144,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
 
     device = comm->OpenDevice(name);
     if (device == kNoDevice) return false;
+    modemLinesKnown = false;
 
     timeouts.readIntervalTimeout = kTimeoutMs;
     timeouts.readTotalTimeoutMultiplier = kTimeoutMs;
@@ -161,8 +176,9 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     }
     if (failed != nullptr) ReportError(failed, comm->LastError(), false);
 
+    if (lineTap && sameLine) TapUnread(*lineTap);
     comm->PurgeComm(device, kPurgeAll);
-    if (LineTap* lineTap = tap.load()) lineTap->LineOpened(settings.dcb);
+    if (lineTap) lineTap->LineOpened(settings.dcb);
     return true;
 }
 
@@ -256,8 +272,11 @@ void SerialPort::ReportLoss(int error) {
 
 void SerialPort::WorkerLoop() {
     running.store(true);
+    RefreshModemLines();
     if (device != kNoDevice) {
         std::lock_guard<std::recursive_mutex> guard(portLock);
+        // What arrived since the open's purge came with the line set up.
+        if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
         comm->PurgeComm(device, kPurgeAll);
     }
 
@@ -266,6 +285,9 @@ void SerialPort::WorkerLoop() {
     // platform answers with "invalid parameter", which is passed over.
     bool waitOutstanding = false;
     for (;;) {
+        // Where the worker is about to wait anyway, off the path from a
+        // wake-up's stamp to its bytes.
+        RefreshModemLines();
         uint32_t eventWord = 0;
         bool completedAtOnce = false;
         while (!waitOutstanding && !deviceLost && !stopping.load()) {
@@ -311,6 +333,7 @@ void SerialPort::WorkerLoop() {
                     eventWord = waitOutstanding ? comm->TakeCommEvents(device) : 0;
                     waitOutstanding = false;
                 }
+                if (eventWord & kModemLineEvents) modemLinesKnown = false;
                 const bool writeWaiting = WritePending();
                 if (!deviceLost) DispatchEvents(eventWord, woken);
                 // The comm event wins every wait while bytes keep coming: a
@@ -340,9 +363,14 @@ void SerialPort::DispatchEvents(uint32_t eventWord, const LineStamp& woken) {
     if (eventWord & EV_RXCHAR) ReadRoutine(woken);
 }
 
-uint8_t SerialPort::ModemLines() {
+void SerialPort::RefreshModemLines() {
+    if (!tap.load() || device == kNoDevice || deviceLost) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (modemLinesKnown && now - modemLinesRead < kModemLinesAge) return;
     uint8_t lines = 0;
-    return comm->GetModemLines(device, lines) ? lines : 0;
+    modemLines = comm->GetModemLines(device, lines) ? lines : 0;
+    modemLinesKnown = true;
+    modemLinesRead = now;
 }
 
 void SerialPort::ReadRoutine(const LineStamp& woken) {
@@ -382,7 +410,7 @@ void SerialPort::ReadRoutine(const LineStamp& woken) {
             answered = QueryQuietly(inQueue, queryError);
             if (!answered || inQueue == 0 || run.size() >= kRunLimit) break;
             // Input left with the device when a write or a stop comes is
-            // discarded by the purge either way.
+            // not the owner's: the tap reads it before the purge or the close.
             if (stopping.load() || WritePending()) break;
         }
         // The status is looked at before the run goes out, so that the owner
@@ -390,7 +418,7 @@ void SerialPort::ReadRoutine(const LineStamp& woken) {
         // in the order things happened. The worker waits for the handling
         // only before the next run, or once it wakes again.
         if (lineTap && !run.empty())
-            lineTap->Received(first, lineTap->Now(), ModemLines(), run, continues);
+            lineTap->Received(first, lineTap->Now(), modemLines, run, continues);
         continues = true;
         if (!run.empty()) PostRun(std::move(run), failed == nullptr && answered && inQueue > 0);
         if (failed != nullptr) {
@@ -400,16 +428,18 @@ void SerialPort::ReadRoutine(const LineStamp& woken) {
             if (!answered) ReportLoss(queryError);
             if (!answered || inQueue == 0) return;
         }
+        // While the owner takes the run, before the next one is stamped.
+        RefreshModemLines();
         mailbox.AwaitHandled();
-        // A stop ends the drain; what is left is purged by the next open. A
-        // write request ends it too: the write's purge discards the rest.
+        // A stop ends the drain; the close or the next open takes the rest.
+        // A write request ends it too: the write's purge discards the rest.
         if (stopping.load() || WritePending()) return;
     }
 }
 
-// The purge before a write discards what arrived and was not read (a reply
-// cut short by the send, late bytes); it crossed the line, so the tap
-// reads it first. The owner is not told: the purge would have taken it.
+// A purge or a close discards what arrived and was not read (a reply cut
+// short by a send, late bytes); it crossed the line, so the tap reads it
+// first. The owner is not told: the purge would have taken it.
 void SerialPort::TapUnread(LineTap& lineTap) {
     CommStatus status;
     if (!comm->ClearCommError(device, status) || status.inQueue == 0) return;
@@ -419,7 +449,7 @@ void SerialPort::TapUnread(LineTap& lineTap) {
     uint8_t byte = 0;
     while (unread.size() < status.inQueue && comm->ReadByte(device, byte) == IoResult::Done)
         unread.push_back(byte);
-    if (!unread.empty()) lineTap.Received(first, lineTap.Now(), ModemLines(), unread, false);
+    if (!unread.empty()) lineTap.Received(first, lineTap.Now(), modemLines, unread, false);
 }
 
 bool SerialPort::WritePending() { return requestPending.load(); }
@@ -448,7 +478,7 @@ void SerialPort::WriteRoutine() {
             comm->Write(device, outgoing.data(), static_cast<uint32_t>(outgoing.size()), written);
         // Recorded whole once the write has started, also when its completion
         // fails later: what the line took of it cannot be told apart.
-        if (lineTap && result != IoResult::Failed) lineTap->Sent(started, ModemLines(), outgoing);
+        if (lineTap && result != IoResult::Failed) lineTap->Sent(started, modemLines, outgoing);
         if (result == IoResult::Pending) {
             // A stop must not wait for a line that takes no bytes (a stalled
             // far end, flow control): it cuts the write short.

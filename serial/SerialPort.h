@@ -12,6 +12,7 @@
 #include "serial/SerialPortOwner.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -97,7 +98,7 @@ private:
     void PostRun(std::vector<uint8_t> bytes, bool moreFollows);
     bool QueryQuietly(uint32_t& inQueue, int& error);
     void ReportLoss(int error);
-    uint8_t ModemLines();
+    void RefreshModemLines();
     void TapUnread(LineTap& lineTap);
 
     std::unique_ptr<CommLayer> comm;
@@ -133,4 +134,10 @@ private:
 
     NotificationMailbox mailbox;
     std::atomic<LineTap*> tap{nullptr};
+
+    // The control lines as last read for the tap, and when; the worker's, or
+    // the owner's while no worker runs.
+    uint8_t modemLines = 0;
+    bool modemLinesKnown = false;
+    std::chrono::steady_clock::time_point modemLinesRead;
 };

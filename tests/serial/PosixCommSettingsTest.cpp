@@ -1,12 +1,14 @@
 // The device-independent parts of the POSIX comm layer: the DCB to termios
 // mapping, the line parameter text and the driver counters to events.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <string>
 
 #include "serial/LineCounters.h"
 #include "serial/LineSettings.h"
+#include "serial/PosixComm.h"
 
 namespace {
 
@@ -177,4 +179,10 @@ TEST(LineCounters, MovedCountersBecomeMaskedEvents) {
         EXPECT_EQ(LineCounters::ErrorsBetween(before, after), row.errors);
         EXPECT_EQ(LineCounters::EventsBetween(after, after, row.mask), 0u);
     }
+}
+
+// The capture file's control-line byte: CTS 0x01, DCD 0x02, DSR 0x04, RTS 0x08, DTR 0x10.
+TEST(PosixComm, ModemBitsBecomeTheCaptureFilesLines) {
+    EXPECT_EQ(PosixComm::LinesOf(TIOCM_RTS | TIOCM_CTS | TIOCM_RNG), 0x08 | 0x01 | 0x20);
+    EXPECT_EQ(PosixComm::LinesOf(TIOCM_DTR | TIOCM_CD | TIOCM_DSR), 0x10 | 0x02 | 0x04);
 }

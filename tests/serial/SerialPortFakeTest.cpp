@@ -336,6 +336,7 @@ TEST_F(SerialPortFake, AStreamThatNeverPausesLetsAPendingWriteOutBeforeTheNextBy
 
     ASSERT_TRUE(Pump([&] { return writesAtNote.size() >= 6; }));
     streaming.store(false);
+    EXPECT_EQ(fake->CallCount(Call::GetModemLines), 0) << "read for no tap";
     port.reset();
     ASSERT_GE(writesAtNote.size(), 6u);
     EXPECT_EQ(std::vector<size_t>(writesAtNote.begin(), writesAtNote.begin() + 6),
@@ -559,24 +560,36 @@ TEST_F(SerialPortFake, UnreadInputIsPurgedBeforeEveryWrite) {
     EXPECT_EQ(purges.back(), 15u);
 }
 
-// What a tap is handed: which way, the bytes, the control lines.
+// What a tap is handed: which way, the bytes, the control lines, the stamp,
+// and all of it as text; its clock is the test's.
 struct RecordingTap : LineTap {
     struct Record {
         bool sent;
         std::vector<uint8_t> bytes;
         uint8_t lines;
+        LineStamp at;
     };
     std::mutex lock;
     std::vector<Record> records;
-    void LineOpened(const DCB&) override {}
-    void Sent(LineStamp, uint8_t lines, std::span<const uint8_t> bytes) override {
+    std::string log;  // "open 9600; recv 1 2 3; sent 9; "
+    std::atomic<int64_t> wallUs{0}, steadyUs{0};
+    LineStamp Now() const override { return {wallUs.load(), steadyUs.load()}; }
+    void LineOpened(const DCB& line) override {
         std::lock_guard guard(lock);
-        records.push_back({true, {bytes.begin(), bytes.end()}, lines});
+        log += "open " + std::to_string(line.baudRate) + "; ";
     }
-    void Received(LineStamp, LineStamp, uint8_t lines, std::span<const uint8_t> bytes,
+    void Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) override {
+        Add("sent", {true, {bytes.begin(), bytes.end()}, lines, started});
+    }
+    void Received(LineStamp first, LineStamp, uint8_t lines, std::span<const uint8_t> bytes,
                   bool) override {
+        Add("recv", {false, {bytes.begin(), bytes.end()}, lines, first});
+    }
+    void Add(std::string text, Record record) {
         std::lock_guard guard(lock);
-        records.push_back({false, {bytes.begin(), bytes.end()}, lines});
+        for (uint8_t byte : record.bytes) text += " " + std::to_string(byte);
+        log += text + "; ";
+        records.push_back(std::move(record));
     }
 };
 
@@ -586,6 +599,7 @@ TEST_F(SerialPortFake, TheTapKeepsWhatThePurgeBeforeAWriteDiscards) {
     fake->SetModemLines(LINE_CTS | LINE_RTS);
     OpenAndStart(EV_CTS);  // the input waits in the queue
     fake->QueueInput({1, 2, 3});
+    fake->SetCompletion(Call::Write, Completion::Pending);  // returns while its bytes drain
     ASSERT_TRUE(Write({9}));
     ASSERT_TRUE(fake->WaitFor([](const FakeComm& f) { return f.Writes().size() == 1; }, 10s));
     port.reset();
@@ -594,6 +608,48 @@ TEST_F(SerialPortFake, TheTapKeepsWhatThePurgeBeforeAWriteDiscards) {
     EXPECT_TRUE(!tap.records[0].sent && tap.records[0].bytes == (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_TRUE(tap.records[1].sent && tap.records[1].bytes == std::vector<uint8_t>{9});
     EXPECT_EQ(tap.records[1].lines, LINE_CTS | LINE_RTS);
+}
+
+// What waits in the device at the first open is the previous user's (6, taken
+// by the purge); from then on it came while the line was ours: at the reopen
+// (7 and 6), as the worker starts (8), at the close (9).
+TEST_F(SerialPortFake, TheTapKeepsWhatWaitsInTheDeviceOnceTheLineIsOurs) {
+    RecordingTap tap;
+    port->SetTap(&tap);
+    fake->SetCallHook([f = fake](Call call) {
+        if (call == Call::SetCommMask) f->QueueInput({6});
+    });
+    fake->SetCompletion(Call::Write, Completion::Never);
+    OpenAndStart();
+    ASSERT_TRUE(Write({1, 2, 3}));
+    ASSERT_TRUE(
+        fake->WaitFor([](const FakeComm& f) { return f.CallCount(Call::WaitWriteResult); }, 10s));
+    fake->QueueInput({7});
+    ASSERT_TRUE(port->Open(&owner, 3, 19200, 'N', 8, 1, EV_CTS, 512));
+    fake->QueueInput({8});
+    StartWorker();
+    fake->QueueInput({9});
+    port.reset();
+    EXPECT_EQ(tap.log, "open 9600; sent 1 2 3; recv 7; recv 6; open 19200; recv 8; recv 9; ");
+}
+
+// A thousand runs, the last after the wall clock was set back an hour.
+TEST_F(SerialPortFake, RunsAreStampedWhenReadAndTheControlLinesReadSeldom) {
+    RecordingTap tap;
+    port->SetTap(&tap);
+    const auto start = std::chrono::steady_clock::now();
+    OpenAndStart();
+    for (size_t run = 1; run <= 1000; ++run) {
+        tap.wallUs = run < 1000 ? 7'200'000'000 : 3'600'000'000;
+        tap.steadyUs = static_cast<int64_t>(run);
+        fake->QueueInput({1});
+        ASSERT_TRUE(Pump([&] { return owner.notes.size() == run; }));
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LE(fake->CallCount(Call::GetModemLines), elapsed / 100ms + 2);
+    port.reset();
+    EXPECT_EQ(tap.records.back().at.wallUs, 3'600'000'000);
+    EXPECT_EQ(tap.records.back().at.steadyUs, 1000);
 }
 
 TEST_F(SerialPortFake, RequestsOfAnyLengthAreWrittenWhole) {
