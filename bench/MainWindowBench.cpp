@@ -4,11 +4,15 @@
 // lateness of a 10 ms timer meanwhile, peak memory per byte shown), the CPU
 // share while a 9600-baud line (960 bytes per second) trickles in for 10 s,
 // the timed sends at 10 ms in 60 s against the ideal 6000, and the CPU share
-// over the 2 s after a line is pulled while bytes stream.
+// over the 2 s after a line is pulled while bytes stream. Apart, a long run:
+// 1 GiB through the pty, with the resident memory and the throughput of each
+// 64 MiB, which stay flat once the pane holds all the text it keeps.
 //
 //   main_window_bench [timed-send seconds, default 60] [phases, default "tcsu":
 //                     t throughput (f stamps off only, n stamps on only),
-//                     c CPU of the trickle, s timed sends, u pulled line]
+//                     c CPU of the trickle, s timed sends, u pulled line,
+//                     l long run with stamps off, m with stamps on]
+//                     [long run MiB, default 1024]
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/resource.h>
@@ -41,6 +45,7 @@
 #include "app/StringPanel.h"
 #include "serial/PosixComm.h"
 #include "tools/MessageBox.h"
+#include "tools/ReceiveText.h"
 
 #include "bench/ProcessFigures.h"
 
@@ -230,6 +235,66 @@ void TimedSends(MainWindow& window, int master, int seconds) {
         100.0 * static_cast<double>(received.load() - ideal) / static_cast<double>(ideal));
 }
 
+// The pane cannot count a long run's bytes (it keeps only the newest), so
+// the writer does: a pty holds 16 KiB, and the window reads what the writer
+// has written within a few milliseconds.
+void LongRun(MainWindow& window, int master, size_t totalBytes, bool stamps) {
+    const size_t step = std::min<size_t>(64u << 20, totalBytes / 4);
+    ReceiveEdit& pane = window.ReceivePane();
+    window.SendCommand(MainIds::IDC_CLEAR);
+    if (window.monitorReceiveTime != (stamps ? 1 : 0))
+        window.ControlAs<QCheckBox>(MainIds::IDC_MONITOR_TIME)->click();
+    QApplication::processEvents();
+    std::printf(
+        "long run, stamps %s: %zu MiB, the pane keeping %zu MiB of text; "
+        "resident before %.1f MB\n",
+        stamps ? "on" : "off", totalBytes >> 20, ReceiveEdit::textLimit >> 20,
+        ResidentKiB() * 1.024e-3);
+    std::printf("  received MiB  resident MB  step MB/s  pane text MB\n");
+    std::atomic<size_t> written{0};
+    std::thread writer([master, totalBytes, &written] {
+        std::vector<uint8_t> chunk(4096);
+        for (size_t sent = 0; sent < totalBytes; sent += chunk.size()) {
+            for (size_t i = 0; i < chunk.size(); ++i)
+                chunk[i] = static_cast<uint8_t>((sent + i) % 251);
+            if (!WriteAll(master, chunk.data(), chunk.size())) return;
+            written = sent + chunk.size();
+        }
+    });
+    // The last byte's text ends the pane's text, or comes just before its stamp.
+    const std::string last = FormatReceivedByte(static_cast<uint8_t>((totalBytes - 1) % 251));
+    auto shownLast = [&] {
+        const size_t size = pane.Buffer().Size();
+        const std::u16string tail = pane.Buffer().Slice(size - std::min<size_t>(size, 32), 32);
+        const size_t end = stamps ? tail.rfind(u'[') : tail.size();
+        return end != std::u16string::npos && end >= last.size() &&
+               std::equal(last.begin(), last.end(), tail.begin() + (end - last.size()));
+    };
+    std::vector<double> rates;
+    size_t nextStep = step;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 stepStart = 0;
+    const bool complete = RunUntil(
+        [&] {
+            for (const size_t done = written; nextStep <= done; nextStep += step) {
+                const qint64 now = clock.nsecsElapsed();
+                rates.push_back(static_cast<double>(step) * 1e3 /
+                                static_cast<double>(now - stepStart));
+                stepStart = now;
+                std::printf("  %12.0f  %11.1f  %9.2f  %12.1f\n", nextStep / 1048576.0,
+                            ResidentKiB() * 1.024e-3, rates.back(), pane.TextLength() / 1e6);
+                std::fflush(stdout);
+            }
+            return written >= totalBytes && shownLast();
+        },
+        24 * 3600 * 1000);
+    writer.join();
+    std::printf("  %slast step %.2f MB/s, %.0f %% of the first; peak resident %.1f MB\n",
+                complete ? "" : "INCOMPLETE: ", rates.back(), 100.0 * rates.back() / rates.front(),
+                PeakKiB() * 1.024e-3);
+}
+
 class CountingSink final : public MessageBoxSink {
 public:
     void Show(std::string_view, std::string_view, MessageIcon) override { ++count; }
@@ -278,6 +343,7 @@ void Pulled(MainWindow& window, const std::string& ports) {
 int main(int argc, char** argv) {
     const int timedSeconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
     const std::string phases = argc > 2 ? argv[2] : "tcsu";
+    const size_t longRunBytes = (argc > 3 ? std::max(1L, std::atol(argv[3])) : 1024L) * (1ul << 20);
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
 
@@ -309,6 +375,8 @@ int main(int argc, char** argv) {
     const bool both = phases.find('t') != std::string::npos;
     if (both || phases.find('f') != std::string::npos) Throughput(*window, master, false);
     if (both || phases.find('n') != std::string::npos) Throughput(*window, master, true);
+    if (phases.find('l') != std::string::npos) LongRun(*window, master, longRunBytes, false);
+    if (phases.find('m') != std::string::npos) LongRun(*window, master, longRunBytes, true);
     if (phases.find('c') != std::string::npos) Trickle(*window, master);
     if (phases.find('s') != std::string::npos) TimedSends(*window, master, timedSeconds);
     if (phases.find('u') != std::string::npos)
