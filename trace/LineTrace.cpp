@@ -17,7 +17,8 @@ constexpr size_t kGatherBytes = 64u << 10;
 
 }  // namespace
 
-LineTrace::LineTrace(Clock lineClock) : clock(std::move(lineClock)) {
+LineTrace::LineTrace(Clock lineClock, size_t limit)
+    : clock(std::move(lineClock)), queueLimit(limit) {
     thread = std::thread([this] { Run(); });
 }
 
@@ -44,15 +45,26 @@ void LineTrace::Received(LineStamp first, LineStamp last, uint8_t lines,
 }
 
 void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
-    bool wasEmpty, filled;
+    bool wasEmpty, filled, dropped;
     {
         std::lock_guard guard(lock);
+        // The engine never waits for this thread: when it falls that far
+        // behind, the line's bytes are dropped, and whoever keeps a record
+        // of them is told of the gap.
+        dropped =
+            queued.size() + bytes.size() + (entries.size() + 1) * sizeof(Entry) > queueLimit;
         wasEmpty = entries.empty();
         filled = queued.size() < kGatherBytes && queued.size() + bytes.size() >= kGatherBytes;
-        entries.push_back(entry);
-        entries.back().offset = queued.size();
-        entries.back().length = bytes.size();
-        queued.insert(queued.end(), bytes.begin(), bytes.end());
+        if (!dropped) {
+            entries.push_back(entry);
+            entries.back().offset = queued.size();
+            entries.back().length = bytes.size();
+            queued.insert(queued.end(), bytes.begin(), bytes.end());
+        }
+    }
+    if (dropped) {
+        if (lostHandler) lostHandler(bytes.size());
+        return;
     }
     // The thread takes everything queued at once: it needs waking only
     // when it may be waiting.

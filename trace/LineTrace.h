@@ -18,7 +18,10 @@
 class LineTrace : public LineTap {
 public:
     using Clock = std::function<LineStamp()>;
-    explicit LineTrace(Clock clock = LineStamp::Now);
+    // What may wait for the thread (the bytes and their entries) when it
+    // falls behind the line; past it, what comes is dropped until it catches up.
+    static constexpr size_t kQueueLimit = 64u << 20;
+    explicit LineTrace(Clock clock = LineStamp::Now, size_t queueLimit = kQueueLimit);
     // Ends what is open and hands it to the sinks.
     ~LineTrace() override;
     LineTrace(const LineTrace&) = delete;
@@ -26,6 +29,9 @@ public:
 
     // Before the engine has the trace.
     void AddSink(FrameSink* sink) { sinks.push_back(sink); }
+    // Also before: told, on the engine's worker, how many bytes of the line
+    // were dropped. It must not block.
+    void OnLost(std::function<void(uint64_t bytes)> handler) { lostHandler = std::move(handler); }
 
     LineStamp Now() const override { return clock(); }
     void LineOpened(const DCB& line) override;
@@ -52,7 +58,9 @@ private:
     void Run();
 
     Clock clock;
+    const size_t queueLimit;
     std::vector<FrameSink*> sinks;
+    std::function<void(uint64_t)> lostHandler;
 
     std::mutex lock;
     std::condition_variable wake, flushed;

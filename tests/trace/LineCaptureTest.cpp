@@ -1,6 +1,7 @@
 // The capture's writer when a write fails partway: a pipe whose reader went
 // away, a file that reaches its size limit. Each is reported once, the
-// program lives on, and the file ends after its last whole record.
+// program lives on, and the file ends after its last whole record. A reader
+// that stopped reading holds the end only as long as its bound.
 #include "trace/LineCapture.h"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -55,4 +57,22 @@ TEST(LineCapture, AFailedWriteStopsTheCaptureAndIsReportedOnce) {
         if (pipeEnd) close(file);
         unlink(name);
     }
+}
+
+TEST(LineCapture, AReaderThatStoppedHoldsTheEndNoLongerThanItsBound) {
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_GT(fcntl(ends[0], F_SETPIPE_SZ, 4096), 0);  // the reader never reads
+    LineCapture capture(ends[1], "pipe");
+    LineFrame frame;
+    frame.bytes.assign(1000, 7);
+    for (int i = 0; i < 20; ++i) capture.Take({&frame, 1});
+    const LineCapture::Outcome outcome = capture.Finish(std::chrono::milliseconds(300));
+    EXPECT_TRUE(outcome.timedOut && outcome.error == 0);
+    // Lost: what a reader that came back would not find whole.
+    std::vector<uint8_t> held(8192);
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    held.resize(static_cast<size_t>(std::max<ssize_t>(read(ends[0], held.data(), held.size()), 0)));
+    EXPECT_EQ(outcome.lostBytes, 20000u - 1000u * CaptureFile::Parse(held).records.size());
+    close(ends[0]);
 }
