@@ -17,7 +17,11 @@ const char CommandLine::kHelp[] =
     "                  tshark -r FILE -d \"rtacser.data,mbrtu\" decodes Modbus RTU\n"
     "  --help          show this text\n"
     "\n"
-    "Qt's own options (-platform, -style, ...) are taken as well.\n";
+    "Qt's own options (-platform, -style, ...) are taken as well. SIGINT, SIGTERM\n"
+    "and SIGHUP end Talvenor as closing its window does.\n"
+    "\n"
+    "Exit status: 0; 1 when the capture failed or could not be written out whole;\n"
+    "2 on a wrong use.\n";
 
 namespace {
 

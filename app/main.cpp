@@ -1,11 +1,15 @@
-// Talvenor: one main window, run modally; the process ends when it closes.
+// Talvenor: one main window, run modally; the process ends when it closes
+// or is told to end.
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/SessionRun.h"
 #include "serial/ComNames.h"
 #include "trace/LineCapture.h"
 #include "ui/DialogUnits.h"
@@ -54,6 +58,8 @@ int main(int argc, char** argv) {
     const QtMessageHandler previous = qInstallMessageHandler(DisplayFailure);
     QApplication application(argc, argv);
     qInstallMessageHandler(previous);
+    // From here a signal ends the run as closing the window does.
+    SessionRun run;
     // The name, never a display name: Qt appends a display name to every
     // window title (" — Talvenor"), and the titles are the windows' own.
     QApplication::setApplicationName(QStringLiteral("Talvenor"));
@@ -74,14 +80,14 @@ int main(int argc, char** argv) {
     // Qt has taken its options: the rest must be ours. The capture outlives
     // the window and its worker.
     std::unique_ptr<LineCapture> capture;
-    const bool started = options.Finish(argc, argv, capture);
-    if (started) {
-        // The result of the modal run is not needed; the window goes, and its
-        // serial worker with it, before the application object.
-        MainWindow window;
-        window.SetCapture(capture.get());
-        window.DoModal();
+    int status = 2;
+    if (options.Finish(argc, argv, capture)) {
+        // The window goes, and its serial worker with it, before the
+        // application object.
+        auto window = std::make_unique<MainWindow>();
+        window->SetCapture(capture.get());
+        status = run.Run(std::move(window), std::move(capture));
     }
     InstallMessageBoxSink(nullptr);
-    return started ? 0 : 2;
+    return status;
 }

@@ -1,14 +1,23 @@
 // The main window recording the line, offscreen: an exchange with the built
 // simulator, decoded by tshark; replies split by silence, bytes that come
 // while receiving is paused and a line pulled while it records; a capture
-// that cannot be written; the command line of the built program.
+// that cannot be written, or whose reader stopped; the end by a signal; the
+// command line of the built program.
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +28,7 @@
 #include "WindowSession.h"
 #include "app/MainWindow.h"
 #include "app/ModbusPanel.h"
+#include "app/SessionRun.h"
 #include "trace/LineCapture.h"
 #include "serial/SystemError.h"
 #include "tools/ChecksumTool.h"
@@ -40,10 +50,10 @@ Bytes WithCrc(Bytes frame) {
 // Made before the window that records into it, so that it outlives the
 // window's worker.
 struct Capture {
-    explicit Capture(std::string file = {})
+    explicit Capture(std::string file = {}, size_t limit = LineCapture::kQueueLimit)
         : path(file.empty() ? dir.filePath("line.pcap").toStdString() : file) {
         int error = 0;
-        capture = LineCapture::Create(path, error);
+        capture = LineCapture::Create(path, error, limit);
     }
     // What the file holds while Talvenor runs, once `done` holds for it.
     bool WaitUntil(const std::function<bool(const CaptureFile&)>& done) {
@@ -69,6 +79,18 @@ struct Recording : Session {
     bool opened = false, requested = false;
 };
 
+// Runs the window to its end as main() does; `errors`: what it said there.
+int RunToEnd(Session& s, Capture& c, QString& errors) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* stream = open_memstream(&text, &size);
+    const int status = SessionRun().Run(std::move(s.window), std::move(c.capture), stream);
+    std::fclose(stream);
+    errors = QString::fromUtf8(text, static_cast<qsizetype>(size));
+    std::free(text);
+    return status;
+}
+
 }  // namespace
 
 class CaptureTest : public QObject {
@@ -77,6 +99,9 @@ private slots:
     void simulatorExchangeIsRecordedAndDecoded();
     void repliesPausedBytesAndAPulledLine();
     void failedCaptureIsShownOnceAndTheSessionGoesOn();
+    void aReaderThatStoppedStopsTheCaptureNotTheSession();
+    void aSignalEndsTheRunAsClosingDoes_data();
+    void aSignalEndsTheRunAsClosingDoes();
     void commandLine_data();
     void commandLine();
 };
@@ -175,6 +200,86 @@ void CaptureTest::failedCaptureIsShownOnceAndTheSessionGoesOn() {
                               .arg("/dev/full", QString::fromStdString(SystemErrorText(ENOSPC))));
 }
 
+void CaptureTest::aReaderThatStoppedStopsTheCaptureNotTheSession() {
+    QTemporaryDir dir;
+    const std::string fifo = dir.filePath("line.fifo").toStdString();
+    QVERIFY(mkfifo(fifo.c_str(), 0600) == 0);
+    // Its reader opens it, with the smallest pipe, and then reads nothing.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0 && fcntl(reader, F_SETPIPE_SZ, 4096) > 0);
+    Capture c(fifo, 16384);
+    Recording r(c, 3);
+    QVERIFY(r.opened);
+    QCOMPARE(r.pty.ReadMaster(kRequestLength, 5s).size(), kRequestLength);
+    // More than the pipe and the queue, in pieces that the pty holds: the
+    // window takes them as they come.
+    for (int shown = 4096; shown <= 32768; shown += 4096) {
+        QVERIFY(r.pty.WriteMaster(Bytes(4096, 0x55)));
+        QTRY_COMPARE_WITH_TIMEOUT(r.Pane().size(), shown * 4, 10000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(r.boxes.Boxes().size(), size_t{1}, 10000);
+    const QString full = QString::fromStdString(SystemErrorText(ENOBUFS));
+    QCOMPARE(r.LastBox(),
+             QString::fromUtf8(MainWindow::CaptureFailedMessage).arg(fifo.c_str(), full));
+    QVERIFY(r.pty.WriteMaster(kReply));
+    QTRY_COMPARE_WITH_TIMEOUT(r.Pane().size(), (32768 + 3) * 4, 10000);
+
+    MainWindow* window = r.window.get();
+    QTimer::singleShot(0, window, [window] { window->close(); });
+    QElapsedTimer clock;
+    clock.start();
+    QString errors;
+    QCOMPARE(RunToEnd(r, c, errors), 1);
+    QVERIFY(clock.elapsed() < 3000);
+    QVERIFY2(errors.startsWith(QString("talvenor: the capture %1 lost ").arg(fifo.c_str())) &&
+                 errors.endsWith(full + "\n") && errors.count('\n') == 1,
+             qPrintable(errors));
+    QCOMPARE(r.boxes.Boxes().size(), size_t{1});
+    close(reader);
+}
+
+void CaptureTest::aSignalEndsTheRunAsClosingDoes_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void CaptureTest::aSignalEndsTheRunAsClosingDoes() {
+    QFETCH(int, signal);
+    Capture c;
+    Session s;
+    s.window->SetCapture(c.capture.get());
+    SimProcess sim(
+        {"--com", "6", "--period", "0", "--port-dir", (s.root.path() + "/ports").toStdString()});
+    QVERIFY(s.Open(6));
+    // In the run: the request goes, and the signal comes from outside the
+    // moment its reply is in the pane. A reply that never comes closes the
+    // window after a bound.
+    MainWindow* window = s.window.get();
+    auto* watch = new QTimer(window);
+    connect(watch, &QTimer::timeout, window, [=] {
+        if (window->ReceivePane().Text().size() < 7 * 4) return;
+        watch->stop();
+        kill(getpid(), signal);
+    });
+    QTimer::singleShot(0, window, [=] {
+        QTest::mouseClick(window->Control(MainIds::IDC_SEND), Qt::LeftButton);
+        watch->start(1);
+    });
+    bool unanswered = false;
+    QTimer::singleShot(10000, window, [&unanswered, window] {
+        unanswered = true;
+        window->close();
+    });
+    QString errors;
+    QCOMPARE(RunToEnd(s, c, errors), 0);
+    QVERIFY(!unanswered);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
+    const CaptureFile file = CaptureFile::Read(c.path);
+    QVERIFY(file.wellFormed && file.records.size() == 2);
+    QCOMPARE(file.records.back().bytes, WithCrc({1, 3, 2, 0x03, 0xe8}));
+}
+
 void CaptureTest::commandLine_data() {
     QTest::addColumn<QStringList>("arguments");  // FILE: a file in a new directory
     QTest::addColumn<int>("status");             // -1: runs, recording into FILE
@@ -182,6 +287,8 @@ void CaptureTest::commandLine_data() {
     QTest::newRow("Help") << QStringList{"--help"} << 0;
     QTest::newRow("UnknownOption") << QStringList{"--bogus"} << 2;
     QTest::newRow("UncreatableFile") << QStringList{"--capture", "FILE/x.pcap"} << 2;
+    QTest::newRow("CaptureWithoutFile") << QStringList{"--capture"} << 2;
+    QTest::newRow("CaptureTwice") << QStringList{"--capture=FILE", "--capture", "FILE"} << 2;
     QTest::newRow("RecordsBesideQtsOptions")
         << QStringList{"--capture=FILE", "-platform", "offscreen"} << -1;
 }
@@ -191,13 +298,18 @@ void CaptureTest::commandLine() {
     QFETCH(int, status);
     QTemporaryDir dir;
     const QString file = dir.filePath("line.pcap");
+    QFile longer(file);
+    QVERIFY(status >= 0 || (longer.open(QIODevice::WriteOnly) && longer.write(QByteArray(99, 'x'))));
+    longer.close();
     QProcess talvenor;
     talvenor.start(TALVENOR_PATH, arguments.replaceInStrings("FILE", file));
     if (status < 0) {
-        // The header is there before anything crosses the line.
+        // Emptied, the header is there before anything crosses the line;
+        // SIGTERM ends the run as closing the window does.
         QTRY_VERIFY_WITH_TIMEOUT(CaptureFile::Read(file.toStdString()).wellFormed, 10000);
-        talvenor.kill();
-        QVERIFY(talvenor.waitForFinished());
+        talvenor.terminate();
+        QVERIFY(talvenor.waitForFinished(10000));
+        QVERIFY(talvenor.exitStatus() == QProcess::NormalExit && talvenor.exitCode() == 0);
         return;
     }
     QVERIFY(talvenor.waitForFinished(10000));
