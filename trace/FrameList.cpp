@@ -55,7 +55,11 @@ bool IsException(const LineFrame& frame) {
 
 }  // namespace
 
-FrameList::FrameList(size_t ringCapacity) : capacity(ringCapacity) {}
+FrameList::FrameList(size_t ringCapacity) : capacity(ringCapacity) {
+    // Room for every slot at once: filling the ring never moves the frames
+    // already in it.
+    ring.reserve(capacity);
+}
 
 void FrameList::Take(std::span<const LineFrame> frames) {
     std::lock_guard guard(lock);
