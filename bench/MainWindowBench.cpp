@@ -48,6 +48,7 @@
 #include "tools/ReceiveText.h"
 
 #include "bench/ProcessFigures.h"
+#include "bench/WindowBench.h"
 
 namespace {
 
@@ -55,19 +56,6 @@ constexpr size_t kTotalBytes = 4u << 20;
 constexpr int kTrickleRate = 960;
 constexpr int kTrickleSeconds = 10;
 constexpr int kTimedIntervalMs = 10;
-
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    while (count > 0) {
-        const ssize_t n = write(fd, bytes, count);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return false;
-        }
-        bytes += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // The worst lateness of a 10 ms timer on the window's thread.
 class TimerProbe {
@@ -97,32 +85,6 @@ private:
     qint64 last = -1;
     qint64 worstNs = 0;
 };
-
-// Runs the event loop until done() holds or the time is up; false on time-out.
-// Looks every 10 ms, so the looking costs the window nothing to speak of.
-template <class Done>
-bool RunUntil(Done done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || clock.elapsed() > timeoutMs) loop.quit();
-    });
-    check.start(10);
-    loop.exec();
-    return done();
-}
-
-void OpenThroughSettings(MainWindow& window, int port) {
-    QTimer::singleShot(0, &window, [port] {
-        auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        dialog->ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->setCurrentIndex(port - 1);
-        dialog->SendCommand(IDOK);
-    });
-    window.SendCommand(MainIds::IDC_SETTINGS);
-}
 
 void Throughput(MainWindow& window, int master, bool stamps) {
     ReceiveEdit& pane = window.ReceivePane();
@@ -347,21 +309,10 @@ int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
 
-    int master = -1, slave = -1;
-    char slavePath[256] = {};
-    if (openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
-    QTemporaryDir root;
-    std::filesystem::create_directory(root.path().toStdString() + "/ports");
-    std::filesystem::create_symlink(slavePath, root.path().toStdString() + "/ports/COM1");
-    const ComNames names(
-        {root.path().toStdString() + "/ports", root.path().toStdString() + "/dev", "/nonexistent"});
+    BenchLine line;
+    if (!line.ok()) return 1;
+    const int master = line.master;
+    const ComNames& names = line.names;
 
     auto window = std::make_unique<MainWindow>(std::make_unique<PosixComm>(names), names);
     window->show();
@@ -380,9 +331,7 @@ int main(int argc, char** argv) {
     if (phases.find('c') != std::string::npos) Trickle(*window, master);
     if (phases.find('s') != std::string::npos) TimedSends(*window, master, timedSeconds);
     if (phases.find('u') != std::string::npos)
-        Pulled(*window, root.path().toStdString() + "/ports");
+        Pulled(*window, line.ports);
     window.reset();
-    close(slave);
-    close(master);
     return 0;
 }

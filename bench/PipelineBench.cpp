@@ -39,6 +39,8 @@
 #include "trace/FrameList.h"
 #include "trace/LineCapture.h"
 
+#include "bench/WindowBench.h"
+
 namespace {
 
 constexpr size_t kWindowBytes = 4u << 20;
@@ -80,33 +82,6 @@ void Assembler(const char* name, const std::vector<uint8_t>& bytes) {
                 static_cast<double>(bytes.size()) / seconds / 1e6, bytes.size() >> 20, count);
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
-    while (count > 0) {
-        const ssize_t n = write(fd, bytes, count);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return false;
-        }
-        bytes += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-template <class Done>
-bool RunUntil(Done done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || clock.elapsed() > timeoutMs) loop.quit();
-    });
-    check.start(10);
-    loop.exec();
-    return done();
-}
-
 // One run through a new window; the rate end to end, 0 when it failed.
 double Window(const ComNames& names, int master, const std::vector<uint8_t>& line, bool traced,
               const std::string& capturePath) {
@@ -119,11 +94,7 @@ double Window(const ComNames& names, int master, const std::vector<uint8_t>& lin
         window.show();
         if (capture) window.SetCapture(capture.get());
         FramesWindow* frames = traced ? &window.ShowFrames() : nullptr;
-        QTimer::singleShot(0, &window, [] {
-            auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
-            if (dialog) dialog->SendCommand(IDOK);
-        });
-        window.SendCommand(MainIds::IDC_SETTINGS);
+        OpenThroughSettings(window, 1);
         if (!window.receiving) return 0;
         QApplication::processEvents();
         const int expected = static_cast<int>(line.size()) * 4;
@@ -158,33 +129,18 @@ int main(int argc, char** argv) {
 
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
-    int master = -1, slave = -1;
-    char slavePath[256] = {};
-    if (openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
-    QTemporaryDir root;
-    const std::string ports = root.path().toStdString() + "/ports";
-    std::filesystem::create_directory(ports);
-    std::filesystem::create_symlink(slavePath, ports + "/COM1");
-    const ComNames names({ports, root.path().toStdString() + "/dev", "/nonexistent"});
+    BenchLine bench;
+    if (!bench.ok()) return 1;
 
     const std::vector<uint8_t> line = BackToBackFrames(kWindowBytes);
     double best[2] = {0, 0};
     for (int round = 0; round < 5; ++round)
         for (const bool traced : {false, true})
-            best[traced] = std::max(best[traced], Window(names, master, line, traced,
-                                                         root.path().toStdString() + "/line.pcap"));
+            best[traced] = std::max(best[traced], Window(bench.names, bench.master, line, traced,
+                                                         bench.root.path().toStdString() + "/line.pcap"));
     std::printf(
         "trace on (capture and frames window) keeps %.1f %% of the throughput with it off "
         "(best of five each: %.2f and %.2f MB/s)\n",
         best[0] > 0 ? 100.0 * best[1] / best[0] : 0.0, best[1] / 1e6, best[0] / 1e6);
-    close(slave);
-    close(master);
     return best[0] > 0 && best[1] > 0 ? 0 : 1;
 }
