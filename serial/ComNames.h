@@ -38,10 +38,12 @@ public:
     // Every number that resolves at the moment, with its path.
     std::map<int, std::string> Ports() const;
 
+    // The numbers linked in the port directory, with their targets.
+    std::map<int, std::string> PinnedPorts() const;
+
     const Places& GetPlaces() const { return places; }
 
 private:
-    std::map<int, std::string> PinnedPorts() const;
     std::vector<std::string> DevicesInOrder() const;
     bool HasUart(const std::string& ttyName) const;
 

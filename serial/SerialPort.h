@@ -71,6 +71,9 @@ public:
     void DispatchNotifications();
 
     bool IsWorkerRunning() const { return running.load(); }
+    // The device stopped answering (an adapter pulled); true from the report
+    // of the loss until the next open.
+    bool DeviceLost() const { return deviceLost.load(); }
     // The exit code of the last worker that ended (0 before any ended).
     int WorkerExitCode() const { return workerExitCode.load(); }
 

@@ -20,6 +20,7 @@
 #include "DialogShot.h"
 #include "app/OpenArguments.h"
 #include "app/PortSettingsDialog.h"
+#include "serial/DeviceIdentity.h"
 #include "serial/PortSettings.h"
 
 Q_DECLARE_METATYPE(DCB)
@@ -62,41 +63,59 @@ ComNames NoDevices(const QTemporaryDir& dir) {
                                      dir.path().toStdString(), dir.path().toStdString()});
 }
 
+void WriteLine(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text << '\n';
+}
+
+void Link(const std::filesystem::path& target, const std::filesystem::path& at) {
+    std::filesystem::create_directories(at.parent_path());
+    std::filesystem::create_symlink(target, at);
+}
+
+// An FTDI adapter with serial number `serial` plugged in as /dev/<tty>, as
+// the kernel and udev publish it.
+void PlugAdapter(const std::filesystem::path& root, const std::string& tty,
+                 const std::string& serial) {
+    const std::filesystem::path usb = root / "sys/devices/usb1/1-1";
+    for (auto [name, text] : {std::pair{"idVendor", "0403"},
+                              {"idProduct", "6001"},
+                              {"manufacturer", "FTDI"},
+                              {"product", "FT232R USB UART"},
+                              {"serial", serial.c_str()}})
+        WriteLine(usb / name, text);
+    WriteLine(usb / "1-1:1.0" / tty / "uevent", "");
+    WriteLine(root / "dev" / tty, "");
+    Link(usb / "1-1:1.0" / tty, root / "sys/class/tty" / tty / "device");
+    Link("../../" + tty,
+         root / ("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0"));
+}
+
+// Pulled: udev removes the node and the by-id links, the kernel the sysfs entries.
+void PullAdapter(const std::filesystem::path& root, const std::string& tty) {
+    for (const char* gone : {"sys/devices/usb1", "dev/serial"})
+        std::filesystem::remove_all(root / gone);
+    std::filesystem::remove_all(root / "sys/class/tty" / tty);
+    std::filesystem::remove(root / "dev" / tty);
+}
+
 // A machine in a temporary directory: COM1 a USB adapter with its sysfs
 // descriptors and by-id link, COM3 linked to that by-id name, COM2 a
 // pseudo-terminal held by its creator
 // (process 100, which has the master side) and, with `intruder`, by process
 // 200 as well.
 ComNames FakeMachine(const std::filesystem::path& root, bool intruder) {
-    const auto file = [](const std::filesystem::path& path, const std::string& text) {
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path) << text << '\n';
-    };
-    const auto link = [](const std::filesystem::path& target, const std::filesystem::path& at) {
-        std::filesystem::create_directories(at.parent_path());
-        std::filesystem::create_symlink(target, at);
-    };
-    const std::filesystem::path usb = root / "sys/devices/usb1/1-1";
-    for (auto [name, text] : {std::pair{"idVendor", "0403"},
-                              {"idProduct", "6001"},
-                              {"manufacturer", "FTDI"},
-                              {"product", "FT232R USB UART"},
-                              {"serial", "A50285BI"}})
-        file(usb / name, text);
-    file(usb / "1-1:1.0/ttyUSB0/uevent", "");
-    file(root / "dev/ttyUSB0", "");
-    file(root / "dev/pts/7", "");
-    link(usb / "1-1:1.0/ttyUSB0", root / "sys/class/tty/ttyUSB0/device");
-    link("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    PlugAdapter(root, "ttyUSB0", "A50285BI");
+    WriteLine(root / "dev/pts/7", "");
     std::filesystem::create_directories(root / "ports");
     std::filesystem::permissions(root / "ports", std::filesystem::perms::owner_all);
-    link(root / "dev/pts/7", root / "ports/COM2");
-    link(root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+    Link(root / "dev/pts/7", root / "ports/COM2");
+    Link(root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
          root / "ports/COM3");
-    link("/dev/ptmx", root / "proc/100/fd/3");
-    file(root / "proc/100/fdinfo/3", "pos:\t0\nflags:\t02\ntty-index:\t7");
-    link(root / "dev/pts/7", root / "proc/100/fd/4");
-    if (intruder) link(root / "dev/pts/7", root / "proc/200/fd/0");
+    Link("/dev/ptmx", root / "proc/100/fd/3");
+    WriteLine(root / "proc/100/fdinfo/3", "pos:\t0\nflags:\t02\ntty-index:\t7");
+    Link(root / "dev/pts/7", root / "proc/100/fd/4");
+    if (intruder) Link(root / "dev/pts/7", root / "proc/200/fd/0");
     return ComNames({(root / "ports").string(), (root / "dev").string(),
                      (root / "sys/class/tty").string(), (root / "proc").string()});
 }
@@ -124,6 +143,8 @@ private slots:
     void portListShowsTheDevicePath();
     void deviceLineTellsTheAdapterAndWhoHoldsIt_data();
     void deviceLineTellsTheAdapterAndWhoHoldsIt();
+    void adapterKnownAgainByItsSerialNumber_data();
+    void adapterKnownAgainByItsSerialNumber();
     void textsOpenTheLineWith_data();
     void textsOpenTheLineWith();
     void picture();
@@ -380,6 +401,31 @@ void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt() {
                  ->toolTip()
                  .contains("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
              port != 2);
+}
+
+void PortSettingsDialogTest::adapterKnownAgainByItsSerialNumber_data() {
+    QTest::addColumn<QString>("tty");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("SameSerialUnderAnotherNumber") << "ttyUSB1" << "A50285BI" << true;
+    QTest::newRow("OtherSerialUnderTheOldNumber") << "ttyUSB0" << "A7001XYZ" << false;
+}
+
+// COM1 is the adapter by the order of devices; while it is away COM1 leads
+// nowhere, and what plugs in then is it or not by its serial number.
+void PortSettingsDialogTest::adapterKnownAgainByItsSerialNumber() {
+    QFETCH(QString, tty);
+    QFETCH(QString, serial);
+    QFETCH(bool, same);
+    QTemporaryDir dir;
+    const std::filesystem::path root = dir.path().toStdString();
+    const ComNames names = FakeMachine(root, false);
+    const DeviceIdentity was = IdentifyPort(names, 1);
+    QCOMPARE(was.serialNumber, std::string("A50285BI"));
+    PullAdapter(root, "ttyUSB0");
+    QVERIFY(!IsSameDevice(was, IdentifyPort(names, 1)));
+    PlugAdapter(root, tty.toStdString(), serial.toStdString());
+    QCOMPARE(IsSameDevice(was, IdentifyPort(names, 1)), same);
 }
 
 void PortSettingsDialogTest::picture() {
