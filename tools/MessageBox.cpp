@@ -25,3 +25,5 @@ MessageBoxSink* InstallMessageBoxSink(MessageBoxSink* sink) {
 void ShowMessageBox(std::string_view text, std::string_view caption, MessageIcon icon) {
     currentSink.load()->Show(text, caption, icon);
 }
+
+void CloseMessageBox(std::string_view text) { currentSink.load()->Close(text); }

@@ -13,6 +13,9 @@ public:
     virtual ~MessageBoxSink() = default;
     // text and caption are UTF-8. Blocks until the user has closed the box.
     virtual void Show(std::string_view text, std::string_view caption, MessageIcon icon) = 0;
+    // Closes an open box showing `text`, as OK would; its Show returns then.
+    // A sink without boxes that stay open has nothing to close.
+    virtual void Close(std::string_view /*text*/) {}
 };
 
 // Installs the sink used by ShowMessageBox; answers the previous one.
@@ -22,3 +25,7 @@ MessageBoxSink* InstallMessageBoxSink(MessageBoxSink* sink);
 // A box with an OK button. An empty caption means the application's name.
 void ShowMessageBox(std::string_view text, std::string_view caption = {},
                     MessageIcon icon = MessageIcon::None);
+
+// Closes the open box that shows `text`, if there is one: a message about a
+// state that has passed (a line that is back) should not wait for a click.
+void CloseMessageBox(std::string_view text);

@@ -46,5 +46,13 @@ void QtMessageBoxSink::Show(std::string_view text, std::string_view caption, Mes
     const QShortcut copy(QKeySequence::Copy, &box, [&box] {
         QGuiApplication::clipboard()->setText(box.windowTitle() + QLatin1Char('\n') + box.text());
     });
+    openBoxes.emplace_back(&box, std::string(text));
     box.exec();
+    std::erase_if(openBoxes, [&box](const auto& open) { return open.first == &box; });
+}
+
+void QtMessageBoxSink::Close(std::string_view text) {
+    if (!qApp || QThread::currentThread() != qApp->thread()) return;
+    for (const auto& [box, shown] : openBoxes)
+        if (shown == text) box->done(QMessageBox::Ok);
 }

@@ -26,6 +26,9 @@ public:
     // Runs while a box is "open", before Show returns: the place for a test to
     // act as the user would with a modal box up (timers firing, and so on).
     std::function<void(const Box&)> whileOpen;
+    // Runs when the program closes a box by its text (CloseMessageBox):
+    // where a whileOpen that keeps its box open ends it.
+    std::function<void(std::string_view text)> onClose;
 
     void Show(std::string_view text, std::string_view caption, MessageIcon icon) override {
         Box box{std::string(text), std::string(caption), icon};
@@ -34,6 +37,20 @@ public:
             boxes.push_back(box);
         }
         if (whileOpen) whileOpen(box);
+    }
+
+    void Close(std::string_view text) override {
+        {
+            std::lock_guard lock(mutex);
+            closed.emplace_back(text);
+        }
+        if (onClose) onClose(text);
+    }
+
+    // The texts CloseMessageBox was asked to close, in order.
+    std::vector<std::string> Closed() const {
+        std::lock_guard lock(mutex);
+        return closed;
     }
 
     std::vector<Box> Boxes() const {
@@ -57,4 +74,5 @@ private:
     MessageBoxSink* previous;
     mutable std::mutex mutex;
     std::vector<Box> boxes;
+    std::vector<std::string> closed;
 };
