@@ -15,6 +15,7 @@
 #include "app/OpenArguments.h"
 #include "app/PortSettingsDialog.h"
 #include "app/ReceiveEdit.h"
+#include "app/ReconnectWatcher.h"
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
@@ -84,6 +85,13 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
     BindInt(IDC_INTERVAL, sendIntervalMs, 10, 10000);
     BindRadio(IDC_STRING_MODE, sendMode);
     bridge->SetPort(serialPort.get());
+    reconnect = new ReconnectWatcher(comNames, [this] { return ReopenLine(); }, this);
+    connect(bridge, &SerialOwnerBridge::deviceLost, this, &MainWindow::OnLineLost);
+    connect(bridge, &SerialOwnerBridge::lossReportClosed, reconnect,
+            &ReconnectWatcher::ReportClosed);
+    connect(reconnect, &ReconnectWatcher::waitingChanged, this, [this](const QString& text) {
+        setWindowTitle(OpenCaption() + QStringLiteral(" (") + text + QLatin1Char(')'));
+    });
     connect(sender, &SendScheduler::timedSendingChanged, this, &MainWindow::ShowTimedSending);
     connect(sender, &SendScheduler::progressChanged, this, &MainWindow::ShowProgress);
     auto* framesKey = new QShortcut(QKeySequence(QString::fromLatin1(FramesKey)), this);
@@ -91,6 +99,7 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
 }
 
 MainWindow::~MainWindow() {
+    reconnect->Forget();
     // Waits for a failure being reported: none is posted to this window after.
     if (capture) capture->OnFailure(nullptr);
     // The worker is stopped here, while the pane and the handlers it
@@ -183,22 +192,17 @@ void MainWindow::OnSettings() {
     dialog.SetEventFlags(serialPort->GetEventMask() | EV_RXCHAR);
     if (dialog.DoModal() != IDOK) return;
 
+    // Whatever the user chose, a line that was lost is not waited for any more.
+    reconnect->Forget();
+    resumeIntervalMs = 0;
     const OpenArguments open =
         OpenArgumentsFromTexts({dialog.portText, dialog.baudText, dialog.parityText,
                                 dialog.dataBitsText, dialog.stopBitsText, dialog.sendBufferText});
     currentPort = open.portNumber;
-    // A worker that cannot start would leave an open line that never
-    // receives or sends: that is a failed open too.
-    const bool opened =
-        serialPort->Open(bridge, open.portNumber, open.baudRate, open.parityLetter, open.dataBits,
-                         open.stopBits, open.eventMask, open.writeBufferSize) &&
-        serialPort->StartWorker();
-    if (opened) {
-        lastReceiveTick = 0;
+    if (OpenLine(open)) {
         SetItemText(IDC_PAUSE, FromUtf8(ReceivingText));
         receiving = true;
-        EnableSending(true);
-        setWindowTitle(FromUtf8(kOpenCaption) + QString::asprintf("%2d", currentPort));
+        reconnect->Opened(currentPort);
         return;
     }
     setWindowTitle(FromUtf8(kFailedCaption));
@@ -207,6 +211,46 @@ void MainWindow::OnSettings() {
     sender->StopTimedSending();
     EnableSending(false);
     ShowMessageBox(OpenFailedMessage);
+}
+
+bool MainWindow::OpenLine(const OpenArguments& open) {
+    // A worker that cannot start would leave an open line that never
+    // receives or sends: that is a failed open too.
+    const bool opened =
+        serialPort->Open(bridge, open.portNumber, open.baudRate, open.parityLetter, open.dataBits,
+                         open.stopBits, open.eventMask, open.writeBufferSize) &&
+        serialPort->StartWorker();
+    if (!opened) return false;
+    lineArguments = open;
+    lastReceiveTick = 0;
+    EnableSending(true);
+    setWindowTitle(OpenCaption());
+    return true;
+}
+
+QString MainWindow::OpenCaption() const {
+    return FromUtf8(kOpenCaption) + QString::asprintf("%2d", currentPort);
+}
+
+void MainWindow::OnLineLost(const std::string& report) {
+    if (!reconnect->Lost(report) || !sender->TimedSending()) return;
+    // Its ticks would only be refused until the line is back; it goes on then.
+    resumeIntervalMs = sender->SendTimer().interval();
+    sender->StopTimedSending();
+}
+
+// Receiving stays paused or running as the user left it.
+bool MainWindow::ReopenLine() {
+    if (!OpenLine(lineArguments)) return false;
+    if (resumeIntervalMs > 0 && !sender->TimedSending())
+        sender->StartTimedSending(resumeIntervalMs);
+    resumeIntervalMs = 0;
+    return true;
+}
+
+void MainWindow::done(int result) {
+    reconnect->Forget();
+    Dialog::done(result);
 }
 
 void MainWindow::EnableSending(bool enable) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/OpenArguments.h"
 #include "serial/ComNames.h"
 #include "serial/CommLayer.h"
 #include "ui/Dialog.h"
@@ -19,6 +20,7 @@ class LineCapture;
 class LineTrace;
 class ModbusPanel;
 class ReceiveEdit;
+class ReconnectWatcher;
 class SendScheduler;
 class SerialOwnerBridge;
 class SerialPort;
@@ -71,6 +73,10 @@ public:
     ModbusPanel* GetModbusPanel() const { return modbusPanel; }
     SendScheduler& Sender() const { return *sender; }
     SerialPort& Port() const { return *serialPort; }
+    ReconnectWatcher& Reconnect() const { return *reconnect; }
+
+    // Closing the window ends a wait for a lost line's device.
+    void done(int result) override;
 
 protected:
     bool OnInitDialog() override;
@@ -95,6 +101,13 @@ private:
     void ShowTimedSending(bool on);
     void ShowProgress(int ticks);
 
+    // Opens the line with `open` and shows it open; false when it did not open.
+    bool OpenLine(const OpenArguments& open);
+    QString OpenCaption() const;
+    // A lost line: waited for, and opened again as it was once its device is back.
+    void OnLineLost(const std::string& report);
+    bool ReopenLine();
+
     ComNames comNames;
     TickClock tickCount;
     ReceiveEdit* receivePane;
@@ -102,6 +115,9 @@ private:
     ModbusPanel* modbusPanel = nullptr;
     SendScheduler* sender;
     SerialOwnerBridge* bridge;
+    ReconnectWatcher* reconnect = nullptr;
+    OpenArguments lineArguments;  // of the line opened last
+    int resumeIntervalMs = 0;     // timed sending's, when it ran as the line was lost
     LineCapture* capture = nullptr;
     // The line's trace runs once the capture or the frames window wants it.
     std::unique_ptr<FrameList> frameList;

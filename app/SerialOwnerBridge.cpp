@@ -13,7 +13,11 @@ void SerialOwnerBridge::OnNotification(uint32_t message, uint32_t wParam, int32_
 }
 
 void SerialOwnerBridge::OnError(const std::string& text, const std::string& caption) {
+    // The engine marks the device lost before it reports the loss, once.
+    const bool lost = serialPort && serialPort->DeviceLost();
+    if (lost) emit deviceLost(text);
     ShowMessageBox(text, caption, MessageIcon::Error);
+    if (lost) emit lossReportClosed();
 }
 
 void SerialOwnerBridge::WakeOwner() {

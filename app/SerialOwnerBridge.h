@@ -8,6 +8,7 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "serial/SerialPortOwner.h"
 
@@ -30,6 +31,12 @@ public:
     void OnError(const std::string& text, const std::string& caption) override;
     // Worker thread: posts the call and returns at once.
     void WakeOwner() override;
+
+signals:
+    // The engine reports that its device is gone; `report` is the text of the
+    // box shown next, which is open until lossReportClosed.
+    void deviceLost(const std::string& report);
+    void lossReportClosed();
 
 private:
     NotificationHandler handler;

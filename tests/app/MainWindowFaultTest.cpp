@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -22,6 +23,7 @@
 
 #include "PtyPair.h"
 #include "RecordingMessageBoxSink.h"
+#include "SimProcess.h"
 #include "WindowSession.h"
 #include "app/MainWindow.h"
 #include "app/ReceiveEdit.h"
@@ -116,6 +118,8 @@ private slots:
     void refusedDevices();
     void misbehavingSlaveDuringTimedSending_data();
     void misbehavingSlaveDuringTimedSending();
+    void lineComesBackWhenTheSimulatorDoes_data();
+    void lineComesBackWhenTheSimulatorDoes();
 };
 
 void MainWindowFaultTest::adapterPulledWhileBytesStream() {
@@ -287,6 +291,58 @@ void MainWindowFaultTest::misbehavingSlaveDuringTimedSending() {
     // enough for a sanitizer build on a busy machine.
     QVERIFY2(probe.worstMs < 3000, qPrintable(QString::number(probe.worstMs)));
     if (kind == FarEnd::Silent) QCOMPARE(s.Pane(), QString());
+}
+
+void MainWindowFaultTest::lineComesBackWhenTheSimulatorDoes_data() {
+    QTest::addColumn<bool>("timed");
+    QTest::newRow("Idle") << false;
+    QTest::newRow("TimedSending") << true;
+}
+
+// The simulator ends (its pty and COM link go) and a new one links the same
+// number: the line opens again without "设  定", its box closed by itself.
+void MainWindowFaultTest::lineComesBackWhenTheSimulatorDoes() {
+    QFETCH(bool, timed);
+    Session s;
+    MainWindow& w = *s.window;
+    const std::vector<std::string> args{"--com", "6", "--period", "0", "--port-dir",
+                                        (s.root.path() + "/ports").toStdString()};
+    auto sim = std::make_unique<SimProcess>(args);
+    QVERIFY(s.Open(6));
+    const QString open = QStringLiteral("串口通讯-端口 6");
+    QCOMPARE(w.windowTitle(), open);
+    w.SetItemText(IDC_INTERVAL, QStringLiteral("50"));
+    if (timed) s.TimedSend()->click();
+
+    // The engine's box stays open, as a modal box does, until it is closed;
+    // two seconds into it a new simulator starts.
+    QString waiting;
+    QElapsedTimer back;
+    auto closed = qScopeGuard([&] { s.boxes.whileOpen = nullptr; });
+    s.boxes.whileOpen = [&](const RecordingMessageBoxSink::Box&) {
+        QEventLoop box;
+        s.boxes.onClose = [&](std::string_view) { box.quit(); };
+        QTimer::singleShot(2000, &box, [&] {
+            waiting = w.windowTitle();
+            sim = std::make_unique<SimProcess>(args);
+            back.start();
+        });
+        QTimer::singleShot(30000, &box, &QEventLoop::quit);
+        box.exec();
+        s.boxes.onClose = nullptr;
+    };
+    sim->Interrupt();
+    QTRY_VERIFY_WITH_TIMEOUT(back.isValid(), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.windowTitle(), open, std::max<qint64>(0, 2000 - back.elapsed()));
+    QCOMPARE(waiting, open + QStringLiteral(" (已断开，等待设备)"));
+    QCOMPARE(s.boxes.Boxes().size(), size_t{1});
+    QCOMPARE(s.boxes.Closed(), s.boxes.Texts());
+
+    QCOMPARE(w.Sender().TimedSending(), timed);
+    QTest::mouseClick(w.Control(IDC_CLEAR), Qt::LeftButton);
+    if (!timed) QTest::mouseClick(w.Control(IDC_SEND), Qt::LeftButton);
+    // Station 1's holding register 0 is 1000: 1 3 2 3 e8 and the CRC.
+    QTRY_VERIFY_WITH_TIMEOUT(s.Pane().contains(QStringLiteral("   1   3   2   3  e8")), 5000);
 }
 
 QTEST_MAIN(MainWindowFaultTest)
