@@ -85,7 +85,8 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
     BindInt(IDC_INTERVAL, sendIntervalMs, 10, 10000);
     BindRadio(IDC_STRING_MODE, sendMode);
     bridge->SetPort(serialPort.get());
-    reconnect = new ReconnectWatcher(comNames, [this] { return ReopenLine(); }, this);
+    reconnect = new ReconnectWatcher(
+        comNames, [this] { return ReopenLine(); }, this);
     connect(bridge, &SerialOwnerBridge::deviceLost, this, &MainWindow::OnLineLost);
     connect(bridge, &SerialOwnerBridge::lossReportClosed, reconnect,
             &ReconnectWatcher::ReportClosed);

@@ -122,11 +122,11 @@ void ReconnectWatcher::Check() {
     if (reopen()) {
         Stop();
         identity = now;
-        emit reopened();
         return;
     }
-    const QString text = FromUtf8(WaitingText) + FromUtf8("：") +
-                         FromUtf8(RefusedText(ProbeDeviceAccess(now.path, names.GetPlaces().procDirectory)));
+    const QString text =
+        FromUtf8(WaitingText) + FromUtf8("：") +
+        FromUtf8(RefusedText(ProbeDeviceAccess(now.path, names.GetPlaces().procDirectory)));
     if (text != shownText) {
         shownText = text;
         emit waitingChanged(shownText);

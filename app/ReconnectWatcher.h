@@ -51,7 +51,6 @@ signals:
     // Waiting starts or the reason changes: WaitingText, then after "：" why
     // the device that is back does not open.
     void waitingChanged(const QString& text);
-    void reopened();
 
 private:
     void Check();

@@ -305,8 +305,8 @@ void MainWindowFaultTest::lineComesBackWhenTheSimulatorDoes() {
     QFETCH(bool, timed);
     Session s;
     MainWindow& w = *s.window;
-    const std::vector<std::string> args{"--com", "6", "--period", "0", "--port-dir",
-                                        (s.root.path() + "/ports").toStdString()};
+    const std::vector<std::string> args{
+        "--com", "6", "--period", "0", "--port-dir", (s.root.path() + "/ports").toStdString()};
     auto sim = std::make_unique<SimProcess>(args);
     QVERIFY(s.Open(6));
     const QString open = QStringLiteral("串口通讯-端口 6");

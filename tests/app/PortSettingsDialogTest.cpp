@@ -407,8 +407,10 @@ void PortSettingsDialogTest::adapterKnownAgainByItsSerialNumber_data() {
     QTest::addColumn<QString>("tty");
     QTest::addColumn<QString>("serial");
     QTest::addColumn<bool>("same");
+    // clang-format off
     QTest::newRow("SameSerialUnderAnotherNumber") << "ttyUSB1" << "A50285BI" << true;
     QTest::newRow("OtherSerialUnderTheOldNumber") << "ttyUSB0" << "A7001XYZ" << false;
+    // clang-format on
 }
 
 // COM1 is the adapter by the order of devices; while it is away COM1 leads
