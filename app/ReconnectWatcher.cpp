@@ -61,6 +61,7 @@ bool ReconnectWatcher::Lost(const std::string& report) {
     reportOpen = true;
     if (waiting) return true;
     waiting = true;
+    seenGone = !IsSameDevice(identity, IdentifyPort(names, portNumber));
     shownText = FromUtf8(WaitingText);
     emit waitingChanged(shownText);
     Watch();
@@ -103,13 +104,15 @@ void ReconnectWatcher::Check() {
     Watch();
     const DeviceIdentity now = IdentifyPort(names, portNumber);
     if (!IsSameDevice(identity, now)) {
+        seenGone = true;
         retry.stop();
         return;
     }
-    // The engine's box about the loss is over: it closes, and the line opens
-    // once it has (ReportClosed).
+    // The device is back: the engine's box about the loss is over, and the
+    // line opens once it has closed (ReportClosed). A device that never went
+    // away but fails is tried once the user has read the box.
     if (reportOpen) {
-        if (!reportText.empty()) CloseMessageBox(std::exchange(reportText, {}));
+        if (seenGone && !reportText.empty()) CloseMessageBox(std::exchange(reportText, {}));
         return;
     }
     // Opening raises DTR and RTS, and a device that refuses is only tried

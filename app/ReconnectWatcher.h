@@ -64,6 +64,8 @@ private:
     DeviceIdentity identity;
     bool waiting = false;
     bool reportOpen = false;
+    // The device was seen away since the loss: what is there now came back.
+    bool seenGone = false;
     std::string reportText;
     QString shownText;
     QFileSystemWatcher watcher;
