@@ -234,7 +234,9 @@ QString MainWindow::OpenCaption() const {
 }
 
 void MainWindow::OnLineLost(const std::string& report) {
-    if (!reconnect->Lost(report) || !sender->TimedSending()) return;
+    if (!reconnect->Lost(report)) return;
+    if (trace) trace->Note(FrameKind::LineLost);
+    if (!sender->TimedSending()) return;
     // Its ticks would only be refused until the line is back; it goes on then.
     resumeIntervalMs = sender->SendTimer().interval();
     sender->StopTimedSending();
@@ -243,6 +245,7 @@ void MainWindow::OnLineLost(const std::string& report) {
 // Receiving stays paused or running as the user left it.
 bool MainWindow::ReopenLine() {
     if (!OpenLine(lineArguments)) return false;
+    if (trace) trace->Note(FrameKind::LineBack);
     if (resumeIntervalMs > 0 && !sender->TimedSending())
         sender->StartTimedSending(resumeIntervalMs);
     resumeIntervalMs = 0;

@@ -102,6 +102,10 @@ bool FrameList::Row(uint64_t number, FrameRow& row) const {
     }
     row = {};
     row.time = TimeOfDay(frame.first.wallUs);
+    if (frame.kind == FrameKind::LineLost || frame.kind == FrameKind::LineBack) {
+        row.says = frame.kind == FrameKind::LineLost ? "线路断开，等待设备" : "设备已恢复，线路重新打开";
+        return true;
+    }
     row.direction = frame.echo ? "回显" : frame.sent ? "发送" : "接收";
     if (frame.IsModbus()) {
         const std::vector<uint8_t> adu = Adu(frame.bytes, frame.kind);

@@ -12,6 +12,8 @@ enum class FrameKind : uint8_t {
     Ascii,    // ':' digit pairs with the LRC, CR LF
     NoFrame,  // bytes that form no Modbus frame: noise, text, a frame cut short
     NoReply,  // no bytes: the request just before got no reply in time
+    LineLost,  // no bytes: the line's device went away
+    LineBack,  // no bytes: it came back and the line is open again
 };
 
 enum class FrameRole : uint8_t { Unknown, Request, Reply };

@@ -32,16 +32,21 @@ LineTrace::~LineTrace() {
 }
 
 void LineTrace::LineOpened(const DCB& line) {
-    Queue({Kind::LineOpened, false, 0, line, {}, {}, 0, 0}, {});
+    Queue({Kind::LineOpened, false, 0, FrameKind::NoFrame, line, {}, {}, 0, 0}, {});
 }
 
 void LineTrace::Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) {
-    Queue({Kind::Sent, false, lines, {}, started, started, 0, 0}, bytes);
+    Queue({Kind::Sent, false, lines, FrameKind::NoFrame, {}, started, started, 0, 0}, bytes);
 }
 
 void LineTrace::Received(LineStamp first, LineStamp last, uint8_t lines,
                          std::span<const uint8_t> bytes, bool continues) {
-    Queue({Kind::Received, continues, lines, {}, first, last, 0, 0}, bytes);
+    Queue({Kind::Received, continues, lines, FrameKind::NoFrame, {}, first, last, 0, 0}, bytes);
+}
+
+void LineTrace::Note(FrameKind lostOrBack) {
+    const LineStamp now = clock();
+    Queue({Kind::Note, false, 0, lostOrBack, {}, now, now, 0, 0}, {});
 }
 
 void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
@@ -117,6 +122,15 @@ void LineTrace::Run() {
                     assembler.Received(entry.first, entry.last, entry.lines, data,
                                        entry.continues, frames);
                     break;
+                case Kind::Note: {
+                    // Nothing open goes on across the gap.
+                    assembler.Finish(frames);
+                    LineFrame note;
+                    note.kind = entry.note;
+                    note.first = note.last = entry.first;
+                    frames.push_back(std::move(note));
+                    break;
+                }
             }
         }
         taken.clear();

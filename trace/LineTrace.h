@@ -39,16 +39,21 @@ public:
     void Received(LineStamp first, LineStamp last, uint8_t lines, std::span<const uint8_t> bytes,
                   bool continues) override;
 
+    // The owner's word that the line's device went away, or is back: a row
+    // of its own for the frame list, a gap for the capture. Any thread.
+    void Note(FrameKind lostOrBack);
+
     // Returns once everything handed over so far has reached the sinks, what
     // is still open ended as if the line had fallen silent.
     void Flush();
 
 private:
-    enum class Kind : uint8_t { LineOpened, Sent, Received };
+    enum class Kind : uint8_t { LineOpened, Sent, Received, Note };
     struct Entry {
         Kind kind;
         bool continues;
         uint8_t lines;
+        FrameKind note;
         DCB line;
         LineStamp first, last;
         size_t offset, length;

@@ -14,6 +14,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "RecordingMessageBoxSink.h"
 #include "SimProcess.h"
 #include "WindowSession.h"
+#include "app/FramesWindow.h"
 #include "app/MainWindow.h"
 #include "app/ReceiveEdit.h"
 #include "app/SendScheduler.h"
@@ -309,6 +311,7 @@ void MainWindowFaultTest::lineComesBackWhenTheSimulatorDoes() {
         "--com", "6", "--period", "0", "--port-dir", (s.root.path() + "/ports").toStdString()};
     auto sim = std::make_unique<SimProcess>(args);
     QVERIFY(s.Open(6));
+    FramesWindow& frames = w.ShowFrames();
     const QString open = QStringLiteral("串口通讯-端口 6");
     QCOMPARE(w.windowTitle(), open);
     w.SetItemText(IDC_INTERVAL, QStringLiteral("50"));
@@ -343,6 +346,15 @@ void MainWindowFaultTest::lineComesBackWhenTheSimulatorDoes() {
     if (!timed) QTest::mouseClick(w.Control(IDC_SEND), Qt::LeftButton);
     // Station 1's holding register 0 is 1000: 1 3 2 3 e8 and the CRC.
     QTRY_VERIFY_WITH_TIMEOUT(s.Pane().contains(QStringLiteral("   1   3   2   3  e8")), 5000);
+    // The frames window lists the loss, then the return.
+    const auto said = [&](const QString& text) {
+        const QAbstractItemModel& rows = *frames.View().model();
+        for (int row = 0; row < rows.rowCount(); ++row)
+            if (rows.index(row, 4).data().toString() == text) return row;
+        return -1;
+    };
+    const QString lost = QStringLiteral("线路断开，等待设备");
+    QTRY_VERIFY(said(lost) >= 0 && said(QStringLiteral("设备已恢复，线路重新打开")) > said(lost));
 }
 
 QTEST_MAIN(MainWindowFaultTest)
