@@ -23,6 +23,7 @@
 #include "tools/MessageBox.h"
 
 #include "bench/ProcessFigures.h"
+#include "bench/WindowBench.h"
 
 namespace {
 
@@ -33,28 +34,13 @@ public:
     int shown = 0;
 };
 
-// Runs the event loop until done() holds or the time is up; looks four times
-// a second, so that the looking is not what is measured.
-template <class Done>
-bool RunUntil(Done done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || clock.elapsed() > timeoutMs) loop.quit();
-    });
-    check.start(250);
-    loop.exec();
-    return done();
-}
-
 // The share of one core the process used while the event loop ran `seconds`.
 double CpuShare(int seconds) {
     const double before = CpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    RunUntil([] { return false; }, seconds * 1000);
+    // Looking four times a second, so that the looking is not what is measured.
+    RunUntil([] { return false; }, seconds * 1000, 250);
     return (CpuSeconds() - before) / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
 }
 
@@ -82,13 +68,7 @@ int main(int argc, char** argv) {
     const ComNames names(ComNames::Places{ports});
     auto window = std::make_unique<MainWindow>(std::make_unique<PosixComm>(names), names);
     window->show();
-    QTimer::singleShot(0, window.get(), [] {
-        auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        dialog->ControlAs<QComboBox>(PortSettingsIds::IDC_PORT)->setCurrentIndex(2);
-        dialog->SendCommand(IDOK);
-    });
-    window->SendCommand(MainIds::IDC_SETTINGS);
+    OpenThroughSettings(*window, 3);
     const QString open = window->windowTitle();
     std::printf("main window, offscreen, COM3 on a pty: %s\n", qPrintable(open));
 
@@ -97,7 +77,7 @@ int main(int argc, char** argv) {
 
     close(master);
     std::filesystem::remove(ports + "/COM3");
-    if (!RunUntil([&] { return window->windowTitle() != open; }, 10'000)) {
+    if (!RunUntil([&] { return window->windowTitle() != open; }, 10'000, 250)) {
         std::printf("the loss was not seen\n");
         return 1;
     }
@@ -109,7 +89,7 @@ int main(int argc, char** argv) {
     QElapsedTimer back;
     back.start();
     std::filesystem::create_symlink(slavePath, ports + "/COM3");
-    const bool reopened = RunUntil([&] { return window->windowTitle() == open; }, 10'000);
+    const bool reopened = RunUntil([&] { return window->windowTitle() == open; }, 10'000, 250);
     std::printf("linked again: %s after %lld ms\n", reopened ? "open" : "NOT OPEN",
                 static_cast<long long>(back.elapsed()));
     window.reset();

@@ -35,9 +35,9 @@ inline bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 }
 
 // Runs the event loop until done() holds or the time is up; false on time-out.
-// Looks every 10 ms, so the looking costs the window nothing to speak of.
+// Looks every `everyMs`, so the looking costs the window nothing to speak of.
 template <class Done>
-bool RunUntil(Done done, int timeoutMs) {
+bool RunUntil(Done done, int timeoutMs, int everyMs = 10) {
     QElapsedTimer clock;
     clock.start();
     QEventLoop loop;
@@ -45,7 +45,7 @@ bool RunUntil(Done done, int timeoutMs) {
     QObject::connect(&check, &QTimer::timeout, [&] {
         if (done() || clock.elapsed() > timeoutMs) loop.quit();
     });
-    check.start(10);
+    check.start(everyMs);
     loop.exec();
     return done();
 }
