@@ -89,6 +89,10 @@ int HexDigit(uint8_t c) {
 
 }  // namespace
 
+bool MayStartRtuFrame(uint8_t station, uint8_t function) {
+    return station <= kLastStation && kByFunction[function & ~kExceptionBit] != nullptr;
+}
+
 RtuLengths RtuFrameLengths(std::span<const uint8_t> header) {
     RtuLengths lengths;
     if (header.size() < 2) {

@@ -28,6 +28,10 @@ struct RtuLengths {
     bool Known() const { return need == 0 && (request != 0 || reply != 0); }
 };
 
+// Whether an RTU frame may start with this station and function byte: a
+// station up to 247 and a function with a known layout, or its exception.
+bool MayStartRtuFrame(uint8_t station, uint8_t function);
+
 // `header`: the frame's first bytes, as many as have arrived. A station
 // above 247 or a function without a known layout gives lengths of 0.
 RtuLengths RtuFrameLengths(std::span<const uint8_t> header);

@@ -190,6 +190,8 @@ void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte) {
 }
 
 void FrameAssembler::Examine(uint64_t start) {
+    // Most bytes of a stream start nothing: no station, or no function.
+    if (!Rules::MayStartRtuFrame(pending[start - base], pending[start - base + 1])) return;
     const uint64_t end = base + pending.size();
     const auto header = Bytes(start, std::min(end, start + Rules::kLongestHeader));
     uint64_t lastEnd = 0;
@@ -358,15 +360,16 @@ void FrameAssembler::EmitBytes(uint64_t start, uint64_t end, FrameKind kind, boo
 
 void FrameAssembler::Classify(LineFrame& frame) {
     if (!frame.IsModbus() || frame.echo) return;
-    std::vector<uint8_t> adu;
+    // The frame as long as it would be in RTU, station and function first.
+    std::vector<uint8_t> decoded;
+    std::span<const uint8_t> rtu = frame.bytes;
     if (frame.kind == FrameKind::Ascii) {
-        Rules::ReadAsciiFrame(frame.bytes, adu);
-        adu.pop_back();
-    } else {
-        adu.assign(frame.bytes.begin(), frame.bytes.end() - 2);
+        Rules::ReadAsciiFrame(frame.bytes, decoded);
+        decoded.push_back(0);  // the LRC's byte and one more take the CRC's place
+        rtu = decoded;
     }
-    if (adu.size() < 2) return;
-    const uint8_t station = adu[0], function = adu[1] & ~kExceptionBit;
+    if (rtu.size() < 4) return;
+    const uint8_t station = rtu[0], function = rtu[1] & ~kExceptionBit;
     const bool ascii = frame.kind == FrameKind::Ascii;
     if (awaited.active && awaited.ascii == ascii && station == awaited.station &&
         function == awaited.function) {
@@ -379,10 +382,9 @@ void FrameAssembler::Classify(LineFrame& frame) {
     }
     // Between other devices on the bus: a request, or the reply to the
     // request seen last, by the lengths the function allows.
-    adu.resize(adu.size() + 2);  // as long as the RTU frame would be
-    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(adu);
-    const bool asRequest = lengths.request == adu.size() && !(adu[1] & kExceptionBit);
-    const bool asReply = lengths.reply == adu.size();
+    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rtu);
+    const bool asRequest = lengths.request == rtu.size() && !(rtu[1] & kExceptionBit);
+    const bool asReply = lengths.reply == rtu.size();
     if (asReply && bus.active && station == bus.station && function == bus.function) {
         frame.role = FrameRole::Reply;
         frame.responseUs = std::max<int64_t>(0, frame.first.steadyUs - bus.endUs);

@@ -48,9 +48,12 @@ std::string TimeOfDay(int64_t wallUs) {
     return text;
 }
 
+// The exception bit of the function, read where it stands on the line: the
+// second byte, or the high digit of the second pair after the colon.
 bool IsException(const LineFrame& frame) {
-    const std::vector<uint8_t> adu = Adu(frame.bytes, frame.kind);
-    return adu.size() >= 2 && (adu[1] & 0x80);
+    if (frame.kind == FrameKind::Ascii)
+        return frame.bytes.size() > 3 && frame.bytes[3] >= '8' && frame.bytes[3] != ':';
+    return frame.bytes.size() >= 2 && (frame.bytes[1] & 0x80);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "trace/LineTrace.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -12,8 +15,9 @@ constexpr int64_t kSlackUs = 100000;
 // Woken by the first bytes, the thread lets more gather this long, or this
 // much, before it takes them: a stream of short runs wakes it a few hundred
 // times a second, not once a run, and a frame shows as soon as a person sees.
-constexpr auto kGatherTime = std::chrono::milliseconds(5);
+constexpr auto kGatherTime = std::chrono::milliseconds(20);
 constexpr size_t kGatherBytes = 64u << 10;
+constexpr int kRecordNice = 10;
 
 }  // namespace
 
@@ -84,6 +88,9 @@ void LineTrace::Flush() {
 }
 
 void LineTrace::Run() {
+    // What the user watches live (the engine's worker, the window) comes
+    // first on a busy machine; the record catches up from its queue.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kRecordNice);
     std::vector<Entry> taken;
     std::vector<uint8_t> bytes;
     std::vector<LineFrame> frames;
