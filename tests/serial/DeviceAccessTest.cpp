@@ -13,10 +13,11 @@
 
 namespace {
 
-// A child process that opens `path` and keeps it until the pipe closes.
+// A child process that opens `path` and keeps it until the pipe closes;
+// `terminal`: a terminal program, with a pseudo-terminal of its own.
 class Holder {
 public:
-    explicit Holder(const std::string& path) {
+    explicit Holder(const std::string& path, bool terminal = false) {
         int ready[2], release[2];
         if (pipe(ready) != 0 || pipe(release) != 0) return;
         child = fork();
@@ -25,6 +26,7 @@ public:
             // the pty's creator, which does not count as another holder.
             for (int fd = 3; fd < 1024; ++fd)
                 if (fd != ready[1] && fd != release[0]) close(fd);
+            if (terminal) (void)posix_openpt(O_RDWR | O_NOCTTY);
             const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
             char c = fd >= 0 ? 1 : 0;
             (void)!write(ready[1], &c, 1);
@@ -61,10 +63,10 @@ TEST(DeviceAccess, TellsWhatItSeesWithoutOpening) {
     EXPECT_EQ(ProbeDeviceAccess(""), DeviceAccess::Missing);
     // This process's own descriptors do not count.
     EXPECT_EQ(ProbeDeviceAccess(device), DeviceAccess::Ready);
-    {
-        Holder other(device);
+    for (const bool terminal : {false, true}) {
+        Holder other(device, terminal);
         ASSERT_TRUE(other.held);
-        EXPECT_EQ(ProbeDeviceAccess(device), DeviceAccess::Busy);
+        EXPECT_EQ(ProbeDeviceAccess(device), DeviceAccess::Busy) << terminal;
     }
     EXPECT_EQ(ProbeDeviceAccess(device), DeviceAccess::Ready);
     std::remove(dangling.c_str());

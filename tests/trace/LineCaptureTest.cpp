@@ -59,6 +59,32 @@ TEST(LineCapture, AFailedWriteStopsTheCaptureAndIsReportedOnce) {
     }
 }
 
+// A reader that keeps reading (a live Wireshark on a FIFO) gets every record
+// of a line that goes on past the capture's first sync.
+TEST(LineCapture, AReaderThatKeepsReadingGetsEveryRecord) {
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    std::vector<uint8_t> got;
+    std::thread reader([&] {
+        uint8_t bytes[4096];
+        for (ssize_t n; (n = read(ends[0], bytes, sizeof bytes)) > 0;)
+            got.insert(got.end(), bytes, bytes + n);
+    });
+    {
+        LineCapture capture(ends[1], "fifo");
+        LineFrame frame;
+        frame.bytes.assign(100, 7);
+        for (int i = 0; i < 15; ++i) {
+            capture.Take({&frame, 1});
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_FALSE(capture.Failed());
+    }
+    reader.join();
+    close(ends[0]);
+    EXPECT_EQ(CaptureFile::Parse(got).records.size(), 15u);
+}
+
 TEST(LineCapture, AReaderThatStoppedHoldsTheEndNoLongerThanItsBound) {
     int ends[2] = {-1, -1};
     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
