@@ -270,15 +270,8 @@ void Pulled(MainWindow& window, const std::string& ports) {
     CountingSink boxes;
     MessageBoxSink* previous = InstallMessageBoxSink(&boxes);
     int master = -1, slave = -1;
-    char path[256] = {};
-    if (openpty(&master, &slave, path, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return;
-    }
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
+    std::string path;
+    if (!OpenRawPty(master, slave, path)) return;
     close(slave);
     std::filesystem::create_symlink(path, ports + "/COM2");
     OpenThroughSettings(window, 2);

@@ -61,19 +61,27 @@ inline void OpenThroughSettings(MainWindow& window, int port) {
     window.SendCommand(MainIds::IDC_SETTINGS);
 }
 
+// A raw pseudo-terminal: its two ends and the slave side's path.
+inline bool OpenRawPty(int& master, int& slave, std::string& slavePath) {
+    char path[256] = {};
+    if (openpty(&master, &slave, path, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return false;
+    }
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+    slavePath = path;
+    return true;
+}
+
 // A raw pseudo-terminal whose slave side is COM1 of `names`; `master` is the
 // far end of the line. Check ok().
 struct BenchLine {
     BenchLine() {
-        char slavePath[256] = {};
-        if (openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
-            std::perror("openpty");
-            return;
-        }
-        termios raw{};
-        tcgetattr(master, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(master, TCSANOW, &raw);
+        std::string slavePath;
+        if (!OpenRawPty(master, slave, slavePath)) return;
         ports = root.path().toStdString() + "/ports";
         std::filesystem::create_directory(ports);
         std::filesystem::create_symlink(slavePath, ports + "/COM1");
