@@ -8,22 +8,29 @@
 namespace ModbusFrameRules {
 namespace {
 
-// A frame's length as a layout gives it: fixed, or a byte count at `at` plus
-// the bytes around it.
+// A frame's length as a layout gives it: fixed, or a count of the bytes that
+// follow plus the bytes around them, or (read device identification) the
+// sum of its objects.
+enum class Kind : uint8_t { None, Fixed, CountByte, CountWord, DeviceIdRequest, DeviceIdReply };
 // What a byte count must agree with: the bytes it counts are registers, or
 // the coils or registers of the quantity just before it.
 enum class Count : uint8_t { Any, Registers, CoilsOfQuantity, RegistersOfQuantity };
 
 struct Form {
-    uint8_t fixed = 0;
-    uint8_t countAt = 0;  // 0: no byte count
-    uint8_t around = 0;
+    Kind kind = Kind::None;
+    uint8_t fixed = 0;    // Fixed: the length
+    uint8_t countAt = 0;  // CountByte, CountWord: where the count stands
+    uint8_t around = 0;   // the bytes the count does not count, the CRC's included
     Count count = Count::Any;
 };
-constexpr Form Fixed(uint8_t length) { return {length, 0, 0, Count::Any}; }
+constexpr Form Fixed(uint8_t length) { return {Kind::Fixed, length, 0, 0, Count::Any}; }
 constexpr Form CountAt(uint8_t at, uint8_t around, Count count = Count::Any) {
-    return {0, at, around, count};
+    return {Kind::CountByte, 0, at, around, count};
 }
+constexpr Form WordCountAt(uint8_t at, uint8_t around) {
+    return {Kind::CountWord, 0, at, around, Count::Any};
+}
+constexpr Form Of(Kind kind) { return {kind, 0, 0, 0, Count::Any}; }
 
 struct Layout {
     uint8_t function;
@@ -32,24 +39,35 @@ struct Layout {
 };
 
 // The serial-line functions of the Modbus application protocol, RTU lengths
-// with the CRC. Function 24 (its count takes two bytes) and 43 (its objects
-// carry lengths of their own) are left to the check and the silence.
+// with the CRC.
 constexpr Layout kLayouts[] = {
     {1, Fixed(8), CountAt(2, 5)},
     {2, Fixed(8), CountAt(2, 5)},
     {3, Fixed(8), CountAt(2, 5, Count::Registers)},
     {4, Fixed(8), CountAt(2, 5, Count::Registers)},
-    {5, Fixed(8), Fixed(8)},            {6, Fixed(8), Fixed(8)},
-    {7, Fixed(4), Fixed(5)},            {8, Fixed(8), Fixed(8)},
-    {11, Fixed(4), Fixed(8)},           {12, Fixed(4), CountAt(2, 5)},
+    {5, Fixed(8), Fixed(8)},
+    {6, Fixed(8), Fixed(8)},
+    {7, Fixed(4), Fixed(5)},
+    {8, Fixed(8), Fixed(8)},
+    {11, Fixed(4), Fixed(8)},
+    {12, Fixed(4), CountAt(2, 5)},
     {15, CountAt(6, 9, Count::CoilsOfQuantity), Fixed(8)},
     {16, CountAt(6, 9, Count::RegistersOfQuantity), Fixed(8)},
-    {17, Fixed(4), CountAt(2, 5)},      {20, CountAt(2, 5), CountAt(2, 5)},
-    {21, CountAt(2, 5), CountAt(2, 5)}, {22, Fixed(10), Fixed(10)},
-    {23, CountAt(10, 13), CountAt(2, 5)},
+    {17, Fixed(4), CountAt(2, 5)},
+    {20, CountAt(2, 5), CountAt(2, 5)},
+    {21, CountAt(2, 5), CountAt(2, 5)},
+    {22, Fixed(10), Fixed(10)},
+    {23, CountAt(10, 13, Count::RegistersOfQuantity), CountAt(2, 5, Count::Registers)},
+    {24, Fixed(6), WordCountAt(2, 6)},
+    {43, Of(Kind::DeviceIdRequest), Of(Kind::DeviceIdReply)},
 };
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr size_t kExceptionLength = 5;
+// Function 43's MEI type of read device identification.
+constexpr uint8_t kDeviceIdentification = 0x0E;
+// Its reply: station, function, MEI type, code, conformity, more follows,
+// next object, object count; then each object's id, length and value.
+constexpr size_t kDeviceIdObjectsAt = 8;
 
 constexpr std::array<const Layout*, 128> IndexLayouts() {
     std::array<const Layout*, 128> index{};
@@ -62,14 +80,48 @@ uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
     return static_cast<uint16_t>(bytes[at] << 8 | bytes[at + 1]);
 }
 
-// The length `form` gives, or how many more bytes it needs to tell.
-size_t FormLength(const Form& form, std::span<const uint8_t> header, size_t& need) {
-    if (form.fixed != 0) return form.fixed;
-    if (form.countAt == 0) return 0;
-    if (header.size() <= form.countAt) {
-        need = std::max(need, form.countAt + 1 - header.size());
-        return 0;
+// Whether the bytes up to `at` have come; if not, how many more are needed.
+bool Have(std::span<const uint8_t> header, size_t at, size_t& need) {
+    if (header.size() > at) return true;
+    need = at + 1 - header.size();
+    return false;
+}
+
+size_t DeviceIdReplyLength(std::span<const uint8_t> header, size_t& need) {
+    if (!Have(header, 2, need) || header[2] != kDeviceIdentification) return 0;
+    if (!Have(header, kDeviceIdObjectsAt - 1, need)) return 0;
+    size_t at = kDeviceIdObjectsAt;
+    for (size_t object = 0; object < header[kDeviceIdObjectsAt - 1]; ++object) {
+        if (!Have(header, at + 1, need)) return 0;
+        at += 2 + header[at + 1];
+        if (at + 2 > kLargestRtuFrame) return 0;
     }
+    return at + 2;
+}
+
+// The length `form` gives, or 0 with `need` set to how many more bytes it
+// needs to tell; 0 with `need` left 0 when the bytes fit no such frame.
+size_t FormLength(const Form& form, std::span<const uint8_t> header, size_t& need) {
+    need = 0;
+    switch (form.kind) {
+        case Kind::None:
+            return 0;
+        case Kind::Fixed:
+            return form.fixed;
+        case Kind::DeviceIdRequest:
+            if (!Have(header, 2, need)) return 0;
+            return header[2] == kDeviceIdentification ? 7 : 0;
+        case Kind::DeviceIdReply:
+            return DeviceIdReplyLength(header, need);
+        case Kind::CountWord:
+            if (!Have(header, form.countAt + 1u, need)) return 0;
+            return Word(header, form.countAt) + form.around <= kLargestRtuFrame
+                       ? Word(header, form.countAt) + form.around
+                       : 0;
+        case Kind::CountByte:
+            break;
+    }
+    if (!Have(header, form.countAt, need)) return 0;
     const size_t count = header[form.countAt];
     const size_t quantity = form.countAt >= 5 ? Word(header, form.countAt - 2) : 0;
     const bool agrees = form.count == Count::Registers             ? count > 0 && count % 2 == 0
@@ -90,42 +142,69 @@ int HexDigit(uint8_t c) {
 }  // namespace
 
 bool MayStartRtuFrame(uint8_t station, uint8_t function) {
-    return station <= kLastStation && kByFunction[function & ~kExceptionBit] != nullptr;
+    // An exception of any function, known to this table or not.
+    if (function & kExceptionBit) return station <= kLastStation && function != kExceptionBit;
+    return station <= kLastStation && kByFunction[function] != nullptr;
 }
 
 RtuLengths RtuFrameLengths(std::span<const uint8_t> header) {
     RtuLengths lengths;
     if (header.size() < 2) {
-        lengths.need = 2 - header.size();
+        lengths.need = lengths.requestNeed = lengths.replyNeed = 2 - header.size();
         return lengths;
     }
-    if (header[0] > kLastStation) return lengths;
-    const uint8_t function = header[1];
-    const Layout* layout = kByFunction[function & ~kExceptionBit];
-    if (layout == nullptr) return lengths;
-    if (function & kExceptionBit) {
+    if (!MayStartRtuFrame(header[0], header[1])) return lengths;
+    if (header[1] & kExceptionBit) {
         lengths.reply = kExceptionLength;
         return lengths;
     }
-    size_t need = 0;
-    lengths.request = FormLength(layout->request, header, need);
-    lengths.reply = FormLength(layout->reply, header, need);
-    lengths.need = need;
+    const Layout& layout = *kByFunction[header[1]];
+    lengths.request = FormLength(layout.request, header, lengths.requestNeed);
+    lengths.reply = FormLength(layout.reply, header, lengths.replyNeed);
+    lengths.need = std::max(lengths.requestNeed, lengths.replyNeed);
     return lengths;
 }
 
 size_t RtuReplyLength(std::span<const uint8_t> request) {
     const RtuLengths lengths = RtuFrameLengths(request);
-    if (!lengths.Known() || lengths.request != request.size()) return 0;
+    if (lengths.request == 0 || lengths.request != request.size()) return 0;
     const uint8_t function = request[1];
+    // The byte count of a read reply follows from the quantity asked.
+    size_t count = 0;
     if (function >= 1 && function <= 4) {
-        // The byte count of a read reply follows from the quantity asked.
         const size_t quantity = Word(request, 4);
-        const size_t count = function <= 2 ? (quantity + 7) / 8 : 2 * quantity;
-        return count <= 250 ? 5 + count : 0;
+        count = function <= 2 ? (quantity + 7) / 8 : 2 * quantity;
+    } else if (function == 23) {
+        count = 2 * size_t{Word(request, 4)};
+    } else if (function == 21) {
+        return request.size();  // the request again
+    } else {
+        const Form& reply = kByFunction[function]->reply;
+        return reply.kind == Kind::Fixed ? reply.fixed : 0;
     }
-    const Form& reply = kByFunction[function]->reply;
-    return reply.fixed;
+    return count > 0 && count <= 250 ? 5 + count : 0;
+}
+
+bool ReplyRepeatsRequest(uint8_t function) {
+    return function == 5 || function == 6 || function == 8 || function == 21 || function == 22;
+}
+
+bool ReplyFits(std::span<const uint8_t> request, std::span<const uint8_t> reply) {
+    if (request.size() < 4 || reply.size() < 4 || request[0] != reply[0] ||
+        request[1] != (reply[1] & ~kExceptionBit))
+        return false;
+    if (reply[1] & kExceptionBit) return reply.size() == kExceptionLength;
+    const size_t expected = RtuReplyLength(request);
+    const RtuLengths lengths = RtuFrameLengths(reply);
+    if (reply.size() != (expected != 0 ? expected : lengths.reply)) return false;
+    const auto adu = [](std::span<const uint8_t> frame) { return frame.first(frame.size() - 2); };
+    if (ReplyRepeatsRequest(request[1]) && request[1] != 8)
+        return std::ranges::equal(adu(request), adu(reply));
+    // Diagnostics answer with the sub-function asked; writes of many with
+    // the address and quantity written.
+    const size_t same = request[1] == 8 ? 4 : request[1] == 15 || request[1] == 16 ? 6 : 0;
+    return std::equal(request.begin(), request.begin() + static_cast<ptrdiff_t>(same),
+                      reply.begin());
 }
 
 bool RtuCheckGood(std::span<const uint8_t> frame) {

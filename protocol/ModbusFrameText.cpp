@@ -1,7 +1,9 @@
 #include "protocol/ModbusFrameText.h"
 
+#include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -144,6 +146,217 @@ std::optional<std::string> ByLayout(const Layout& layout, Bytes data, bool reply
     return std::nullopt;
 }
 
+// The functions besides reads and writes, each its own layout. Every one
+// checks its lengths: a frame cut short or with bytes left on shows its bytes.
+using Describe = std::optional<std::string> (*)(Bytes data, Bytes request);
+
+std::string Hex16(unsigned value) { return "0x" + Hex(value, 4, "0123456789ABCDEF"); }
+
+std::string Registers(Bytes data) {
+    std::string text;
+    for (size_t at = 0; at + 1 < data.size(); at += 2)
+        text += (text.empty() ? "" : " ") + std::to_string(Get16(data, at));
+    return text;
+}
+
+std::optional<std::string> NoData(Bytes data, const char* says) {
+    if (!data.empty()) return std::nullopt;
+    return says;
+}
+
+std::optional<std::string> ExceptionStatusRequest(Bytes data, Bytes) {
+    return NoData(data, "读异常状态");
+}
+std::optional<std::string> ExceptionStatusReply(Bytes data, Bytes) {
+    if (data.size() != 1) return std::nullopt;
+    return "异常状态 0x" + Hex(data[0], 2, "0123456789ABCDEF");
+}
+
+struct SubFunction {
+    uint16_t code;
+    const char* meaning;
+};
+constexpr SubFunction subFunctions[] = {
+    {0, "返回询问数据"},          {1, "重启通信"},
+    {2, "返回诊断寄存器"},        {3, "更改ASCII输入分隔符"},
+    {4, "强制只听模式"},          {10, "清除计数器和诊断寄存器"},
+    {11, "返回总线报文计数"},     {12, "返回总线通信错误计数"},
+    {13, "返回总线异常错误计数"}, {14, "返回从站报文计数"},
+    {15, "返回从站无应答计数"},   {16, "返回从站NAK计数"},
+    {17, "返回从站忙计数"},       {18, "返回总线字符超限计数"},
+    {20, "清除超限计数和标志"},
+};
+
+// Both ways: the sub-function and its two data bytes, the query data as
+// bytes, any other as a value.
+std::optional<std::string> Diagnostics(Bytes data, Bytes) {
+    if (data.size() != 4) return std::nullopt;
+    const unsigned code = Get16(data, 0);
+    std::string text = "诊断 " + Hex(code, 2, "0123456789ABCDEF");
+    for (const auto& sub : subFunctions)
+        if (sub.code == code) text += std::string(" ") + sub.meaning;
+    return text + (code == 0 ? " 数据 " + ByteDump(data.subspan(2))
+                             : valueWord + std::to_string(Get16(data, 2)));
+}
+
+std::optional<std::string> EventCounterRequest(Bytes data, Bytes) {
+    return NoData(data, "读通信事件计数");
+}
+std::optional<std::string> EventCounterReply(Bytes data, Bytes) {
+    if (data.size() != 4) return std::nullopt;
+    return "状态 " + Hex16(Get16(data, 0)) + " 事件计数 " + std::to_string(Get16(data, 2));
+}
+
+std::optional<std::string> EventLogRequest(Bytes data, Bytes) {
+    return NoData(data, "读通信事件记录");
+}
+std::optional<std::string> EventLogReply(Bytes data, Bytes) {
+    if (data.size() < 7 || data.size() != 1u + data[0]) return std::nullopt;
+    std::string text = "状态 " + Hex16(Get16(data, 1)) + " 事件计数 " +
+                       std::to_string(Get16(data, 3)) + " 报文计数 " +
+                       std::to_string(Get16(data, 5));
+    if (data.size() > 7) text += " 事件 " + ByteDump(data.subspan(7));
+    return text;
+}
+
+std::optional<std::string> ServerIdRequest(Bytes data, Bytes) { return NoData(data, "报告从站ID"); }
+std::optional<std::string> ServerIdReply(Bytes data, Bytes) {
+    if (data.size() < 2 || data.size() != 1u + data[0]) return std::nullopt;
+    return "从站ID " + ByteDump(data.subspan(1));
+}
+
+// Read file record: sub-requests of reference type 6, file, record, length.
+std::optional<std::string> ReadFileRequest(Bytes data, Bytes) {
+    if (data.size() < 8 || data.size() != 1u + data[0] || data[0] % 7 != 0) return std::nullopt;
+    std::string text;
+    for (size_t at = 1; at < data.size(); at += 7) {
+        if (data[at] != 6) return std::nullopt;
+        text += (at > 1 ? "; " : "") + std::string("文件 ") + std::to_string(Get16(data, at + 1)) +
+                " 记录 " + std::to_string(Get16(data, at + 3)) + " 长度 " +
+                std::to_string(Get16(data, at + 5));
+    }
+    return text;
+}
+// Its reply: sub-responses of a length, reference type 6 and the registers.
+std::optional<std::string> ReadFileReply(Bytes data, Bytes) {
+    if (data.size() < 3 || data.size() != 1u + data[0]) return std::nullopt;
+    std::string text;
+    for (size_t at = 1; at < data.size();) {
+        const size_t length = data[at];
+        if (length < 1 || length % 2 == 0 || at + 1 + length > data.size() || data[at + 1] != 6)
+            return std::nullopt;
+        text +=
+            (at > 1 ? "; " : "") + std::string("值 ") + Registers(data.subspan(at + 2, length - 1));
+        at += 1 + length;
+    }
+    return text;
+}
+
+// Write file record, both ways: sub-requests of reference type 6, file,
+// record, length and that many registers.
+std::optional<std::string> WriteFile(Bytes data, bool reply) {
+    if (data.size() < 10 || data.size() != 1u + data[0]) return std::nullopt;
+    std::string text = reply ? writtenWord : "";
+    for (size_t at = 1; at < data.size();) {
+        if (at + 7 > data.size() || data[at] != 6) return std::nullopt;
+        const size_t length = 2 * size_t{Get16(data, at + 5)};
+        if (at + 7 + length > data.size()) return std::nullopt;
+        text += (at > 1 ? "; " : "") + std::string("文件 ") + std::to_string(Get16(data, at + 1)) +
+                " 记录 " + std::to_string(Get16(data, at + 3)) + valueWord +
+                Registers(data.subspan(at + 7, length));
+        at += 7 + length;
+    }
+    return text;
+}
+std::optional<std::string> WriteFileRequest(Bytes data, Bytes) { return WriteFile(data, false); }
+std::optional<std::string> WriteFileReply(Bytes data, Bytes) { return WriteFile(data, true); }
+
+std::optional<std::string> MaskWrite(Bytes data, bool reply) {
+    if (data.size() != 6) return std::nullopt;
+    return (reply ? writtenWord : "") + std::string(addressWord) + std::to_string(Get16(data, 0)) +
+           " 与 " + Hex16(Get16(data, 2)) + " 或 " + Hex16(Get16(data, 4));
+}
+std::optional<std::string> MaskWriteRequest(Bytes data, Bytes) { return MaskWrite(data, false); }
+std::optional<std::string> MaskWriteReply(Bytes data, Bytes) { return MaskWrite(data, true); }
+
+// Read/write multiple registers: what it reads, then what it writes.
+std::optional<std::string> ReadWriteRequest(Bytes data, Bytes) {
+    if (data.size() < 9 || data.size() != 9u + data[8] || data[8] != 2 * Get16(data, 6))
+        return std::nullopt;
+    return "读 " + AddressAndQuantity(data) + " 写 " + AddressAndQuantity(data.subspan(4)) +
+           valueWord + Registers(data.subspan(9));
+}
+std::optional<std::string> ReadWriteReply(Bytes data, Bytes request) {
+    if (data.size() < 3 || data.size() != 1u + data[0] || data[0] % 2 != 0) return std::nullopt;
+    // The read half of the request: its address and quantity.
+    std::vector<uint8_t> asRead;
+    if (request.size() >= 6 && request[1] == 23) {
+        asRead.assign(request.begin(), request.begin() + 6);
+        asRead[1] = 3;
+    }
+    return ReadReply(Item::Register, data.subspan(1), asRead, 3);
+}
+
+std::optional<std::string> FifoRequest(Bytes data, Bytes) {
+    if (data.size() != 2) return std::nullopt;
+    return "FIFO " + std::string(addressWord) + std::to_string(Get16(data, 0));
+}
+std::optional<std::string> FifoReply(Bytes data, Bytes) {
+    if (data.size() < 4 || data.size() != 2u + Get16(data, 0) ||
+        Get16(data, 0) != 2 + 2 * size_t{Get16(data, 2)})
+        return std::nullopt;
+    std::string text = "FIFO" + std::string(quantityWord) + std::to_string(Get16(data, 2));
+    if (data.size() > 4) text += valueWord + Registers(data.subspan(4));
+    return text;
+}
+
+constexpr const char* deviceObjects[] = {"厂商",     "产品代码", "版本",    "厂商网址",
+                                         "产品名称", "型号",     "应用名称"};
+constexpr uint8_t kReadDeviceId = 0x0E;
+
+std::optional<std::string> DeviceIdRequest(Bytes data, Bytes) {
+    if (data.size() != 3 || data[0] != kReadDeviceId) return std::nullopt;
+    return "读设备标识 类别 " + std::to_string(data[1]) + " 对象 " + std::to_string(data[2]);
+}
+// Its objects as text: printable ASCII as it stands, anything else as '.'.
+std::optional<std::string> DeviceIdReply(Bytes data, Bytes) {
+    if (data.size() < 6 || data[0] != kReadDeviceId) return std::nullopt;
+    std::string text;
+    size_t at = 6;
+    for (size_t object = 0; object < data[5]; ++object) {
+        if (at + 2 > data.size() || at + 2 + data[at + 1] > data.size()) return std::nullopt;
+        const uint8_t id = data[at];
+        text += text.empty() ? "" : "; ";
+        text += id < std::size(deviceObjects) ? std::string(deviceObjects[id])
+                                              : "对象 0x" + Hex(id, 2, "0123456789ABCDEF");
+        text += " = ";
+        for (uint8_t c : data.subspan(at + 2, data[at + 1]))
+            text += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+        at += 2 + data[at + 1];
+    }
+    if (at != data.size()) return std::nullopt;
+    if (data[3] == 0xFF) text += "; 后续 对象 " + std::to_string(data[4]);
+    return text;
+}
+
+struct Other {
+    uint8_t function;
+    Describe request, reply;
+};
+constexpr Other others[] = {
+    {7, ExceptionStatusRequest, ExceptionStatusReply},
+    {8, Diagnostics, Diagnostics},
+    {11, EventCounterRequest, EventCounterReply},
+    {12, EventLogRequest, EventLogReply},
+    {17, ServerIdRequest, ServerIdReply},
+    {20, ReadFileRequest, ReadFileReply},
+    {21, WriteFileRequest, WriteFileReply},
+    {22, MaskWriteRequest, MaskWriteReply},
+    {23, ReadWriteRequest, ReadWriteReply},
+    {24, FifoRequest, FifoReply},
+    {43, DeviceIdRequest, DeviceIdReply},
+};
+
 std::string Exception(uint8_t code) {
     std::string text = exceptionWord + Hex(code, 2, "0123456789ABCDEF");
     for (const auto& e : exceptionMeanings)
@@ -172,6 +385,13 @@ ModbusFrameText DescribeModbusFrame(std::span<const uint8_t> adu, bool reply,
     for (const auto& layout : layouts) {
         if (layout.function != adu[1]) continue;
         if (auto says = ByLayout(layout, data, reply, request)) {
+            text.says = *says;
+            return text;
+        }
+    }
+    for (const auto& other : others) {
+        if (other.function != adu[1]) continue;
+        if (auto says = (reply ? other.reply : other.request)(data, request)) {
             text.says = *says;
             return text;
         }

@@ -21,6 +21,8 @@ struct ModbusFrameText {
 //                 bracketed start address and the cut to the quantity need the request
 //   write echoes  写入 地址 3 值 1234 | 写入 地址 0 数量 10
 //   exceptions    异常 02 非法数据地址
+//   the others    诊断 00 返回询问数据 数据 a5 37 | 读 地址 3 数量 6 写 地址 14 数量 3 值 …
+//                 | 厂商 = Talvenor; 产品代码 = TV-1 | 地址 4 与 0x00F2 或 0x0025 | …
 //   otherwise     the bytes after the function code: 00 0a ff
 ModbusFrameText DescribeModbusFrame(std::span<const uint8_t> adu, bool reply,
                                     std::span<const uint8_t> request);

@@ -27,14 +27,20 @@ bool IsHexDigit(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-// The functions whose normal reply repeats the request byte for byte.
-bool ReplyEchoesRequest(uint8_t function) {
-    return function == 5 || function == 6 || function == 8;
+constexpr uint8_t kRequestForm = 1, kReplyForm = 2;
+
+// The length of the frame of no length rule that `bytes` hold: its CRC
+// checks at its end. Zeros after a frame (a line without bias, a break)
+// keep its CRC checking, so they are not taken. 0: the CRC does not check.
+size_t CheckedLength(std::span<const uint8_t> bytes) {
+    if (bytes.size() < 4 || !Rules::RtuCheckGood(bytes)) return 0;
+    size_t length = bytes.size();
+    while (length > 4 && bytes[length - 1] == 0 && Rules::RtuCheckGood(bytes.first(length - 1)))
+        --length;
+    return length;
 }
 
-LineStamp Later(LineStamp stamp, int64_t us) {
-    return {stamp.wallUs + us, stamp.steadyUs + us};
-}
+LineStamp Later(LineStamp stamp, int64_t us) { return {stamp.wallUs + us, stamp.steadyUs + us}; }
 
 }  // namespace
 
@@ -50,8 +56,7 @@ int64_t FrameAssembler::InterFrameUs(const DCB& line) {
     return std::max(us, kShortestInterFrameUs);
 }
 
-FrameAssembler::FrameAssembler()
-    : interFrameUs(InterFrameUs(line)) {}
+FrameAssembler::FrameAssembler() : interFrameUs(InterFrameUs(line)) {}
 
 void FrameAssembler::LineOpened(const DCB& opened, std::vector<LineFrame>& out) {
     EndAll(out);
@@ -60,7 +65,6 @@ void FrameAssembler::LineOpened(const DCB& opened, std::vector<LineFrame>& out) 
     // Another line, perhaps another adapter: what was awaited and learned
     // of the last one no longer holds.
     awaited.active = false;
-    bus.active = false;
     echoSeen = false;
 }
 
@@ -68,6 +72,7 @@ void FrameAssembler::Sent(LineStamp started, uint8_t lines, std::span<const uint
                           std::vector<LineFrame>& out) {
     EndAll(out);
     if (awaited.active) GiveUp(started.steadyUs, out);
+    sentUs = started.steadyUs + 1;
 
     LineFrame frame;
     frame.sent = true;
@@ -75,27 +80,29 @@ void FrameAssembler::Sent(LineStamp started, uint8_t lines, std::span<const uint
     frame.last = Later(started, WireUs(line, bytes.size() > 0 ? bytes.size() - 1 : 0));
     frame.lines = lines;
     frame.bytes.assign(bytes.begin(), bytes.end());
-    std::vector<uint8_t> decoded;
-    if (Rules::ReadAsciiFrame(bytes, decoded)) {
+    std::vector<uint8_t> rtu;
+    if (Rules::ReadAsciiFrame(bytes, rtu)) {
         frame.kind = FrameKind::Ascii;
-        frame.checkGood = Rules::AsciiCheckGood(decoded);
+        frame.checkGood = Rules::AsciiCheckGood(rtu);
+        rtu.push_back(0);  // the LRC and one more byte stand where the CRC would
     } else if (bytes.size() >= 4 && Rules::RtuCheckGood(bytes)) {
         frame.kind = FrameKind::Rtu;
         frame.checkGood = true;
-        decoded.assign(bytes.begin(), bytes.end() - 2);
+        rtu.assign(bytes.begin(), bytes.end());
     } else if (Rules::RtuFrameLengths(bytes).request == bytes.size()) {
         frame.kind = FrameKind::Rtu;  // a request with a wrong CRC
     }
     if (frame.IsModbus()) frame.role = FrameRole::Request;
 
     // A request the master expects an answer to (not a broadcast).
-    if (frame.IsModbus() && frame.checkGood && decoded.size() >= 2 && decoded[0] != 0) {
+    if (frame.IsModbus() && frame.checkGood && rtu.size() >= 4 && rtu[0] != 0) {
         awaited.active = true;
+        awaited.watched = false;
+        awaited.echoTaken = false;
         awaited.ascii = frame.kind == FrameKind::Ascii;
-        awaited.station = decoded[0];
-        awaited.function = decoded[1] & ~kExceptionBit;
         awaited.replyLength = awaited.ascii ? 0 : Rules::RtuReplyLength(bytes);
         awaited.bytes = frame.bytes;
+        awaited.rtu = std::move(rtu);
         awaited.start = started;
         awaited.endUs = started.steadyUs + WireUs(line, bytes.size());
         awaited.deadlineUs = awaited.endUs + kReplyTimeoutUs;
@@ -107,15 +114,12 @@ void FrameAssembler::Received(LineStamp first, LineStamp last, uint8_t lines,
                               std::span<const uint8_t> bytes, bool continues,
                               std::vector<LineFrame>& out) {
     if (bytes.empty()) return;
-    if (!pending.empty() && !continues) {
-        const int64_t silence = first.steadyUs - lastByteUs;
-        if (silence >= std::max(kHandOverSilenceUs, interFrameUs))
-            EndAll(out);
-        else if (silence >= interFrameUs && QuietEnds())
-            EndQuiet(out);
-    }
+    if (!pending.empty() && !continues) Silence(first.steadyUs - lastByteUs, out);
     if (awaited.active && first.steadyUs >= awaited.deadlineUs) GiveUp(awaited.deadlineUs, out);
-    runs.push_back({base + pending.size(), first, last, lines, bytes.size()});
+    // The read's last byte crossed the line as it was read, the ones before
+    // it back to back, but none before the last read's end.
+    runs.push_back({base + pending.size(), last, lastReadUs, sentUs, lines, bytes.size()});
+    lastReadUs = last.steadyUs;
     lastByteUs = last.steadyUs;
     for (uint8_t byte : bytes) Take(byte, out);
 }
@@ -123,49 +127,67 @@ void FrameAssembler::Received(LineStamp first, LineStamp last, uint8_t lines,
 int64_t FrameAssembler::Deadline() const {
     int64_t deadline = kNever;
     if (!pending.empty()) {
-        deadline = lastByteUs + std::max(kHandOverSilenceUs, interFrameUs);
-        if (QuietEnds()) deadline = std::min(deadline, lastByteUs + interFrameUs);
+        // A frame of known length waits across a pause for its last bytes;
+        // the pause itself is seen when the bytes after it come.
+        const bool waits = paused || FirstOpen() != kNoStart;
+        deadline =
+            lastByteUs + (waits ? kReplyTimeoutUs : std::max(kHandOverSilenceUs, interFrameUs));
+        if (QuietLength() != 0) deadline = std::min(deadline, lastByteUs + interFrameUs);
     }
     if (awaited.active) deadline = std::min(deadline, awaited.deadlineUs);
     return deadline;
 }
 
 void FrameAssembler::Expire(int64_t nowUs, std::vector<LineFrame>& out) {
-    if (!pending.empty()) {
-        if (nowUs >= lastByteUs + std::max(kHandOverSilenceUs, interFrameUs))
-            EndAll(out);
-        else if (nowUs >= lastByteUs + interFrameUs && QuietEnds())
-            EndQuiet(out);
-    }
+    if (!pending.empty()) Silence(nowUs - lastByteUs, out);
     if (awaited.active && nowUs >= awaited.deadlineUs) GiveUp(awaited.deadlineUs, out);
 }
 
 void FrameAssembler::Finish(std::vector<LineFrame>& out) { EndAll(out); }
 
+void FrameAssembler::Silence(int64_t silentUs, std::vector<LineFrame>& out) {
+    if (silentUs >= interFrameUs && QuietLength() != 0) EndQuiet(out);
+    if (pending.empty()) return;
+    if (silentUs >= kReplyTimeoutUs) {
+        EndAll(out);
+    } else if (silentUs >= std::max(kHandOverSilenceUs, interFrameUs) && !paused) {
+        // A pause in the hand-over: what can still end by content waits,
+        // the rest ends now.
+        if (FirstOpen() == kNoStart) {
+            EndAll(out);
+        } else {
+            paused = true;
+            pauseAt = base + pending.size();
+            pauseStart = FirstOpen();
+        }
+    }
+}
+
 void FrameAssembler::Take(uint8_t byte, std::vector<LineFrame>& out) {
     const uint64_t at = base + pending.size();
     pending.push_back(byte);
-    TakeAscii(at, byte);
+    TakeAscii(at, byte, out);
 
     // Starts whose length needed this byte, then the start whose function
     // this byte is.
-    std::vector<uint64_t>& due = examineAt[at % kRing];
-    for (size_t i = 0; i < due.size(); ++i)
-        if (due[i] >= base) Examine(due[i]);
-    due.clear();
-    if (at > base) Examine(at - 1);
+    std::vector<Recheck> due;
+    due.swap(examineAt[at % kRing]);
+    for (const Recheck& recheck : due)
+        if (recheck.start >= base) Examine(recheck.start, recheck.forms);
+    if (at > base) Examine(at - 1, kRequestForm | kReplyForm);
 
-    std::vector<Candidate>& ends = endsAt[at % kRing];
+    std::vector<Candidate> ends;
+    ends.swap(endsAt[at % kRing]);
     for (const Candidate& candidate : ends)
         if (candidate.start >= base && candidate.start + candidate.length - 1 == at)
-            CheckEnd(candidate);
-    ends.clear();
+            CheckEnd(candidate, out);
 
     Emit(out);
+    if (paused) ResolvePause(out);
     Cap(out);
 }
 
-void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte) {
+void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte, std::vector<LineFrame>& out) {
     if (byte == ':') {
         // A colon always starts an ASCII frame, whatever came before it.
         asciiOpen = true;
@@ -178,9 +200,11 @@ void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte) {
         asciiOpen = false;
         std::vector<uint8_t> decoded;
         const auto chars = Bytes(asciiStart, at + 1);
-        if (byte == '\n' && Rules::ReadAsciiFrame(chars, decoded))
-            AddFound({asciiStart, at + 1, FrameKind::Ascii, Rules::AsciiCheckGood(decoded),
-                      IsEcho(asciiStart, chars, true)});
+        if (byte == '\n' && Rules::ReadAsciiFrame(chars, decoded)) {
+            const bool echo = IsEcho(asciiStart, chars, true);
+            const bool good = Rules::AsciiCheckGood(decoded);
+            AddFound({asciiStart, at + 1, FrameKind::Ascii, good, echo, {}, {}}, out);
+        }
         return;
     }
     if (byte == '\r')
@@ -189,11 +213,11 @@ void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte) {
         asciiOpen = false;
 }
 
-void FrameAssembler::Examine(uint64_t start) {
+void FrameAssembler::Examine(uint64_t start, uint8_t forms) {
     // Most bytes of a stream start nothing: no station, or no function.
     if (!Rules::MayStartRtuFrame(pending[start - base], pending[start - base + 1])) return;
     const uint64_t end = base + pending.size();
-    const auto header = Bytes(start, std::min(end, start + Rules::kLongestHeader));
+    const auto header = Bytes(start, end);
     uint64_t lastEnd = 0;
     auto add = [&](size_t length, Form form) {
         if (length < 4 || length > Rules::kLargestRtuFrame) return;
@@ -202,23 +226,42 @@ void FrameAssembler::Examine(uint64_t start) {
         lastEnd = std::max(lastEnd, at);
     };
 
-    const bool answers = awaited.active && !awaited.ascii && header[0] == awaited.station &&
-                         (header[1] & ~kExceptionBit) == awaited.function;
+    const bool answers = awaited.active && !awaited.ascii && header[0] == awaited.rtu[0] &&
+                         (header[1] & ~kExceptionBit) == awaited.rtu[1];
     if (answers && (header[1] & kExceptionBit)) {
         add(5, Form::Expected);
     } else if (answers && awaited.replyLength != 0) {
         // The reply to the request just sent: its length is known exactly,
         // so a CRC that checks by chance before it cuts nothing.
         add(awaited.replyLength, Form::Expected);
-        if (awaited.bytes.size() != awaited.replyLength) add(awaited.bytes.size(), Form::Echo);
+        if (!awaited.watched && awaited.bytes.size() != awaited.replyLength)
+            add(awaited.bytes.size(), Form::Echo);
     } else {
         const Rules::RtuLengths lengths = Rules::RtuFrameLengths(header);
-        if (lengths.need != 0) {
-            examineAt[(start + header.size() + lengths.need - 1) % kRing].push_back(start);
-            return;
+        uint8_t waiting = 0;
+        size_t need = SIZE_MAX;
+        if (forms & kRequestForm) {
+            if (lengths.requestNeed != 0) {
+                waiting |= kRequestForm;
+                need = std::min(need, lengths.requestNeed);
+            } else {
+                add(lengths.request, Form::Other);
+            }
         }
-        add(lengths.request, Form::Other);
-        if (lengths.reply != lengths.request) add(lengths.reply, Form::Other);
+        if (forms & kReplyForm) {
+            if (lengths.replyNeed != 0) {
+                waiting |= kReplyForm;
+                need = std::min(need, lengths.replyNeed);
+            } else if (lengths.reply != lengths.request || !(forms & kRequestForm)) {
+                add(lengths.reply, answers ? Form::Expected : Form::Other);
+            }
+        }
+        if (waiting != 0) {
+            const uint64_t at = end + need - 1;
+            examineAt[at % kRing].push_back({start, waiting});
+            // Held open until its length is told.
+            lastEnd = std::max(lastEnd, at);
+        }
     }
     if (lastEnd == 0) return;
     auto place = open.end();
@@ -226,38 +269,104 @@ void FrameAssembler::Examine(uint64_t start) {
     open.insert(place, {start, lastEnd});
 }
 
-void FrameAssembler::CheckEnd(const Candidate& candidate) {
+void FrameAssembler::CheckEnd(const Candidate& candidate, std::vector<LineFrame>& out) {
     const uint64_t end = candidate.start + candidate.length;
     const auto frame = Bytes(candidate.start, end);
     if (IsEcho(candidate.start, frame, false)) {
-        AddFound({candidate.start, end, FrameKind::Rtu, true, true});
+        AddFound({candidate.start, end, FrameKind::Rtu, true, true, {}, {}}, out);
         return;
     }
     // Where the reply is awaited only the echo is this long.
     if (candidate.form == Form::Echo) return;
     const bool good = Rules::RtuCheckGood(frame);
     // Bytes where the reply was awaited, as long as it was, are the reply
-    // with a bad check; elsewhere a failed check means no frame starts there.
-    if (good || candidate.form == Form::Expected)
-        AddFound({candidate.start, end, FrameKind::Rtu, good, false});
+    // with a bad check; elsewhere a failed check means no frame starts
+    // there. Across a pause in the hand-over only a check that holds joins.
+    const bool acrossPause = paused && candidate.start < pauseAt && end > pauseAt;
+    if (good || (candidate.form == Form::Expected && !acrossPause))
+        AddFound({candidate.start, end, FrameKind::Rtu, good, false, {}, {}}, out);
 }
 
 bool FrameAssembler::IsEcho(uint64_t start, std::span<const uint8_t> frame, bool ascii) {
-    if (!awaited.active || awaited.ascii != ascii ||
-        !std::equal(frame.begin(), frame.end(), awaited.bytes.begin(), awaited.bytes.end()) ||
+    if (!awaited.active || awaited.watched || awaited.echoTaken || awaited.ascii != ascii ||
+        !std::ranges::equal(frame, awaited.bytes) ||
         StampAt(start).steadyUs > awaited.endUs + kEchoSlackUs)
         return false;
     // A write's reply is the request again: it counts as the echo only on a
     // line that has shown it echoes.
-    if (ReplyEchoesRequest(awaited.function) && !echoSeen) return false;
+    if (Rules::ReplyRepeatsRequest(awaited.rtu[1]) && !echoSeen) return false;
     echoSeen = true;
+    awaited.echoTaken = true;
     return true;
 }
 
-void FrameAssembler::AddFound(const Found& frame) {
+void FrameAssembler::AddFound(Found frame, std::vector<LineFrame>& out) {
     auto place = std::upper_bound(found.begin(), found.end(), frame.start,
                                   [](uint64_t start, const Found& f) { return start < f.start; });
-    found.insert(place, frame);
+    if (place != found.begin() && std::prev(place)->start == frame.start) {
+        // Two frames at one start: one that checks beats one that does not,
+        // and the longer of two that check holds the other's CRC by chance.
+        Found& other = *std::prev(place);
+        if (other.checkGood ? !frame.checkGood || other.end >= frame.end : !frame.checkGood) return;
+        awaited = other.before;
+        found.erase(std::prev(place));
+        place = std::upper_bound(found.begin(), found.end(), frame.start,
+                                 [](uint64_t start, const Found& f) { return start < f.start; });
+    }
+    frame.before = awaited;
+    frame.meaning = Classify(Bytes(frame.start, frame.end), frame.kind, frame.checkGood, frame.echo,
+                             StampAt(frame.start), out);
+    found.insert(place, std::move(frame));
+}
+
+FrameAssembler::Meaning FrameAssembler::Classify(std::span<const uint8_t> bytes, FrameKind kind,
+                                                 bool checkGood, bool echo, LineStamp first,
+                                                 std::vector<LineFrame>& out) {
+    Meaning meaning;
+    if ((kind != FrameKind::Rtu && kind != FrameKind::Ascii) || echo) return meaning;
+    // The frame as long as it would be in RTU, station and function first.
+    std::vector<uint8_t> rtu;
+    const bool ascii = kind == FrameKind::Ascii;
+    if (ascii) {
+        Rules::ReadAsciiFrame(bytes, rtu);
+        rtu.push_back(0);
+    } else {
+        rtu.assign(bytes.begin(), bytes.end());
+    }
+    if (rtu.size() < 4) return meaning;
+    if (awaited.active && awaited.ascii == ascii && first.steadyUs < awaited.deadlineUs &&
+        Rules::ReplyFits(awaited.rtu, rtu)) {
+        meaning.role = FrameRole::Reply;
+        // A pseudo-terminal hands a request over at once, not in its wire
+        // time: its reply can come before the request would have ended.
+        meaning.responseUs = std::max<int64_t>(0, first.steadyUs - awaited.endUs);
+        meaning.request = awaited.bytes;
+        awaited.active = false;
+        return meaning;
+    }
+    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rtu);
+    const bool asRequest = lengths.request == rtu.size() && !(rtu[1] & kExceptionBit);
+    if (asRequest) {
+        meaning.role = FrameRole::Request;
+        // Another master's request: its reply is awaited in its stead.
+        if (checkGood && rtu[0] != 0 && (!awaited.active || awaited.watched)) {
+            if (awaited.active) GiveUp(first.steadyUs, out);
+            awaited.active = true;
+            awaited.watched = true;
+            awaited.ascii = ascii;
+            awaited.echoTaken = false;
+            awaited.replyLength = ascii ? 0 : Rules::RtuReplyLength(rtu);
+            awaited.bytes.assign(bytes.begin(), bytes.end());
+            awaited.rtu = std::move(rtu);
+            awaited.start = first;
+            const int64_t lastStartUs = first.steadyUs + WireUs(line, bytes.size() - 1);
+            awaited.endUs = lastStartUs + CharacterUs();
+            awaited.deadlineUs = awaited.endUs + kReplyTimeoutUs;
+        }
+    } else if (lengths.reply == rtu.size()) {
+        meaning.role = FrameRole::Reply;
+    }
+    return meaning;
 }
 
 uint64_t FrameAssembler::FirstOpen() const {
@@ -270,19 +379,46 @@ uint64_t FrameAssembler::FirstOpen() const {
     return asciiOpen ? std::min(first, asciiStart) : first;
 }
 
-void FrameAssembler::Emit(std::vector<LineFrame>& out) {
+bool FrameAssembler::HeldAt(const Found& frame) const {
+    // A frame waits for one that may still be going on around it: one that
+    // starts before it, or a longer one at its own start.
+    const uint64_t first = FirstOpen();
+    if (first < frame.start) return true;
+    const uint64_t last = base + pending.size() - 1;
+    for (const Open& o : open) {
+        if (o.start > frame.start) break;
+        if (o.start == frame.start && o.lastEnd >= frame.end && o.lastEnd > last) return true;
+    }
+    return false;
+}
+
+void FrameAssembler::Emit(std::vector<LineFrame>& out, uint64_t limit) {
     while (!found.empty()) {
-        const Found frame = found.front();
+        const Found& frame = found.front();
         if (frame.start < base) {
             found.erase(found.begin());
             continue;
         }
-        // A frame that may still be going on around this one comes first.
-        if (!pending.empty() && FirstOpen() < frame.start) break;
-        if (frame.start > base) EmitBytes(base, frame.start, FrameKind::NoFrame, false, false, out);
-        EmitBytes(frame.start, frame.end, frame.kind, frame.checkGood, frame.echo, out);
-        Consume(frame.end);
+        if (frame.end > limit || (!pending.empty() && HeldAt(frame))) break;
+        if (frame.start > base) EmitBytes(base, frame.start, FrameKind::NoFrame, false, out);
+        const uint64_t end = frame.end;
+        EmitFound(frame, out);
+        Consume(end);
     }
+}
+
+void FrameAssembler::ResolvePause(std::vector<LineFrame>& out) {
+    // Once the frame open first at the pause can no longer end after it,
+    // the bytes before the pause end as silence would have ended them,
+    // unless a frame that checks runs across it.
+    const uint64_t last = base + pending.size() - 1;
+    if (asciiOpen && asciiStart == pauseStart) return;
+    for (const Open& o : open)
+        if (o.start == pauseStart && o.lastEnd > last) return;
+    paused = false;
+    for (const Found& frame : found)
+        if (frame.start < pauseAt && frame.end > pauseAt) return;
+    if (pauseAt > base) EndBefore(pauseAt, out);
 }
 
 void FrameAssembler::Cap(std::vector<LineFrame>& out) {
@@ -293,45 +429,58 @@ void FrameAssembler::Cap(std::vector<LineFrame>& out) {
     uint64_t keep = std::min(end - Rules::kLongestHeader, FirstOpen());
     if (!found.empty()) keep = std::min(keep, found.front().start);
     if (keep - base < Rules::kLargestRtuFrame) return;
-    EmitBytes(base, base + Rules::kLargestRtuFrame, FrameKind::NoFrame, false, false, out);
+    EmitBytes(base, base + Rules::kLargestRtuFrame, FrameKind::NoFrame, false, out);
     Consume(base + Rules::kLargestRtuFrame);
 }
 
-bool FrameAssembler::QuietEnds() const {
+size_t FrameAssembler::QuietLength() const {
     // A frame of a function without a length rule: its CRC checks and
     // nothing of a known length is still going on from its first byte.
-    return pending.size() >= 4 && found.empty() && FirstOpen() != base &&
-           Rules::RtuCheckGood(pending);
+    if (pending.size() < 4 || !found.empty() || FirstOpen() == base) return 0;
+    return CheckedLength(pending);
 }
 
 void FrameAssembler::EndQuiet(std::vector<LineFrame>& out) {
-    EmitBytes(base, base + pending.size(), FrameKind::Rtu, true, false, out);
-    Consume(base + pending.size());
+    const uint64_t end = base + QuietLength();
+    EmitBytes(base, end, FrameKind::Rtu, true, out);
+    Consume(end);
+    if (!pending.empty()) {
+        EmitBytes(base, base + pending.size(), FrameKind::NoFrame, false, out);
+        Consume(base + pending.size());
+    }
+}
+
+void FrameAssembler::EndBefore(uint64_t at, std::vector<LineFrame>& out) {
+    // Nothing before `at` ends after it: what content found there goes, and
+    // what is not in such a frame is a frame of no length rule whose CRC
+    // checks, bytes as long as a frame of their function with a bad check,
+    // or bytes.
+    while (!open.empty() && open.front().start < at) open.pop_front();
+    if (asciiOpen && asciiStart < at) asciiOpen = false;
+    Emit(out, at);
+    if (base >= at) return;
+    const auto rest = Bytes(base, at);
+    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rest);
+    const size_t good = CheckedLength(rest);
+    if (good != 0) {
+        EmitBytes(base, base + good, FrameKind::Rtu, true, out);
+        if (good < rest.size()) EmitBytes(base + good, at, FrameKind::NoFrame, false, out);
+    } else if (lengths.Known() &&
+               (lengths.request == rest.size() || lengths.reply == rest.size())) {
+        EmitBytes(base, at, FrameKind::Rtu, false, out);
+    } else {
+        EmitBytes(base, at, FrameKind::NoFrame, false, out);
+    }
+    Consume(at);
 }
 
 void FrameAssembler::EndAll(std::vector<LineFrame>& out) {
-    if (!pending.empty()) {
-        // Nothing more comes: what is still open cannot end by content.
-        open.clear();
-        asciiOpen = false;
-        Emit(out);
-    }
-    if (!pending.empty()) {
-        const auto rest = Bytes(base, base + pending.size());
-        const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rest);
-        if (rest.size() >= 4 && Rules::RtuCheckGood(rest))
-            EmitBytes(base, base + rest.size(), FrameKind::Rtu, true, false, out);
-        else if (lengths.Known() && (lengths.request == rest.size() || lengths.reply == rest.size()))
-            EmitBytes(base, base + rest.size(), FrameKind::Rtu, false, false, out);
-        else
-            EmitBytes(base, base + rest.size(), FrameKind::NoFrame, false, false, out);
-    }
-    base += pending.size();
-    pending.clear();
+    if (!pending.empty()) EndBefore(base + pending.size(), out);
     runs.clear();
     found.clear();
     open.clear();
     asciiOpen = false;
+    paused = false;
 }
 
 void FrameAssembler::Consume(uint64_t to) {
@@ -342,60 +491,28 @@ void FrameAssembler::Consume(uint64_t to) {
     while (!found.empty() && found.front().start < base) found.erase(found.begin());
 }
 
-void FrameAssembler::EmitBytes(uint64_t start, uint64_t end, FrameKind kind, bool checkGood,
-                               bool echo, std::vector<LineFrame>& out) {
+void FrameAssembler::EmitFound(const Found& found, std::vector<LineFrame>& out) {
     LineFrame frame;
-    frame.kind = kind;
-    frame.checkGood = checkGood;
-    frame.echo = echo;
-    frame.first = StampAt(start);
-    frame.last = StampAt(end - 1);
+    frame.kind = found.kind;
+    frame.checkGood = found.checkGood;
+    frame.echo = found.echo;
+    frame.role = found.meaning.role;
+    frame.responseUs = found.meaning.responseUs;
+    frame.request = found.meaning.request;
+    frame.first = StampAt(found.start);
+    frame.last = StampAt(found.end - 1);
     for (const Run& run : runs)
-        if (run.from <= start) frame.lines = run.lines;
-    const auto bytes = Bytes(start, end);
+        if (run.from <= found.start) frame.lines = run.lines;
+    const auto bytes = Bytes(found.start, found.end);
     frame.bytes.assign(bytes.begin(), bytes.end());
-    Classify(frame);
     out.push_back(std::move(frame));
 }
 
-void FrameAssembler::Classify(LineFrame& frame) {
-    if (!frame.IsModbus() || frame.echo) return;
-    // The frame as long as it would be in RTU, station and function first.
-    std::vector<uint8_t> decoded;
-    std::span<const uint8_t> rtu = frame.bytes;
-    if (frame.kind == FrameKind::Ascii) {
-        Rules::ReadAsciiFrame(frame.bytes, decoded);
-        decoded.push_back(0);  // the LRC's byte and one more take the CRC's place
-        rtu = decoded;
-    }
-    if (rtu.size() < 4) return;
-    const uint8_t station = rtu[0], function = rtu[1] & ~kExceptionBit;
-    const bool ascii = frame.kind == FrameKind::Ascii;
-    if (awaited.active && awaited.ascii == ascii && station == awaited.station &&
-        function == awaited.function) {
-        frame.role = FrameRole::Reply;
-        // A pseudo-terminal hands the request over at once, not in its wire time.
-        frame.responseUs = std::max<int64_t>(0, frame.first.steadyUs - awaited.endUs);
-        frame.request = awaited.bytes;
-        awaited.active = false;
-        return;
-    }
-    // Between other devices on the bus: a request, or the reply to the
-    // request seen last, by the lengths the function allows.
-    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rtu);
-    const bool asRequest = lengths.request == rtu.size() && !(rtu[1] & kExceptionBit);
-    const bool asReply = lengths.reply == rtu.size();
-    if (asReply && bus.active && station == bus.station && function == bus.function) {
-        frame.role = FrameRole::Reply;
-        frame.responseUs = std::max<int64_t>(0, frame.first.steadyUs - bus.endUs);
-        frame.request = bus.bytes;
-        bus.active = false;
-    } else if (asRequest) {
-        frame.role = FrameRole::Request;
-        bus = {true, station, function, frame.bytes, frame.last.steadyUs};
-    } else if (asReply) {
-        frame.role = FrameRole::Reply;
-    }
+void FrameAssembler::EmitBytes(uint64_t start, uint64_t end, FrameKind kind, bool checkGood,
+                               std::vector<LineFrame>& out) {
+    Found bytes{start, end, kind, checkGood, false, {}, {}};
+    bytes.meaning = Classify(Bytes(start, end), kind, checkGood, false, StampAt(start), out);
+    EmitFound(bytes, out);
 }
 
 void FrameAssembler::GiveUp(int64_t atUs, std::vector<LineFrame>& out) {
@@ -410,12 +527,16 @@ void FrameAssembler::GiveUp(int64_t atUs, std::vector<LineFrame>& out) {
 LineStamp FrameAssembler::StampAt(uint64_t at) const {
     for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
         if (run->from > at) continue;
-        if (run->count <= 1) return run->first;
-        // Bytes read together crossed the line between the run's two stamps.
+        // Back to back up to the read, but not before the last read's end;
+        // a start is the time a byte's start bit began.
+        const int64_t character = CharacterUs();
         const int64_t index = static_cast<int64_t>(at - run->from);
-        const int64_t span = static_cast<int64_t>(run->count - 1);
-        return {run->first.wallUs + (run->last.wallUs - run->first.wallUs) * index / span,
-                run->first.steadyUs + (run->last.steadyUs - run->first.steadyUs) * index / span};
+        const int64_t fromEnd = static_cast<int64_t>(run->count) - index;
+        const int64_t startUs = std::max(std::min(std::max(run->read.steadyUs - fromEnd * character,
+                                                           run->floorUs + index * character),
+                                                  run->read.steadyUs - character),
+                                         run->notBeforeUs);
+        return Later(run->read, startUs - run->read.steadyUs);
     }
     return {};
 }

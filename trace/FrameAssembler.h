@@ -3,7 +3,9 @@
 // ASCII frame at CR LF after its ':'. What the reading program sees of the
 // line's timing is the driver's (a UART's FIFO trigger, a USB adapter's
 // 16 ms packets), so silence ends only what content cannot: a frame of a
-// function without a length rule, and bytes that form no frame.
+// function without a length rule, and bytes that form no frame. Times are
+// put back on the wire: the last byte of a read crossed at the read, each
+// byte before it one character earlier, none before the last read's end.
 //
 // Not thread-safe; no I/O. Frames come out in the order they crossed the line.
 #pragma once
@@ -23,7 +25,8 @@ public:
     // adapter's 16 ms latency timer, so that the pause between two of its
     // packets never cuts a frame.
     static constexpr int64_t kHandOverSilenceUs = 40000;
-    // A request with no reply in this time, or before the next, is unanswered.
+    // A request with no reply in this time, or before the next, is unanswered;
+    // a frame of known length waits this long for the rest of its bytes.
     static constexpr int64_t kReplyTimeoutUs = 1000000;
     // An echo of the request starts while the request is on the wire, or
     // up to this much later (an adapter's own hand-over).
@@ -58,57 +61,76 @@ private:
         uint16_t length;
         Form form;
     };
+    // The request whose reply is awaited: sent by this program, or seen on
+    // the bus between another master and its slaves.
+    struct Awaited {
+        bool active = false;
+        bool watched = false;
+        bool ascii = false;
+        bool echoTaken = false;      // a request has at most one echo
+        std::vector<uint8_t> bytes;  // as on the line
+        std::vector<uint8_t> rtu;    // as it would be in RTU, check bytes last
+        size_t replyLength = 0;      // RTU, 0: not known from the request
+        LineStamp start;
+        int64_t endUs = 0, deadlineUs = 0;  // its end on the wire, when it is given up
+    };
+    // What a frame is to the exchange: decided as it is found, in the order
+    // frames end on the line.
+    struct Meaning {
+        FrameRole role = FrameRole::Unknown;
+        int64_t responseUs = -1;
+        std::vector<uint8_t> request;
+    };
     struct Found {
         uint64_t start, end;  // [start, end)
         FrameKind kind;
         bool checkGood;
         bool echo;
+        Meaning meaning;
+        Awaited before;  // what was awaited before it was read: a longer frame at its start may win
     };
     struct Open {
         uint64_t start, lastEnd;  // the last byte the start may still end at
     };
+    // Bytes read together; the last crossed the line at `read`.
     struct Run {
         uint64_t from;
-        LineStamp first, last;
+        LineStamp read;
+        int64_t floorUs;      // the first byte did not start before the last read's end
+        int64_t notBeforeUs;  // nor before the last frame sent began, however fast a pty is
         uint8_t lines;
         size_t count;
     };
-    // The request sent last, while its reply is awaited.
-    struct Awaited {
-        bool active = false;
-        bool ascii = false;
-        uint8_t station = 0, function = 0;
-        size_t replyLength = 0;  // RTU, 0: unknown
-        std::vector<uint8_t> bytes;
-        LineStamp start;
-        int64_t endUs = 0, deadlineUs = 0;  // its end on the wire, when it is given up
-    };
-    // The request seen last between other devices on a watched bus.
-    struct BusRequest {
-        bool active = false;
-        uint8_t station = 0, function = 0;
-        std::vector<uint8_t> bytes;
-        int64_t endUs = 0;
+    struct Recheck {
+        uint64_t start;
+        uint8_t forms;  // which lengths are still to be told: kRequestForm, kReplyForm
     };
 
     static constexpr size_t kRing = 1024;
 
     void Take(uint8_t byte, std::vector<LineFrame>& out);
-    void TakeAscii(uint64_t at, uint8_t byte);
-    void Examine(uint64_t start);
-    void CheckEnd(const Candidate& candidate);
+    void TakeAscii(uint64_t at, uint8_t byte, std::vector<LineFrame>& out);
+    void Examine(uint64_t start, uint8_t forms);
+    void CheckEnd(const Candidate& candidate, std::vector<LineFrame>& out);
     bool IsEcho(uint64_t start, std::span<const uint8_t> frame, bool ascii);
-    void AddFound(const Found& frame);
+    void AddFound(Found frame, std::vector<LineFrame>& out);
+    Meaning Classify(std::span<const uint8_t> bytes, FrameKind kind, bool checkGood, bool echo,
+                     LineStamp first, std::vector<LineFrame>& out);
     uint64_t FirstOpen() const;
-    void Emit(std::vector<LineFrame>& out);
+    bool HeldAt(const Found& frame) const;
+    void Emit(std::vector<LineFrame>& out, uint64_t limit = UINT64_MAX);
     void Cap(std::vector<LineFrame>& out);
-    bool QuietEnds() const;
+    void Silence(int64_t silentUs, std::vector<LineFrame>& out);
+    void ResolvePause(std::vector<LineFrame>& out);
+    size_t QuietLength() const;
     void EndQuiet(std::vector<LineFrame>& out);
+    void EndBefore(uint64_t at, std::vector<LineFrame>& out);
     void EndAll(std::vector<LineFrame>& out);
-    void EmitBytes(uint64_t start, uint64_t end, FrameKind kind, bool checkGood, bool echo,
+    void EmitFound(const Found& frame, std::vector<LineFrame>& out);
+    void EmitBytes(uint64_t start, uint64_t end, FrameKind kind, bool checkGood,
                    std::vector<LineFrame>& out);
-    void Classify(LineFrame& frame);
     void Consume(uint64_t to);
+    int64_t CharacterUs() const { return WireUs(line, 1); }
     LineStamp StampAt(uint64_t at) const;
     std::span<const uint8_t> Bytes(uint64_t start, uint64_t end) const;
     void GiveUp(int64_t atUs, std::vector<LineFrame>& out);
@@ -119,9 +141,16 @@ private:
     std::vector<uint8_t> pending;  // received, not yet in a frame; pending[0] is at `base`
     uint64_t base = 0;
     std::deque<Run> runs;
-    int64_t lastByteUs = 0;
+    int64_t lastByteUs = 0;  // when the last bytes were read
+    int64_t lastReadUs = 0;  // the wire time of the last byte read
+    int64_t sentUs = 0;      // just after the last frame sent began
+    // Where the hand-over paused while a frame of known length was open:
+    // its bytes may still come, and content that checks across the pause wins.
+    // The first start still open then decides: the rest of its frame may come.
+    uint64_t pauseAt = 0, pauseStart = 0;
+    bool paused = false;
 
-    std::vector<uint64_t> examineAt[kRing];
+    std::vector<Recheck> examineAt[kRing];
     std::vector<Candidate> endsAt[kRing];
     mutable std::deque<Open> open;
     std::vector<Found> found;  // by start
@@ -130,5 +159,4 @@ private:
 
     Awaited awaited;
     bool echoSeen = false;
-    BusRequest bus;
 };

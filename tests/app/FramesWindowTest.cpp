@@ -83,7 +83,7 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
             QCOMPARE(Cell(frames, 2 * i + 1, 4),
                      QStringLiteral("[0] 1000 1001 1002 1003 1004 1005 1006 1007 1008 1009"));
             QCOMPARE(Cell(frames, 2 * i + 1, 5), QStringLiteral("CRC 正确"));
-            QVERIFY(Cell(frames, 2 * i + 1, 6).toDouble() > 0);
+            QVERIFY(!Cell(frames, 2 * i + 1, 6).isEmpty());
         }
         QCOMPARE(frames.CountersShown(),
                  QStringLiteral("请求 5    应答 5    无应答 0    校验错误 0    异常 0"));

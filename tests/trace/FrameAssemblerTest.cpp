@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,8 @@ std::vector<Step> Usb(int64_t start, const Bytes& frame) {
     size_t sent = 0;
     for (int64_t tick = 16000; sent < frame.size(); tick += 16000) {
         const size_t arrived = std::min(frame.size(), static_cast<size_t>((tick - start) / kChar));
-        if (tick > start && arrived > sent) steps.push_back({Step::Rx, tick, Slice(frame, sent, arrived)});
+        if (tick > start && arrived > sent)
+            steps.push_back({Step::Rx, tick, Slice(frame, sent, arrived)});
         sent = std::max(sent, arrived);
     }
     return steps;
@@ -123,55 +125,126 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
     const Bytes exception = {0x01, 0x83, 0x02, 0xc0, 0xf1};
     const Bytes otherRequest = WithCrc({0x07, 0x04, 0x00, 0x10, 0x00, 0x01});
     const Bytes otherReply = WithCrc({0x07, 0x04, 0x02, 0x00, 0x2a});
-    const Bytes asciiRequest = Text(":01030000000AF2\r\n");
+    const Bytes asciiRequest = Text(":010300000001FB\r\n");
     const Bytes asciiReply = Text(":010302006496\r\n");
     // Register values that happen to read as a whole request of station 1.
     const Bytes holding = WithCrc(Join({{0x07, 0x03, 0x14}, request, Bytes(12, 0)}));
     const Bytes write = WithCrc({0x01, 0x06, 0x00, 0x01, 0x12, 0x34});
+    const Bytes write2 = WithCrc({0x01, 0x06, 0x00, 0x01, 0x12, 0x35});
+    const Bytes fileWrite = WithCrc({0x01, 0x15, 0x0d, 0x06, 0x00, 0x04, 0x00, 0x07, 0x00, 0x03,
+                                     0x06, 0xaf, 0x04, 0xbe, 0x10, 0x0d});
+    const Bytes readWrite = WithCrc(
+        {0x01, 0x17, 0x00, 0x03, 0x00, 0x01, 0x00, 0x0e, 0x00, 0x02, 0x04, 0x00, 0xff, 0x00, 0xff});
+    const Bytes readWriteReply = WithCrc({0x01, 0x17, 0x02, 0x00, 0xfe});
+    const Bytes deviceId = WithCrc({0x01, 0x2b, 0x0e, 0x01, 0x00});
+    const Bytes deviceIdException = WithCrc({0x01, 0xab, 0x01});
+    const Bytes userDefined = WithCrc({0x01, 0x41, 0x12, 0x34});
+    const Bytes spoiled = Join({Slice(reply, 0, 24), {uint8_t(reply[24] ^ 0xff)}});
     const std::string R = "S rtu request " + Hex(request);
     const struct {
         const char* name;
         std::vector<Step> steps;
         std::vector<std::string> frames;
     } rows[] = {
-        {"UartFifo", Then(Fifo(12000, reply), {{Step::Tx, 0, request}}),
-         {R, "R rtu reply +12ms " + Hex(reply)}},
-        {"UsbTicks", Then(Usb(12000, reply), {{Step::Tx, 0, request}}),
-         {R, "R rtu reply +7ms " + Hex(reply)}},
-        {"TwoFramesBackToBack", {{Step::Rx, 5000, Join({otherRequest, otherReply})}},
+        {"UartFifo",
+         Then(Fifo(12000, reply), {{Step::Tx, 0, request}}),
+         {R, "R rtu reply +3ms " + Hex(reply)}},
+        {"UsbTicks",
+         Then(Usb(12000, reply), {{Step::Tx, 0, request}}),
+         {R, "R rtu reply +4ms " + Hex(reply)}},
+        {"TwoFramesBackToBack",
+         {{Step::Rx, 5000, Join({otherRequest, otherReply})}},
          {"R rtu request " + Hex(otherRequest), "R rtu reply +0ms " + Hex(otherReply)}},
-        {"NoiseBeforeAFrame", {{Step::Tx, 0, request}, {Step::Rx, 20000, Join({{0xff, 0x00}, reply})}},
-         {R, "R none 2", "R rtu reply +11ms " + Hex(reply)}},
-        {"Exception", {{Step::Tx, 0, request}, {Step::Rx, 15000, exception}},
-         {R, "R rtu reply +6ms " + Hex(exception)}},
+        {"NoiseBeforeAFrame",
+         {{Step::Tx, 0, request}, {Step::Rx, 42000, Join({{0xff, 0x00}, reply})}},
+         {R, "R none 2", "R rtu reply +7ms " + Hex(reply)}},
+        {"Exception",
+         {{Step::Tx, 0, request}, {Step::Rx, 15000, exception}},
+         {R, "R rtu reply +1ms " + Hex(exception)}},
         {"AnotherStationAnswersAnotherMaster",
          {{Step::Tx, 0, request}, {Step::Rx, 14000, otherReply}, {Step::Rx, 30000, reply}},
-         {R, "R rtu reply " + Hex(otherReply), "R rtu reply +21ms " + Hex(reply)}},
+         {R, "R rtu reply " + Hex(otherReply), "R rtu reply +5ms " + Hex(reply)}},
         {"AsciiCutAnywhere",
          {{Step::Tx, 0, asciiRequest},
           {Step::Rx, 20000, Slice(asciiReply, 0, 1)},
           {Step::Rx, 36000, Slice(asciiReply, 1, 9)},
           {Step::Rx, 52000, Slice(asciiReply, 9, 15)}},
-         {"S ascii request " + Hex(asciiRequest), "R ascii reply +2ms " + Hex(asciiReply)}},
-        {"TheEcho", Then(Fifo(30000, reply), {{Step::Tx, 0, request}, {Step::Rx, 9500, request}}),
-         {R, "R rtu echo " + Hex(request), "R rtu reply +30ms " + Hex(reply)}},
-        {"TextIsNoFrame", {{Step::Tx, 0, Text("AT\r\n")}, {Step::Rx, 5000, Text("你好\r\nOK\r\n")}},
+         {"S ascii request " + Hex(asciiRequest), "R ascii reply +1ms " + Hex(asciiReply)}},
+        {"TheEcho",
+         Then(Fifo(30000, reply), {{Step::Tx, 0, request}, {Step::Rx, 9500, request}}),
+         {R, "R rtu echo " + Hex(request), "R rtu reply +21ms " + Hex(reply)}},
+        {"TextIsNoFrame",
+         {{Step::Tx, 0, Text("AT\r\n")}, {Step::Rx, 5000, Text("你好\r\nOK\r\n")}},
          {"S none 41 54 0d 0a", "R none 12"}},
-        {"ACrcByChanceDoesNotCutTheReply", {{Step::Tx, 0, request}, {Step::Rx, 20000, chance}},
-         {R, "R rtu reply +11ms " + Hex(chance)}},
+        {"ACrcByChanceDoesNotCutTheReply",
+         {{Step::Tx, 0, request}, {Step::Rx, 40000, chance}},
+         {R, "R rtu reply +5ms " + Hex(chance)}},
         {"BadCheckWhereTheReplyIsAwaited",
-         {{Step::Tx, 0, request}, {Step::Rx, 20000, Join({Slice(reply, 0, 24), {0x00}})}},
-         {R, "R rtu! reply +11ms " + Hex(Join({Slice(reply, 0, 24), {0x00}}))}},
+         {{Step::Tx, 0, request}, {Step::Rx, 40000, Join({Slice(reply, 0, 24), {0x00}})}},
+         {R, "R rtu! reply +5ms " + Hex(Join({Slice(reply, 0, 24), {0x00}}))}},
         {"NoFrameEndsAt256BytesAndTheNextIsWhole",
          {{Step::Rx, 0, Join({Bytes(300, 0xff), otherRequest})}},
          {"R none 300", "R rtu request " + Hex(otherRequest)}},
-        {"AFrameInsideAnotherIsPartOfIt", {{Step::Rx, 0, holding}},
+        {"AFrameInsideAnotherIsPartOfIt",
+         {{Step::Rx, 0, holding}},
          {"R rtu reply " + Hex(holding)}},
         {"AWritesReplyIsNoEchoOnALineThatDoesNotEcho",
          {{Step::Tx, 0, write}, {Step::Rx, 9000, write}},
          {"S rtu request " + Hex(write), "R rtu reply +0ms " + Hex(write)}},
-        {"NoReplyInASecond", {{Step::Tx, 0, request}, {Step::Clock, 1100000}},
-         {R, "R noreply"}},
+        {"NoReplyInASecond", {{Step::Tx, 0, request}, {Step::Clock, 1100000}}, {R, "R noreply"}},
+        // A write of file records is answered with its own bytes: no echo
+        // on a line that has not shown one.
+        {"FileRecordWriteAnsweredByItsBytes",
+         {{Step::Tx, 0, fileWrite}, {Step::Rx, 45000, fileWrite}},
+         {"S rtu request " + Hex(fileWrite), "R rtu reply +7ms " + Hex(fileWrite)}},
+        // On a line that echoes, a write's reply right behind its echo is
+        // the reply: a request has one echo.
+        {"FastWriteReplyOnAnEchoingLine",
+         {{Step::Tx, 0, request},
+          {Step::Rx, 8400, request},
+          {Step::Rx, 40000, reply},
+          {Step::Tx, 100000, write},
+          {Step::Rx, 108400, write},
+          {Step::Rx, 117000, write}},
+         {R, "R rtu echo " + Hex(request), "R rtu reply +5ms " + Hex(reply),
+          "S rtu request " + Hex(write), "R rtu echo " + Hex(write),
+          "R rtu reply +0ms " + Hex(write)}},
+        {"ReadWriteOfOneRegister",
+         {{Step::Tx, 0, readWrite}, {Step::Rx, 30000, readWriteReply}},
+         {"S rtu request " + Hex(readWrite), "R rtu reply +5ms " + Hex(readWriteReply)}},
+        {"ExceptionOfDeviceIdentification",
+         {{Step::Tx, 0, deviceId}, {Step::Rx, 20000, deviceIdException}},
+         {"S rtu request " + Hex(deviceId), "R rtu reply +7ms " + Hex(deviceIdException)}},
+        // A line without bias reads zeros after the last frame: they keep
+        // its CRC checking but are not part of it.
+        {"ZerosAfterAFrame",
+         {{Step::Rx, 5000, Join({userDefined, {0, 0, 0}})},
+          {Step::Rx, 200000, Join({otherRequest, {0, 0}})}},
+         {"R rtu " + Hex(userDefined), "R none 3", "R rtu request " + Hex(otherRequest),
+          "R none 2"}},
+        // Another master: the write that got no reply does not pair with
+        // the next, and each later write pairs with its own reply.
+        {"WatchedWriteUnansweredThenAnswered",
+         {{Step::Rx, 10000, write},
+          {Step::Rx, 300000, write2},
+          {Step::Rx, 312500, write2},
+          {Step::Rx, 600000, write},
+          {Step::Rx, 612500, write}},
+         {"R rtu request " + Hex(write), "R noreply", "R rtu request " + Hex(write2),
+          "R rtu reply +4ms " + Hex(write2), "R rtu request " + Hex(write),
+          "R rtu reply +4ms " + Hex(write)}},
+        {"ChanceCrcInAWatchedReply",
+         {{Step::Rx, 10000, request}, {Step::Rx, 40000, chance}},
+         {"R rtu request " + Hex(request), "R rtu reply +3ms " + Hex(chance)}},
+        {"BadCheckOfAWatchedReply",
+         {{Step::Rx, 10000, request}, {Step::Rx, 40000, spoiled}},
+         {"R rtu request " + Hex(request), "R rtu! reply +3ms " + Hex(spoiled)}},
+        // A busy reader or a USB host holds the last byte back for 60 ms.
+        {"PauseBeforeTheLastByte",
+         {{Step::Rx, 20000, Slice(readWrite, 0, readWrite.size() - 1)},
+          {Step::Rx, 80000, Slice(readWrite, readWrite.size() - 1, readWrite.size())},
+          {Step::Clock, 2000000}},
+         {"R rtu request " + Hex(readWrite), "R noreply"}},
     };
     for (const auto& row : rows) {
         FrameAssembler assembler;
@@ -185,6 +258,84 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
         }
         assembler.Finish(frames);
         EXPECT_EQ(Lines(frames), row.frames) << row.name;
+    }
+}
+
+// Another master polls while Talvenor listens; each slave answers 4.0 ms
+// after its request's last byte. The bytes arrive at their wire times and
+// reach the program as each kind of hardware hands them over; the response
+// time read back must be that of the wire, within what the hand-over blurs.
+TEST(FrameAssembler, ResponseTimesAreThoseOfTheWire) {
+    constexpr int64_t kTurnaroundUs = 4000;
+    Bytes values;
+    for (int v = 0; v < 125; ++v) values.insert(values.end(), {uint8_t(v >> 8), uint8_t(v)});
+    const std::vector<std::pair<Bytes, Bytes>> exchanges = {
+        {WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x7d}),
+         WithCrc(Join({{0x01, 0x03, 0xfa}, values}))},
+        {WithCrc({0x02, 0x01, 0x00, 0x00, 0x00, 0x0a}), WithCrc({0x02, 0x01, 0x02, 0x55, 0x01})},
+        {WithCrc({0x03, 0x06, 0x00, 0x01, 0x00, 0x2a}),
+         WithCrc({0x03, 0x06, 0x00, 0x01, 0x00, 0x2a})},
+        {WithCrc({0x04, 0x04, 0x00, 0x10, 0x00, 0x02}), WithCrc({0x04, 0x04, 0x04, 0, 1, 0, 2})},
+        {WithCrc({0x05, 0x03, 0x00, 0x09, 0x00, 0x01}), WithCrc({0x05, 0x83, 0x02})},
+    };
+    // Each byte's arrival: the end of its stop bit.
+    std::vector<std::pair<int64_t, uint8_t>> wire;
+    int64_t at = 3000;
+    for (const auto& [request, reply] : exchanges) {
+        for (uint8_t byte : request) wire.push_back({at += kChar, byte});
+        at += kTurnaroundUs;
+        for (uint8_t byte : reply) wire.push_back({at += kChar, byte});
+        at += 100000;
+    }
+    // Hand-overs: the frame at its last byte; a 16550A at its 8th byte or 4
+    // characters after the last; a USB adapter what came by each 16 ms tick.
+    auto perFrame = [&](size_t i) {
+        return i + 1 == wire.size() || wire[i + 1].first - wire[i].first > kChar ? wire[i].first
+                                                                                 : int64_t{-1};
+    };
+    auto fifo = [&, held = size_t{0}](size_t i) mutable {
+        ++held;
+        const bool timeout = i + 1 == wire.size() || wire[i + 1].first > wire[i].first + 4 * kChar;
+        if (held < 8 && !timeout) return int64_t{-1};
+        const int64_t handed = held == 8 ? wire[i].first : wire[i].first + 4 * kChar;
+        held = 0;
+        return handed;
+    };
+    auto usb = [&](size_t i) {
+        const int64_t tick = (wire[i].first - 7000) / 16000 * 16000 + 16000 + 7000;
+        return i + 1 == wire.size() || wire[i + 1].first > tick ? tick : int64_t{-1};
+    };
+    const struct {
+        const char* name;
+        std::function<int64_t(size_t)> handOver;
+        int64_t toleranceUs;
+    } rows[] = {
+        {"OneWriteAFrame", perFrame, kChar + 1000},
+        {"Uart16550A", fifo, 5 * kChar},
+        {"UsbLatency16ms", usb, 16000 + kChar},
+    };
+    for (const auto& row : rows) {
+        FrameAssembler assembler;
+        std::vector<LineFrame> frames;
+        assembler.LineOpened(DCB{9600, 8, NOPARITY, ONESTOPBIT}, frames);
+        Bytes read;
+        for (size_t i = 0; i < wire.size(); ++i) {
+            read.push_back(wire[i].second);
+            const int64_t handed = row.handOver(i);
+            if (handed < 0) continue;
+            assembler.Expire(handed, frames);
+            assembler.Received({handed, handed}, {handed, handed}, 0, read, false, frames);
+            read.clear();
+        }
+        assembler.Finish(frames);
+        size_t replies = 0;
+        for (const LineFrame& frame : frames) {
+            if (frame.role != FrameRole::Reply) continue;
+            ++replies;
+            EXPECT_NEAR(frame.responseUs, kTurnaroundUs, row.toleranceUs)
+                << row.name << " " << Hex(frame.bytes).substr(0, 8);
+        }
+        EXPECT_EQ(replies, exchanges.size()) << row.name;
     }
 }
 
