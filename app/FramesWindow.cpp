@@ -28,9 +28,8 @@ constexpr int kColumns = 7;
 const int kWidths[kColumns] = {96, 40, 40, 40, 440, 72, 64};
 
 const std::string& Cell(const FrameRow& row, int column) {
-    const std::string* cells[kColumns] = {&row.time,  &row.direction, &row.station,
-                                          &row.function, &row.says, &row.check,
-                                          &row.response};
+    const std::string* cells[kColumns] = {&row.time, &row.direction, &row.station, &row.function,
+                                          &row.says, &row.check,     &row.response};
     return *cells[column];
 }
 
@@ -82,7 +81,8 @@ public:
             next = std::max(next, first);
         }
         if (listNext > next) {
-            beginInsertRows({}, static_cast<int>(next - first), static_cast<int>(listNext - first) - 1);
+            beginInsertRows({}, static_cast<int>(next - first),
+                            static_cast<int>(listNext - first) - 1);
             next = listNext;
             endInsertRows();
         }
@@ -113,6 +113,7 @@ FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
     for (int column = 0; column < kColumns; ++column) view->setColumnWidth(column, kWidths[column]);
 
     counters = new QLabel(this);
+    timing = new QLabel(this);
     auto* zero = new QPushButton(FromUtf8(ZeroText), this);
     connect(zero, &QPushButton::clicked, this, [this] {
         list.ZeroCounters();
@@ -120,6 +121,7 @@ FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
     });
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(counters, 1);
+    bottom->addWidget(timing);
     bottom->addWidget(zero);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view, 1);
@@ -164,6 +166,12 @@ void FramesWindow::ShowCounters() {
 }
 
 QString FramesWindow::CountersShown() const { return counters->text(); }
+
+void FramesWindow::SetAdapterLatency(int ms) {
+    timing->setText(ms > 1 ? FromUtf8(TimingText).arg(ms) : QString());
+}
+
+QString FramesWindow::TimingShown() const { return timing->text(); }
 
 QString FramesWindow::SelectedText() const {
     QModelIndexList rows = view->selectionModel()->selectedRows();

@@ -23,6 +23,8 @@ public:
     static constexpr std::string_view CountersText =
         "请求 %1    应答 %2    无应答 %3    校验错误 %4    异常 %5";
     static constexpr int kRefreshMs = 100;
+    // How exact the times are on an adapter that holds bytes back: %1 ms.
+    static constexpr std::string_view TimingText = "时间精度 ±%1 ms";
 
     FramesWindow(FrameList& list, QWidget* owner);
 
@@ -34,6 +36,10 @@ public:
     QString CountersShown() const;
     // Takes what the list holds now; the timer does this on its own.
     void Refresh();
+    // The adapter's latency timer, as its driver publishes it; -1 or 1 or
+    // less: nothing to say (a pseudo-terminal, a timer lowered to 1 ms).
+    void SetAdapterLatency(int ms);
+    QString TimingShown() const;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -46,5 +52,6 @@ private:
     FramesModel* model;
     QTreeView* view;
     QLabel* counters;
+    QLabel* timing;
     QTimer* refresh;
 };

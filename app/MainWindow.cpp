@@ -19,6 +19,7 @@
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
+#include "serial/DeviceAccess.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemComm.h"
 #include "serial/SystemError.h"
@@ -143,6 +144,7 @@ void MainWindow::StartTrace() {
 FramesWindow& MainWindow::ShowFrames() {
     StartTrace();
     if (!framesWindow) framesWindow = new FramesWindow(*frameList, this);
+    framesWindow->SetAdapterLatency(adapterLatencyMs);
     framesWindow->Open();
     return *framesWindow;
 }
@@ -224,6 +226,10 @@ bool MainWindow::OpenLine(const OpenArguments& open) {
     if (!opened) return false;
     lineArguments = open;
     lastReceiveTick = 0;
+    // Read once the line is open: the engine has asked for low latency.
+    adapterLatencyMs = AdapterLatencyMs(comNames.PathForPort(open.portNumber),
+                                        comNames.GetPlaces().ttyClassDirectory);
+    if (framesWindow) framesWindow->SetAdapterLatency(adapterLatencyMs);
     EnableSending(true);
     setWindowTitle(OpenCaption());
     return true;

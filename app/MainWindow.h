@@ -123,6 +123,7 @@ private:
     std::unique_ptr<FrameList> frameList;
     std::unique_ptr<LineTrace> trace;
     FramesWindow* framesWindow = nullptr;
+    int adapterLatencyMs = -1;  // of the line open last; -1: it has no latency timer
     void StartTrace();
     // Declared last and reset first: its worker delivers into everything above.
     std::unique_ptr<SerialPort> serialPort;

@@ -107,6 +107,11 @@ public:
     // The control lines as they are now (LINE_* bits); false where the device
     // does not tell them (a pseudo-terminal has none).
     virtual bool GetModemLines(CommHandle device, uint8_t& lines) = 0;
+    // Asks the driver to hand received bytes over at once (on a USB adapter:
+    // its latency timer at the least) or to go back to its own pace; `wasOn`
+    // says which the device had. False where the device has no such mode or
+    // refuses it, which leaves the line as it was.
+    virtual bool SetLowLatency(CommHandle device, bool on, bool& wasOn) = 0;
 
     // One-byte read and a write, each with its own completion, so that a
     // finished transfer never signals the event wait's completion.

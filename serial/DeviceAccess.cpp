@@ -142,3 +142,13 @@ UsbIdentity DescribeUsbAdapter(const std::string& path, const std::string& devic
     }
     return identity;
 }
+
+int AdapterLatencyMs(const std::string& path, const std::string& ttyClassDirectory) {
+    const std::string device = Resolved(path);
+    if (device.empty()) return -1;
+    const std::string text =
+        FirstLine(ttyClassDirectory + "/" + BaseName(device) + "/device/latency_timer");
+    char* end = nullptr;
+    const long ms = std::strtol(text.c_str(), &end, 10);
+    return text.empty() || *end != '\0' || ms < 0 || ms > 255 ? -1 : static_cast<int>(ms);
+}

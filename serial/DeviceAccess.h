@@ -31,3 +31,9 @@ struct UsbIdentity {
 // directories are injectable for tests.
 UsbIdentity DescribeUsbAdapter(const std::string& path, const std::string& deviceDirectory = "/dev",
                                const std::string& ttyClassDirectory = "/sys/class/tty");
+
+// The latency timer of the USB serial adapter at `path` in milliseconds, as
+// its driver publishes it (FTDI: how long it holds received bytes before it
+// sends a short packet); -1 where the device has none.
+int AdapterLatencyMs(const std::string& path,
+                     const std::string& ttyClassDirectory = "/sys/class/tty");

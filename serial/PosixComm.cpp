@@ -437,6 +437,20 @@ void PosixComm::CloseDevice(CommHandle handle) {
     device->fd = -1;
 }
 
+bool PosixComm::SetLowLatency(CommHandle handle, bool on, bool& wasOn) {
+    auto device = Find(handle);
+    if (!device) return Fail(EBADF, false);
+    std::lock_guard guard(device->lock);
+    serial_struct serial{};
+    // A pseudo-terminal, a plain UART driver without the call: ENOTTY.
+    if (IoctlRetry(device->fd, TIOCGSERIAL, &serial) != 0) return Fail(errno, false);
+    wasOn = (serial.flags & ASYNC_LOW_LATENCY) != 0;
+    if (wasOn == on) return true;
+    serial.flags = on ? serial.flags | ASYNC_LOW_LATENCY : serial.flags & ~ASYNC_LOW_LATENCY;
+    if (IoctlRetry(device->fd, TIOCSSERIAL, &serial) != 0) return Fail(errno, false);
+    return true;
+}
+
 bool PosixComm::SetCommTimeouts(CommHandle handle, const CommTimeouts& timeouts) {
     auto device = Find(handle);
     if (!device) return false;

@@ -35,6 +35,7 @@ public:
 
     bool ClearCommError(CommHandle device, CommStatus& status) override;
     bool GetModemLines(CommHandle device, uint8_t& lines) override;
+    bool SetLowLatency(CommHandle device, bool on, bool& wasOn) override;
 
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;

@@ -1,6 +1,5 @@
 #include "serial/SerialPort.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -53,8 +52,7 @@ SerialPort::~SerialPort() {
     std::lock_guard<std::recursive_mutex> guard(portLock);
     if (device != kNoDevice) {
         if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
-        comm->CloseDevice(device);
-        device = kNoDevice;
+        CloseDevice();
     }
     CloseEvents(events);
 }
@@ -129,8 +127,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     LineTap* const lineTap = tap.load();
     if (device != kNoDevice) {
         if (lineTap) TapUnread(*lineTap);
-        comm->CloseDevice(device);
-        device = kNoDevice;
+        CloseDevice();
     }
     CloseEvents(oldEvents);
     deviceLost.store(false);
@@ -145,6 +142,10 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     device = comm->OpenDevice(name);
     if (device == kNoDevice) return false;
     modemLinesKnown = false;
+    // Bytes handed over at once keep their times close to the wire's; a
+    // device without the mode opens all the same.
+    bool wasOn = false;
+    lowLatencySet = comm->SetLowLatency(device, true, wasOn) && !wasOn;
 
     timeouts.readIntervalTimeout = kTimeoutMs;
     timeouts.readTotalTimeoutMultiplier = kTimeoutMs;
@@ -450,6 +451,16 @@ void SerialPort::TapUnread(LineTap& lineTap) {
     while (unread.size() < status.inQueue && comm->ReadByte(device, byte) == IoResult::Done)
         unread.push_back(byte);
     if (!unread.empty()) lineTap.Received(first, lineTap.Now(), modemLines, unread, false);
+}
+
+void SerialPort::CloseDevice() {
+    // The mode the device had before is put back; a device that is gone
+    // refuses and is closed all the same.
+    bool wasOn = false;
+    if (lowLatencySet) comm->SetLowLatency(device, false, wasOn);
+    lowLatencySet = false;
+    comm->CloseDevice(device);
+    device = kNoDevice;
 }
 
 bool SerialPort::WritePending() { return requestPending.load(); }

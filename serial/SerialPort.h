@@ -94,6 +94,7 @@ private:
     void ReadRoutine(const LineStamp& woken);
     void WriteRoutine();
     bool WritePending();
+    void CloseDevice();
     bool QueryInput(uint32_t& inQueue);
     void Notify(uint32_t message, uint32_t wParam);
     // SPN_RXCHAR for each byte, without waiting: the worker goes on while
@@ -123,6 +124,7 @@ private:
     // Set by the worker when the device stopped answering status queries;
     // the worker then leaves the device alone until the next open.
     std::atomic<bool> deviceLost{false};
+    bool lowLatencySet = false;  // by the engine, to be undone at close
 
     // The pending write request, guarded by its own short lock so that a
     // request never waits for the device. The worker swaps it out and writes

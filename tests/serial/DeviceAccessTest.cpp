@@ -104,3 +104,28 @@ TEST(DeviceAccess, DeviceNotReadableAndWritableIsNoPermission) {
 }
 
 }  // namespace
+
+// The latency timer an FTDI driver publishes under its port; a pty has none,
+// nor has a driver that publishes nonsense.
+TEST(DeviceAccess, AdapterLatencyAsTheDriverPublishesIt) {
+    char dir[] = "/tmp/latencyXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string root = dir;
+    const std::string port = root + "/devices/usb1/1-1/1-1:1.0/ttyUSB0";
+    for (const std::string& made : {port, root + "/class/ttyUSB0", root + "/dev"})
+        ASSERT_EQ(system(("mkdir -p " + made).c_str()), 0);
+    ASSERT_EQ(symlink(port.c_str(), (root + "/class/ttyUSB0/device").c_str()), 0);
+    std::FILE* node = std::fopen((root + "/dev/ttyUSB0").c_str(), "w");
+    ASSERT_NE(node, nullptr);
+    std::fclose(node);
+    for (const auto& [published, ms] : {std::pair{"16\n", 16}, {"1\n", 1}, {"fast\n", -1}}) {
+        std::FILE* timer = std::fopen((port + "/latency_timer").c_str(), "w");
+        ASSERT_NE(timer, nullptr);
+        std::fputs(published, timer);
+        std::fclose(timer);
+        EXPECT_EQ(AdapterLatencyMs(root + "/dev/ttyUSB0", root + "/class"), ms) << published;
+    }
+    PtyPair pty;
+    EXPECT_EQ(AdapterLatencyMs(pty.SlavePath(), root + "/class"), -1);
+    EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
+}

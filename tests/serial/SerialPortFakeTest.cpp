@@ -171,6 +171,26 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailure{"WritingKeepsTheRequested", Call::SetCommState, "SetCommState()", 19200}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A USB adapter is asked to hand bytes over at once while it is open and
+// given its own pace back at close; a device without the mode (a pty, a
+// driver that refuses) opens all the same, without a box.
+TEST_F(SerialPortFake, LowLatencyWhileOpenAndADeviceThatRefusesStillOpens) {
+    ASSERT_TRUE(OpenPort());
+    EXPECT_TRUE(fake->LowLatency());
+    bool atReopen = true;
+    fake->SetCallHook([&](Call call) {
+        if (call == Call::OpenDevice) atReopen = fake->LowLatency();
+    });
+    ASSERT_TRUE(OpenPort());
+    EXPECT_FALSE(atReopen);
+    EXPECT_TRUE(fake->LowLatency());
+
+    fake->FailAlways(Call::SetLowLatency, ENOTTY);
+    ASSERT_TRUE(OpenPort());
+    EXPECT_EQ(fake->OpenDeviceCount(), 1);
+    EXPECT_TRUE(owner.errors.empty());
+}
+
 TEST_F(SerialPortFake, ConfigurationStopsAtTheFirstFailedCall) {
     fake->FailOnce(Call::SetCommTimeouts, EIO);
     ASSERT_TRUE(OpenPort());

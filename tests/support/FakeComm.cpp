@@ -222,6 +222,11 @@ int FakeComm::OpenDeviceCount() const {
     return static_cast<int>(devices.size());
 }
 
+bool FakeComm::LowLatency() const {
+    Scope scope(*this);
+    return lowLatency;
+}
+
 int FakeComm::OpenEventCount() const {
     Scope scope(*this);
     return static_cast<int>(eventStates.size());
@@ -377,6 +382,15 @@ bool FakeComm::GetModemLines(CommHandle handle, uint8_t& lines) {
     if (Find(handle) == nullptr) return false;
     if (modemLines < 0) return !Fail(ENOTTY);
     lines = static_cast<uint8_t>(modemLines);
+    return true;
+}
+
+bool FakeComm::SetLowLatency(CommHandle handle, bool on, bool& wasOn) {
+    Scope scope(*this);
+    if (Enter(scope.Guard(), Call::SetLowLatency)) return false;
+    if (Find(handle) == nullptr) return false;
+    wasOn = lowLatency;
+    lowLatency = on;
     return true;
 }
 

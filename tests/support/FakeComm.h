@@ -34,6 +34,7 @@ public:
         TakeCommEvents,
         ClearCommError,
         GetModemLines,
+        SetLowLatency,
         ReadByte,
         WaitReadResult,
         Write,
@@ -98,6 +99,9 @@ public:
     uint32_t DeviceMask() const;
     size_t InputQueued() const;
     int OpenDeviceCount() const;
+    // Whether the last device opened hands bytes over at once (it starts
+    // at its own pace), and whether it is still open.
+    bool LowLatency() const;
     int OpenEventCount() const;
     // Waits with a bound until `done` holds for the fake's state.
     bool WaitFor(const std::function<bool(const FakeComm&)>& done,
@@ -116,6 +120,7 @@ public:
     uint32_t TakeCommEvents(CommHandle device) override;
     bool ClearCommError(CommHandle device, CommStatus& status) override;
     bool GetModemLines(CommHandle device, uint8_t& lines) override;
+    bool SetLowLatency(CommHandle device, bool on, bool& wasOn) override;
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
     IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
@@ -145,6 +150,7 @@ private:
         bool writePending = false;
         uint32_t pendingLength = 0;
     };
+    bool lowLatency = false;  // of the last device opened
     struct Failure {
         int error = 0;
         bool always = false;
