@@ -34,7 +34,7 @@ std::string CaptureRing::RingName(const std::string& path, unsigned number, std:
 bool CaptureRing::Start(int& error) {
     std::lock_guard guard(lock);
     if (!Open(error)) return false;
-    firstName = names.back();
+    firstName = names.front();
     return true;
 }
 
@@ -55,7 +55,9 @@ bool CaptureRing::Open(int& error) {
     if (current) retiring.push_back(std::move(current));
     current = std::move(next);
     Watch(*current);
-    names.push_back(name);
+    // Only a ring remembers its files: a run without one stays flat however
+    // many files it makes.
+    if (names.empty() || limits.files > 0) names.push_back(name);
     fileSize = PcapRecords::kFileHeaderSize;
     fileRecords = 0;
     fileStarted = now;
