@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 #include "trace/PcapRecords.h"
@@ -51,7 +50,11 @@ bool CaptureRing::Open(int& error) {
     const std::time_t now = std::time(nullptr);
     const std::string name = ring ? RingName(path, ++number, now) : path;
     std::unique_ptr<LineCapture> next = LineCapture::Create(name, error);
-    if (!next) return false;
+    if (!next) {
+        // The recording ends as if that file had failed.
+        if (openFailure.error == 0) openFailure = {error, name};
+        return false;
+    }
     if (current) retiring.push_back(std::move(current));
     current = std::move(next);
     Watch(*current);
@@ -90,8 +93,6 @@ void CaptureRing::Take(std::span<const LineFrame> frames) {
             if (limits.fileBytes > 0 && full) {
                 int error = 0;
                 if (!Open(error)) {
-                    std::fprintf(stderr, "talvenor-capture: cannot create the next file: %s\n",
-                                 std::strerror(error));
                     stopped = true;
                     break;
                 }
@@ -123,9 +124,8 @@ void CaptureRing::Tick() {
             std::time(nullptr) - fileStarted >= limits.fileSeconds) {
             int error = 0;
             if (!Open(error)) {
-                std::fprintf(stderr, "talvenor-capture: cannot create the next file: %s\n",
-                             std::strerror(error));
                 ended = true;
+                wake();
             }
         }
         done.swap(retiring);
@@ -158,5 +158,8 @@ CaptureRing::Result CaptureRing::Finish() {
     }
     Tick();
     if (last) Settle(std::move(last));
+    std::lock_guard guard(lock);
+    if (openFailure.error != 0 && (result.file.empty() || result.outcome.Whole()))
+        result = {{openFailure.error, false, 0}, openFailure.name};
     return result;
 }

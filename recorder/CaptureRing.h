@@ -78,6 +78,10 @@ private:
     uint64_t fileSize = 0, fileRecords = 0;
     std::time_t fileStarted = 0;
     std::string firstName;
+    struct {
+        int error = 0;
+        std::string name;
+    } openFailure;  // the first file that could not be created
     std::atomic<bool> ended{false};
     std::atomic<uint64_t> packets{0};
     Result result;  // the main thread's

@@ -57,7 +57,8 @@ int Refuse(const std::string& why) {
 // main loop dispatches when woken.
 class Owner : public SerialPortOwner {
 public:
-    Owner(int wakeFd, const SerialPort* linePort) : fd(wakeFd), port(linePort) {}
+    explicit Owner(int wakeFd) : fd(wakeFd) {}
+    void SetPort(const SerialPort* linePort) { port = linePort; }
     void OnNotification(uint32_t, uint32_t, int32_t) override {}
     void OnError(const std::string& text, const std::string&) override {
         // A lost device is told once by the main loop instead.
@@ -76,7 +77,7 @@ public:
 
 private:
     int fd;
-    const SerialPort* port;
+    const SerialPort* port = nullptr;
 };
 
 // A device path gets a COM number of its own: a link in a private directory
@@ -181,8 +182,10 @@ int Recorder::Run() {
     if (!ResolveLine(options.line, link, line, error)) return Refuse(error);
     auto comm = std::make_unique<PosixComm>(line.names);
     PosixComm* const commLayer = comm.get();
+    // The owner outlives the record, whose end may still deliver to it.
+    Owner owner(wakeFd);
     auto record = std::make_unique<LineRecord>(std::move(comm));
-    Owner owner(wakeFd, &record->Port());
+    owner.SetPort(&record->Port());
     const auto open = [&] {
         return record->Open(&owner, line.number, options.baudRate, options.parity, options.dataBits,
                             options.stopBits, EV_RXCHAR, kWriteBuffer);

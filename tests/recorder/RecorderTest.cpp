@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -166,6 +167,8 @@ TEST(RecorderTest, TsharkCapturesThroughTheInterface) {
     while (taken.count(number)) ++number;
     const fs::path link = fs::path(ports) / ("COM" + std::to_string(number));
     fs::create_symlink(bus.line.SlavePath(), link);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unlinkAtEnd(
+        &link, [](const fs::path* path) { fs::remove(*path); });
     const std::string name = "talvenor-COM" + std::to_string(number);
     const std::vector<std::string> env = {"HOME=" + scratch.dir.string(), "XDG_CONFIG_HOME="};
 
@@ -179,7 +182,6 @@ TEST(RecorderTest, TsharkCapturesThroughTheInterface) {
     // The bus runs until tshark has captured its three seconds.
     while (capture.Running()) ASSERT_TRUE(bus.Exchange(5));
     const int status = capture.Stop(0);
-    fs::remove(link);
     const std::string decoded = Child::Text(capture.outPath);
     EXPECT_EQ(status, 0) << Child::Text(capture.errPath);
     const auto count = [&](const std::string& what) {
