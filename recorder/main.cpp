@@ -25,6 +25,7 @@
 #include "recorder/Extcap.h"
 #include "recorder/PortListing.h"
 #include "serial/ComNames.h"
+#include "serial/DeviceIdentity.h"
 #include "serial/PosixComm.h"
 #include "serial/SystemError.h"
 #include "trace/LineRecord.h"
@@ -219,6 +220,8 @@ int Recorder::Run() {
                                              : Clock::time_point::max();
     auto nextTick = started + kTick;
     bool waiting = false;
+    // What the number led to: a lost line is opened again only on the same device.
+    const DeviceIdentity device = IdentifyPort(line.names, line.number);
     while (!signalled && !ring.Ended() && Clock::now() < end) {
         if (WaitForWork(std::min(nextTick, end))) record->Port().DispatchNotifications();
         ring.Tick();
@@ -233,7 +236,8 @@ int Recorder::Run() {
             std::fprintf(stderr,
                          "%stalvenor-capture: the line's device %s went away; waiting for it\n",
                          options.quiet ? "" : "\n", line.path.c_str());
-        } else if (waiting && open()) {
+        } else if (waiting && IsSameDevice(device, IdentifyPort(line.names, line.number)) &&
+                   open()) {
             waiting = false;
             record->Note(FrameKind::LineBack);
             std::fprintf(stderr, "%stalvenor-capture: the line's device %s is back\n",
