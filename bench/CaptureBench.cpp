@@ -97,15 +97,24 @@ double Recorder(const BenchLine& line, const std::string& dir, int seconds) {
     Bus bus(line.master);
     const auto start = Clock::now();
     std::thread feeder([&] { bus.Run(); });
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    // Its resident memory after the run, read before it ends.
-    long rss = -1;
-    if (FILE* status = std::fopen(("/proc/" + std::to_string(child) + "/status").c_str(), "r")) {
-        char text[256];
-        while (std::fgets(text, sizeof text, status))
-            if (std::sscanf(text, "VmRSS: %ld", &rss) == 1) break;
-        std::fclose(status);
-    }
+    // Its resident memory halfway and at the end, read before it ends:
+    // flat, however long it runs.
+    const auto resident = [child] {
+        long kib = -1;
+        if (FILE* status =
+                std::fopen(("/proc/" + std::to_string(child) + "/status").c_str(), "r")) {
+            char text[256];
+            while (std::fgets(text, sizeof text, status))
+                if (std::sscanf(text, "VmRSS: %ld", &kib) == 1) break;
+            std::fclose(status);
+        }
+        return kib;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 500));
+    const long halfway = resident();
+    std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 500));
+    const long rss = resident();
+    std::printf("talvenor-capture resident: %ld KiB halfway, %ld KiB at the end\n", halfway, rss);
     kill(child, SIGTERM);
     int exitStatus = 0;
     rusage usage{};
