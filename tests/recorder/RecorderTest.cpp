@@ -276,3 +276,39 @@ TEST(RecorderTest, EndsBySignalOrFullDisk) {
             EXPECT_EQ(capture.records[i].bytes, bus.frames[i]) << i;
     }
 }
+
+// What a user can get wrong gets one line on standard error and status 2,
+// before anything is recorded: options, and lines that cannot be opened.
+TEST(RecorderTest, RefusesWhatItCannotDo) {
+    Scratch scratch;
+    PtyPair line;
+    const std::string out = (scratch.dir / "x.pcap").string();
+    // A second recorder on a line one already holds.
+    fs::create_directory(scratch.dir / "holder");
+    Child holder({kRecorder, "-q", "-i", line.SlavePath(), "-w", out + "1"},
+                 scratch.dir / "holder");
+    std::this_thread::sleep_for(300ms);
+    const std::vector<std::vector<std::string>> rows = {
+        {"-i", line.SlavePath(), "-w", out, "-x"},
+        {"-i", line.SlavePath(), "-w", out, "-a", "duration:0"},
+        {"-i", line.SlavePath(), "-w", out, "-b", "files:3"},
+        {"-i", line.SlavePath(), "-w", "-", "-b", "filesize:10"},
+        {"-i", line.SlavePath(), "-w", (scratch.dir / "none/x.pcap").string()},
+        {"-i", line.SlavePath()},
+        {"-i", "COM0", "-w", out},
+        {"-i", "/dev/nonexistent-tty", "-w", out},
+        {"-i", line.SlavePath(), "-w", out, "--parity", "X"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {kRecorder, "-q"};
+        args.insert(args.end(), row.begin(), row.end());
+        Child refused(args, scratch.dir);
+        EXPECT_EQ(refused.Stop(0), 2) << row.back();
+        const std::string errors = Child::Text(refused.errPath);
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    }
+    Child busy({kRecorder, "-q", "-i", line.SlavePath(), "-w", out}, scratch.dir);
+    EXPECT_EQ(busy.Stop(0), 2);
+    EXPECT_NE(Child::Text(busy.errPath).find("busy"), std::string::npos);
+    EXPECT_EQ(holder.Stop(SIGTERM), 0);
+}
