@@ -21,13 +21,12 @@
 #include "app/StringPanel.h"
 #include "serial/DeviceAccess.h"
 #include "serial/SerialPort.h"
-#include "serial/SystemComm.h"
 #include "serial/SystemError.h"
 #include "tools/MessageBox.h"
 #include "tools/ReceiveText.h"
 #include "trace/FrameList.h"
 #include "trace/LineCapture.h"
-#include "trace/LineTrace.h"
+#include "trace/LineRecord.h"
 #include "ui/GbkText.h"
 #include "ui/ResourceLoader.h"
 
@@ -72,20 +71,20 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
       receivePane(new ReceiveEdit(this)),
       sender(new SendScheduler([this](uint8_t* buffer) { return BuildFrame(buffer); },
                                [this](const uint8_t* bytes, uint32_t length) {
-                                   return serialPort->RequestWrite(bytes, length);
+                                   return record->Port().RequestWrite(bytes, length);
                                },
                                this)),
       bridge(
           new SerialOwnerBridge([this](uint32_t message, uint32_t wParam,
                                        int32_t lParam) { OnNotification(message, wParam, lParam); },
                                 this)),
-      serialPort(std::make_unique<SerialPort>(comm ? std::move(comm) : CreateSystemComm())) {
+      record(std::make_unique<LineRecord>(std::move(comm))) {
     SetCommandTable(commandTable);
     SubclassControl(IDC_RECEIVE, receivePane);
     BindCheck(IDC_MONITOR_TIME, monitorReceiveTime);
     BindInt(IDC_INTERVAL, sendIntervalMs, 10, 10000);
     BindRadio(IDC_STRING_MODE, sendMode);
-    bridge->SetPort(serialPort.get());
+    bridge->SetPort(&record->Port());
     reconnect = new ReconnectWatcher(
         comNames, [this] { return ReopenLine(); }, this);
     connect(bridge, &SerialOwnerBridge::deviceLost, this, &MainWindow::OnLineLost);
@@ -105,12 +104,11 @@ MainWindow::~MainWindow() {
     // Waits for a failure being reported: none is posted to this window after.
     if (capture) capture->OnFailure(nullptr);
     // The worker is stopped here, while the pane and the handlers it
-    // delivers into still exist; nothing arrives after this line.
+    // delivers into still exist; nothing arrives after this line. What the
+    // trace still holds reaches the capture and the list; the frames window
+    // goes before the list it shows.
     bridge->SetPort(nullptr);
-    serialPort.reset();
-    // What the trace still holds reaches the capture and the list; the
-    // frames window goes before the list it shows.
-    trace.reset();
+    record.reset();
     delete framesWindow;
 }
 
@@ -128,17 +126,12 @@ void MainWindow::SetCapture(LineCapture* lineCapture) {
     });
 }
 
+SerialPort& MainWindow::Port() const { return record->Port(); }
+
 void MainWindow::StartTrace() {
-    if (trace) return;
+    if (record->Recording()) return;
     frameList = std::make_unique<FrameList>();
-    trace = std::make_unique<LineTrace>();
-    trace->AddSink(frameList.get());
-    if (capture) {
-        trace->AddSink(capture);
-        // What the trace had to drop is a gap in the file: the capture stops.
-        trace->OnLost([c = capture](uint64_t bytes) { c->Lost(bytes); });
-    }
-    serialPort->SetTap(trace.get());
+    record->Record({frameList.get(), capture});
 }
 
 FramesWindow& MainWindow::ShowFrames() {
@@ -189,10 +182,11 @@ void MainWindow::ShowPanel(int mode) {
 // ---- Opening the line
 
 void MainWindow::OnSettings() {
-    PortSettingsDialog dialog(this, serialPort->GetLineSettings(), currentPort);
+    const SerialPort& port = record->Port();
+    PortSettingsDialog dialog(this, port.GetLineSettings(), currentPort);
     dialog.comNames = comNames;
-    dialog.sendBufferText = std::to_string(serialPort->GetBufferSize());
-    dialog.SetEventFlags(serialPort->GetEventMask() | EV_RXCHAR);
+    dialog.sendBufferText = std::to_string(port.GetBufferSize());
+    dialog.SetEventFlags(port.GetEventMask() | EV_RXCHAR);
     if (dialog.DoModal() != IDOK) return;
 
     // Whatever the user chose, a line that was lost is not waited for any more.
@@ -217,13 +211,9 @@ void MainWindow::OnSettings() {
 }
 
 bool MainWindow::OpenLine(const OpenArguments& open) {
-    // A worker that cannot start would leave an open line that never
-    // receives or sends: that is a failed open too.
-    const bool opened =
-        serialPort->Open(bridge, open.portNumber, open.baudRate, open.parityLetter, open.dataBits,
-                         open.stopBits, open.eventMask, open.writeBufferSize) &&
-        serialPort->StartWorker();
-    if (!opened) return false;
+    if (!record->Open(bridge, open.portNumber, open.baudRate, open.parityLetter, open.dataBits,
+                      open.stopBits, open.eventMask, open.writeBufferSize))
+        return false;
     lineArguments = open;
     lastReceiveTick = 0;
     // Read once the line is open: the engine has asked for low latency.
@@ -241,7 +231,7 @@ QString MainWindow::OpenCaption() const {
 
 void MainWindow::OnLineLost(const std::string& report) {
     if (!reconnect->Lost(report)) return;
-    if (trace) trace->Note(FrameKind::LineLost);
+    record->Note(FrameKind::LineLost);
     if (!sender->TimedSending()) return;
     // Its ticks would only be refused until the line is back; it goes on then.
     resumeIntervalMs = sender->SendTimer().interval();
@@ -251,7 +241,7 @@ void MainWindow::OnLineLost(const std::string& report) {
 // Receiving stays paused or running as the user left it.
 bool MainWindow::ReopenLine() {
     if (!OpenLine(lineArguments)) return false;
-    if (trace) trace->Note(FrameKind::LineBack);
+    record->Note(FrameKind::LineBack);
     if (resumeIntervalMs > 0 && !sender->TimedSending())
         sender->StartTimedSending(resumeIntervalMs);
     resumeIntervalMs = 0;

@@ -17,7 +17,7 @@
 class FrameList;
 class FramesWindow;
 class LineCapture;
-class LineTrace;
+class LineRecord;
 class ModbusPanel;
 class ReceiveEdit;
 class ReconnectWatcher;
@@ -72,7 +72,7 @@ public:
     StringPanel* GetStringPanel() const { return stringPanel; }
     ModbusPanel* GetModbusPanel() const { return modbusPanel; }
     SendScheduler& Sender() const { return *sender; }
-    SerialPort& Port() const { return *serialPort; }
+    SerialPort& Port() const;
     ReconnectWatcher& Reconnect() const { return *reconnect; }
 
     // Closing the window ends a wait for a lost line's device.
@@ -121,12 +121,11 @@ private:
     LineCapture* capture = nullptr;
     // The line's trace runs once the capture or the frames window wants it.
     std::unique_ptr<FrameList> frameList;
-    std::unique_ptr<LineTrace> trace;
     FramesWindow* framesWindow = nullptr;
     int adapterLatencyMs = -1;  // of the line open last; -1: it has no latency timer
     void StartTrace();
     // Declared last and reset first: its worker delivers into everything above.
-    std::unique_ptr<SerialPort> serialPort;
+    std::unique_ptr<LineRecord> record;
 
     static const CommandEntry<MainWindow> commandTable[];
 };

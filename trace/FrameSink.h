@@ -2,6 +2,7 @@
 // thread. A sink must not block: it queues or stores and returns.
 #pragma once
 
+#include <cstdint>
 #include <span>
 
 #include "trace/LineFrame.h"
@@ -10,4 +11,8 @@ class FrameSink {
 public:
     virtual ~FrameSink() = default;
     virtual void Take(std::span<const LineFrame> frames) = 0;
+    // `bytes` of the line never reached the trace (it fell too far behind):
+    // told on the engine's worker, so it must not block either. A record of
+    // the line that must be whole stops here; a view may go on.
+    virtual void Lost(uint64_t /*bytes*/) {}
 };

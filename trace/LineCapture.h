@@ -43,7 +43,7 @@ public:
     void Take(std::span<const LineFrame> frames) override;
     // `bytes` of the line never reached the capture (the trace could not
     // keep them): a file with a gap is no record of the line, so it stops.
-    void Lost(uint64_t bytes);
+    void Lost(uint64_t bytes) override;
 
     bool Failed() const;
     // Called once, with the error number, when the capture stops on a failure:

@@ -23,6 +23,12 @@ void PutBig32(std::vector<uint8_t>& out, uint32_t value) {
 
 }  // namespace
 
+size_t PcapRecords::RecordSize(size_t frameBytes) {
+    constexpr size_t kRecordHeaderSize = 16;
+    const size_t pieces = std::max<size_t>(1, (frameBytes + kLargestPiece - 1) / kLargestPiece);
+    return frameBytes + pieces * (kRecordHeaderSize + kRtacHeaderSize);
+}
+
 size_t PcapRecords::WholeRecords(std::span<const uint8_t> bytes) {
     constexpr size_t kRecordHeaderSize = 16;
     size_t at = 0;

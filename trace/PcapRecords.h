@@ -23,6 +23,9 @@ public:
     static void AppendRecord(std::vector<uint8_t>& out, int64_t stampUs, uint8_t event,
                              uint8_t lines, std::span<const uint8_t> bytes);
 
+    // What AppendRecord adds to a file for a frame of `frameBytes` bytes.
+    static size_t RecordSize(size_t frameBytes);
+
     // How much of `bytes`, records as AppendRecord writes them, ends with a
     // whole record: where a file cut short by a failed write is to end.
     static size_t WholeRecords(std::span<const uint8_t> bytes);

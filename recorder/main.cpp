@@ -1,0 +1,293 @@
+// talvenor-capture: records one serial line's Modbus frames into pcap files,
+// without Qt or a display, through the same record the window uses
+// (LineRecord: the engine, the trace, the capture). Also a Wireshark capture
+// interface. It only listens: nothing is ever written to the line.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recorder/CaptureOptions.h"
+#include "recorder/CaptureRing.h"
+#include "recorder/Extcap.h"
+#include "recorder/PortListing.h"
+#include "serial/ComNames.h"
+#include "serial/DeviceIdentity.h"
+#include "serial/PosixComm.h"
+#include "serial/SystemError.h"
+#include "trace/LineRecord.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr uint32_t kWriteBuffer = 512;  // never used: nothing is written
+constexpr auto kTick = std::chrono::seconds(1);
+
+volatile sig_atomic_t signalFd = -1;
+
+void OnSignal(int) {
+    const int saved = errno;
+    const uint64_t one = 1;
+    if (write(signalFd, &one, sizeof one) < 0) {
+    }
+    errno = saved;
+}
+
+int Refuse(const std::string& why) {
+    std::fprintf(stderr, "talvenor-capture: %s\n", why.c_str());
+    return 2;
+}
+
+// The engine's side of the recorder: the bytes themselves go to the trace, so
+// the notifications only need taking; an error box becomes one line. The
+// main loop dispatches when woken.
+class Owner : public SerialPortOwner {
+public:
+    explicit Owner(int wakeFd) : fd(wakeFd) {}
+    void SetPort(const SerialPort* linePort) { port = linePort; }
+    void OnNotification(uint32_t, uint32_t, int32_t) override {}
+    void OnError(const std::string& text, const std::string&) override {
+        // A lost device is told once by the main loop instead.
+        if (port && port->DeviceLost()) return;
+        std::string line;
+        for (char c : text) line += c == '\n' ? ' ' : c;
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        std::fprintf(stderr, "talvenor-capture: %s\n", line.c_str());
+    }
+    void WakeOwner() override { Wake(fd); }
+    static void Wake(int eventFd) {
+        const uint64_t one = 1;
+        if (write(eventFd, &one, sizeof one) < 0) {
+        }
+    }
+
+private:
+    int fd;
+    const SerialPort* port = nullptr;
+};
+
+// A device path gets a COM number of its own: a link in a private directory
+// made for this run, which the comm layer resolves as it resolves the
+// user's own links.
+struct PathLink {
+    std::string directory;
+    ~PathLink() {
+        if (directory.empty()) return;
+        unlink((directory + "/COM1").c_str());
+        rmdir(directory.c_str());
+    }
+};
+
+struct Line {
+    int number = 0;
+    std::string path;
+    ComNames names;
+};
+
+bool ResolveLine(const std::string& text, PathLink& link, Line& line, std::string& error) {
+    if (const int number = ComNames::PortNumber(text); number > 0) {
+        line.number = number;
+        line.path = line.names.PathForPort(number);
+        if (line.path.empty())
+            error = "cannot open the line " + text + ": no device has that number";
+        return error.empty();
+    }
+    if (!text.starts_with("/")) {
+        error = "the line " + text + " is neither COM<n> nor a device path";
+        return false;
+    }
+    char directory[] = "/tmp/talvenor-capture-XXXXXX";
+    if (!mkdtemp(directory) || symlink(text.c_str(), (std::string(directory) + "/COM1").c_str())) {
+        error = "cannot name the line " + text + ": " + SystemErrorText(errno);
+        return false;
+    }
+    link.directory = directory;
+    line = {1, text, ComNames(ComNames::Places{directory})};
+    return true;
+}
+
+void ListPortsText(const ComNames& names) {
+    const std::vector<PortEntry> ports = ListPorts(names);
+    if (ports.empty()) std::puts("No serial ports.");
+    for (const PortEntry& port : ports)
+        std::printf("COM%d\t%s\t%s%s%s\n", port.number, port.path.c_str(), port.state.c_str(),
+                    port.identity.empty() ? "" : "\t", port.identity.c_str());
+}
+
+class Recorder {
+public:
+    explicit Recorder(const CaptureOptions& o) : options(o) {}
+    int Run();
+
+private:
+    bool WaitForWork(Clock::time_point until);
+    void Count(uint64_t packets, bool last) const;
+
+    const CaptureOptions& options;
+    int wakeFd = -1, sigFd = -1;
+    bool signalled = false;
+};
+
+bool Recorder::WaitForWork(Clock::time_point until) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+    pollfd fds[2] = {{sigFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (poll(fds, 2, static_cast<int>(std::max<int64_t>(left.count(), 0))) <= 0) return false;
+    uint64_t count = 0;
+    if ((fds[0].revents & POLLIN) && read(sigFd, &count, sizeof count) > 0) signalled = true;
+    if ((fds[1].revents & POLLIN) && read(wakeFd, &count, sizeof count) > 0) return true;
+    return false;
+}
+
+void Recorder::Count(uint64_t packets, bool last) const {
+    if (options.quiet) return;
+    std::fprintf(stderr, last ? "\rPackets captured: %llu\n" : "\rPackets: %llu ",
+                 static_cast<unsigned long long>(packets));
+    std::fflush(stderr);
+}
+
+int Recorder::Run() {
+    const bool extcap = !options.fifo.empty();
+    sigFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (sigFd < 0 || wakeFd < 0) return Refuse("eventfd: " + SystemErrorText(errno));
+    signalFd = sigFd;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kSignals) {
+        struct sigaction previous {};
+        sigaction(signal, nullptr, &previous);
+        // Ignored when we started (nohup ignores SIGHUP): stays ignored.
+        if (previous.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    }
+
+    PathLink link;
+    Line line;
+    std::string error;
+    if (!ResolveLine(options.line, link, line, error)) return Refuse(error);
+    auto comm = std::make_unique<PosixComm>(line.names);
+    PosixComm* const commLayer = comm.get();
+    // The owner outlives the record, whose end may still deliver to it.
+    Owner owner(wakeFd);
+    auto record = std::make_unique<LineRecord>(std::move(comm));
+    owner.SetPort(&record->Port());
+    const auto open = [&] {
+        return record->Open(&owner, line.number, options.baudRate, options.parity, options.dataBits,
+                            options.stopBits, EV_RXCHAR, kWriteBuffer);
+    };
+    if (!open())
+        return Refuse("cannot open the line " + options.line + " (" + line.path +
+                      "): " + commLayer->ErrorText(commLayer->LastError()));
+
+    CaptureRing ring(options.output,
+                     {options.fileBytes, options.fileSeconds, options.files, options.stopFileBytes,
+                      options.stopPackets},
+                     [fd = wakeFd] { Owner::Wake(fd); });
+    if (extcap) {
+        // Wireshark opens its end as it starts reading: the open waits for it.
+        const int fd = ::open(options.fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return Refuse("cannot open " + options.fifo + ": " + SystemErrorText(errno));
+        ring.Start(fd, options.fifo);
+    } else if (options.output == "-") {
+        ring.Start(STDOUT_FILENO, "standard output");
+    } else if (int failure = 0; !ring.Start(failure)) {
+        return Refuse("cannot create the capture file " + options.output + ": " +
+                      SystemErrorText(failure));
+    }
+    record->Record({&ring});
+    if (!options.quiet)
+        std::fprintf(stderr, "Capturing on %s (%s)\nFile: %s\n", options.line.c_str(),
+                     line.path.c_str(), ring.FirstName().c_str());
+
+    const auto started = Clock::now();
+    const auto end = options.stopSeconds > 0 ? started + std::chrono::seconds(options.stopSeconds)
+                                             : Clock::time_point::max();
+    auto nextTick = started + kTick;
+    bool waiting = false;
+    // What the number led to: a lost line is opened again only on the same device.
+    const DeviceIdentity device = IdentifyPort(line.names, line.number);
+    while (!signalled && !ring.Ended() && Clock::now() < end) {
+        if (WaitForWork(std::min(nextTick, end))) record->Port().DispatchNotifications();
+        ring.Tick();
+        if (Clock::now() < nextTick) continue;
+        nextTick += kTick;
+        Count(ring.Packets(), false);
+        // A device that went away (an adapter pulled) is waited for, and the
+        // record goes on once it is back under the same name.
+        if (!waiting && record->Port().DeviceLost()) {
+            waiting = true;
+            record->Note(FrameKind::LineLost);
+            std::fprintf(stderr,
+                         "%stalvenor-capture: the line's device %s went away; waiting for it\n",
+                         options.quiet ? "" : "\n", line.path.c_str());
+        } else if (waiting && IsSameDevice(device, IdentifyPort(line.names, line.number)) &&
+                   open()) {
+            waiting = false;
+            record->Note(FrameKind::LineBack);
+            std::fprintf(stderr, "%stalvenor-capture: the line's device %s is back\n",
+                         options.quiet ? "" : "\n", line.path.c_str());
+        }
+    }
+    // The engine stops and the trace ends what is open into the files, then
+    // they are written out and synced.
+    record.reset();
+    const CaptureRing::Result result = ring.Finish();
+    Count(ring.Packets(), true);
+    const LineCapture::Outcome& outcome = result.outcome;
+    // Wireshark stopped reading: that is how a capture of its ends.
+    if (outcome.Whole() || (extcap && outcome.error == EPIPE)) return 0;
+    const std::string reason =
+        outcome.error != 0 ? SystemErrorText(outcome.error)
+                           : "it took nothing for " +
+                                 std::to_string(LineCapture::kFinishBound.count() / 1000) + " s";
+    if (outcome.lostBytes > 0)
+        std::fprintf(stderr, "talvenor-capture: the capture %s lost %llu bytes of the line: %s\n",
+                     result.file.c_str(), static_cast<unsigned long long>(outcome.lostBytes),
+                     reason.c_str());
+    else
+        std::fprintf(stderr, "talvenor-capture: the capture %s failed: %s\n", result.file.c_str(),
+                     reason.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const std::optional<CaptureOptions> options =
+        ParseCaptureOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) return Refuse(error + " (see --help)");
+    using Mode = CaptureOptions::Mode;
+    switch (options->mode) {
+        case Mode::Help:
+            std::fputs(kCaptureUsage, stdout);
+            return 0;
+        case Mode::ListPorts:
+            ListPortsText(ComNames());
+            return 0;
+        case Mode::ExtcapInterfaces:
+        case Mode::ExtcapDlts:
+        case Mode::ExtcapConfig:
+            PrintExtcap(*options, ComNames(), stdout);
+            return 0;
+        case Mode::Record:
+            break;
+    }
+    return Recorder(*options).Run();
+}
