@@ -9,7 +9,9 @@
 
 class FrameList;
 class FramesModel;
+class StationsModel;
 class QLabel;
+class QTabWidget;
 class QTimer;
 class QTreeView;
 
@@ -23,6 +25,14 @@ public:
     static constexpr std::string_view CountersText =
         "请求 %1    应答 %2    无应答 %3    校验错误 %4    异常 %5";
     static constexpr int kRefreshMs = 100;
+    static constexpr std::string_view FramesTabText = "帧";
+    static constexpr std::string_view StationsTabText = "站点统计";
+    static constexpr std::string_view SaveText = "保存...";
+    static constexpr std::string_view SaveFramesCaption = "保存帧";
+    static constexpr std::string_view SaveStationsCaption = "保存站点统计";
+    static constexpr std::string_view CsvFilter = "CSV 文件 (*.csv)";
+    // %1 the file, %2 why.
+    static constexpr std::string_view SaveFailedMessage = "无法保存 %1：%2";
 
     FramesWindow(FrameList& list, QWidget* owner);
 
@@ -31,6 +41,9 @@ public:
     // The selected rows as text, a line each, cells between tabs.
     QString SelectedText() const;
     QTreeView& View() const { return *view; }
+    // The statistics: a row per station seen, on the second tab.
+    QTreeView& StationView() const { return *stationView; }
+    QTabWidget& Tabs() const { return *tabs; }
     QString CountersShown() const;
     // Takes what the list holds now; the timer does this on its own.
     void Refresh();
@@ -41,10 +54,16 @@ protected:
 private:
     void CopySelection();
     void ShowCounters();
+    void ShowStations();
+    // Asks for a file and writes the current tab's table to it as CSV.
+    void Save();
 
     FrameList& list;
     FramesModel* model;
     QTreeView* view;
+    StationsModel* stations;
+    QTreeView* stationView;
+    QTabWidget* tabs;
     QLabel* counters;
     QTimer* refresh;
 };
