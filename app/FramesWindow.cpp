@@ -5,8 +5,10 @@
 #include <QClipboard>
 #include <QColor>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
@@ -233,12 +235,16 @@ void FramesWindow::ShowStations() {
 void FramesWindow::Save() {
     Refresh();
     const bool framesShown = tabs->currentWidget() == view;
-    QFileDialog dialog(this, FromUtf8(framesShown ? SaveFramesCaption : SaveStationsCaption));
+    // Where the last save went, else the home directory; never the toolkit's
+    // remembered one, which may be a directory whose files block a reader.
+    QFileDialog dialog(this, FromUtf8(framesShown ? SaveFramesCaption : SaveStationsCaption),
+                       saveDirectory.isEmpty() ? QDir::homePath() : saveDirectory,
+                       FromUtf8(CsvFilter));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(FromUtf8(CsvFilter));
     dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QLatin1String(framesShown ? "frames.csv" : "stations.csv"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     const QString path = dialog.selectedFiles().front();
 
@@ -263,7 +269,9 @@ void FramesWindow::Save() {
                                  return true;
                              });
     }
-    if (error != 0)
+    if (error == 0)
+        saveDirectory = QFileInfo(path).absolutePath();
+    else
         ShowMessageBox(FromUtf8(SaveFailedMessage)
                            .arg(path, QString::fromStdString(SystemErrorText(error)))
                            .toStdString(),

@@ -65,5 +65,6 @@ private:
     QTreeView* stationView;
     QTabWidget* tabs;
     QLabel* counters;
+    QString saveDirectory;
     QTimer* refresh;
 };

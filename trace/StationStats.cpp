@@ -33,6 +33,7 @@ void StationStats::Count(const LineFrame& frame) {
         return;
     }
     const bool reply = frame.role == FrameRole::Reply;
+    if (frame.role == FrameRole::Unknown && frame.checkGood) return;
     if (broadcast && (reply || !frame.checkGood)) return;
     s.seen = true;
     s.requests += frame.role == FrameRole::Request;

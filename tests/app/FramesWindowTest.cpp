@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -71,14 +72,17 @@ struct BusSession : Session {
     FramesWindow* frames = nullptr;
 };
 
-// Saves the shown tab through its dialog, answered as a user would.
+// Saves the shown tab through its dialog, the path typed as a user would.
 void SaveAs(FramesWindow& frames, const QString& path) {
-    QTimer::singleShot(0, &frames, [path] {
+    auto* answer = new QTimer(&frames);  // until the dialog is up
+    QObject::connect(answer, &QTimer::timeout, answer, [path, answer] {
         if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-            dialog->selectFile(path);
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
             static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            answer->deleteLater();
         }
     });
+    answer->start(10);
     for (QPushButton* button : frames.findChildren<QPushButton*>())
         if (button->text() == QString::fromUtf8(FramesWindow::SaveText.data()))
             QTest::mouseClick(button, Qt::LeftButton);

@@ -44,6 +44,7 @@ TEST(SimOptions, RefusesWithOneLine) {
         {{"--port-dir", ""}, "--port-dir needs a directory (see --help)"},
         {{"--period", "10ms"}, "--period wants a whole number from 0 to 3600000, not 10ms"},
         {{"--deliver", "serial"}, "--deliver wants write, fifo or usb, not serial"},
+        {{"--turnaround", "4ms"}, "--turnaround wants milliseconds from 0 to 1000, not 4ms"},
         {{"-x"}, "unknown option -x (see --help)"},
     };
     for (const OptionCase& c : cases) {
