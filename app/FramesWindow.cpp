@@ -3,7 +3,12 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QClipboard>
+#include <QColor>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
@@ -12,12 +17,16 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
+#include "serial/SystemError.h"
+#include "tools/CsvFile.h"
+#include "tools/MessageBox.h"
 #include "trace/FrameList.h"
 #include "ui/GbkText.h"
 
@@ -67,6 +76,9 @@ public:
         return cachedValid ? &cached : nullptr;
     }
 
+    uint64_t First() const { return first; }
+    uint64_t Next() const { return next; }
+
     // Follows the list: the oldest rows it dropped go, its new ones come.
     void Follow() {
         const uint64_t listFirst = list.First(), listNext = list.Next();
@@ -97,6 +109,49 @@ private:
     mutable bool cachedValid = false;
 };
 
+// The statistics: one row a station, taken from the list while its tab shows.
+class StationsModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(rows.size());
+    }
+    int columnCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(StationStats::Headers().size());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+        return FromUtf8(StationStats::Headers()[section]);
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) return {};
+        const StationRow& row = rows[index.row()];
+        // A station asked and never answering stands out at once.
+        if (role == Qt::BackgroundRole && row.silent) return QColor(255, 190, 190);
+        if (role != Qt::DisplayRole) return {};
+        return FromUtf8(StationStats::Cells(row)[index.column()]);
+    }
+
+    void Set(std::vector<StationRow> newRows) {
+        const bool sameStations = newRows.size() == rows.size() &&
+                                  std::equal(rows.begin(), rows.end(), newRows.begin(),
+                                             [](const StationRow& a, const StationRow& b) {
+                                                 return a.station == b.station;
+                                             });
+        if (!sameStations) beginResetModel();
+        rows = std::move(newRows);
+        if (!sameStations)
+            endResetModel();
+        else if (!rows.empty())
+            emit dataChanged(index(0, 0), index(rowCount({}) - 1, columnCount({}) - 1));
+    }
+    const std::vector<StationRow>& Rows() const { return rows; }
+
+private:
+    std::vector<StationRow> rows;
+};
+
 FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
     : QWidget(owner, Qt::Window), list(frameList) {
     setWindowTitle(FromUtf8(Caption));
@@ -112,19 +167,37 @@ FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
     view->setContextMenuPolicy(Qt::NoContextMenu);
     for (int column = 0; column < kColumns; ++column) view->setColumnWidth(column, kWidths[column]);
 
+    stations = new StationsModel(this);
+    stationView = new QTreeView(this);
+    stationView->setModel(stations);
+    stationView->setRootIsDecorated(false);
+    stationView->setItemsExpandable(false);
+    stationView->setUniformRowHeights(true);
+    stationView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int column = 0; column < stations->columnCount({}); ++column)
+        stationView->setColumnWidth(column, column == 0 ? 72 : column == 5 ? 88 : 64);
+    tabs = new QTabWidget(this);
+    tabs->addTab(view, FromUtf8(FramesTabText));
+    tabs->addTab(stationView, FromUtf8(StationsTabText));
+    connect(tabs, &QTabWidget::currentChanged, this, &FramesWindow::ShowStations);
+
     counters = new QLabel(this);
     timing = new QLabel(this);
+    auto* save = new QPushButton(FromUtf8(SaveText), this);
+    connect(save, &QPushButton::clicked, this, &FramesWindow::Save);
     auto* zero = new QPushButton(FromUtf8(ZeroText), this);
     connect(zero, &QPushButton::clicked, this, [this] {
         list.ZeroCounters();
         ShowCounters();
+        ShowStations();
     });
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(counters, 1);
     bottom->addWidget(timing);
+    bottom->addWidget(save);
     bottom->addWidget(zero);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(view, 1);
+    layout->addWidget(tabs, 1);
     layout->addLayout(bottom);
     resize(900, 420);
 
@@ -153,6 +226,58 @@ void FramesWindow::Refresh() {
     model->Follow();
     if (following) view->scrollToBottom();
     ShowCounters();
+    ShowStations();
+}
+
+void FramesWindow::ShowStations() {
+    // Nobody looks at a hidden tab: the list is not asked then.
+    if (tabs->currentWidget() == stationView) stations->Set(list.Stations());
+}
+
+void FramesWindow::Save() {
+    Refresh();
+    const bool framesShown = tabs->currentWidget() == view;
+    // Where the last save went, else the home directory; never the toolkit's
+    // remembered one, which may be a directory whose files block a reader.
+    QFileDialog dialog(this, FromUtf8(framesShown ? SaveFramesCaption : SaveStationsCaption),
+                       saveDirectory.isEmpty() ? QDir::homePath() : saveDirectory,
+                       FromUtf8(CsvFilter));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QLatin1String(framesShown ? "frames.csv" : "stations.csv"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const QString path = dialog.selectedFiles().front();
+
+    // The rows the window holds; the list may have taken more since.
+    int error = 0;
+    if (framesShown) {
+        uint64_t number = model->First();
+        const uint64_t end = model->Next();
+        error = WriteCsvFile(QFile::encodeName(path).toStdString(), FrameList::FileHeaders(),
+                             [&](std::vector<std::string>& cells) {
+                                 while (number < end)
+                                     if (list.FileRecord(number++, cells)) return true;
+                                 return false;
+                             });
+    } else {
+        size_t index = 0;
+        const std::vector<StationRow>& rows = stations->Rows();
+        error = WriteCsvFile(QFile::encodeName(path).toStdString(), StationStats::Headers(),
+                             [&](std::vector<std::string>& cells) {
+                                 if (index == rows.size()) return false;
+                                 cells = StationStats::Cells(rows[index++]);
+                                 return true;
+                             });
+    }
+    if (error == 0)
+        saveDirectory = QFileInfo(path).absolutePath();
+    else
+        ShowMessageBox(FromUtf8(SaveFailedMessage)
+                           .arg(path, QString::fromStdString(SystemErrorText(error)))
+                           .toStdString(),
+                       {}, MessageIcon::Warning);
 }
 
 void FramesWindow::ShowCounters() {

@@ -9,7 +9,9 @@
 
 class FrameList;
 class FramesModel;
+class StationsModel;
 class QLabel;
+class QTabWidget;
 class QTimer;
 class QTreeView;
 
@@ -25,6 +27,14 @@ public:
     static constexpr int kRefreshMs = 100;
     // How exact the times are on an adapter that holds bytes back: %1 ms.
     static constexpr std::string_view TimingText = "时间精度 ±%1 ms";
+    static constexpr std::string_view FramesTabText = "帧";
+    static constexpr std::string_view StationsTabText = "站点统计";
+    static constexpr std::string_view SaveText = "保存...";
+    static constexpr std::string_view SaveFramesCaption = "保存帧";
+    static constexpr std::string_view SaveStationsCaption = "保存站点统计";
+    static constexpr std::string_view CsvFilter = "CSV 文件 (*.csv)";
+    // %1 the file, %2 why.
+    static constexpr std::string_view SaveFailedMessage = "无法保存 %1：%2";
 
     FramesWindow(FrameList& list, QWidget* owner);
 
@@ -33,6 +43,9 @@ public:
     // The selected rows as text, a line each, cells between tabs.
     QString SelectedText() const;
     QTreeView& View() const { return *view; }
+    // The statistics: a row per station seen, on the second tab.
+    QTreeView& StationView() const { return *stationView; }
+    QTabWidget& Tabs() const { return *tabs; }
     QString CountersShown() const;
     // Takes what the list holds now; the timer does this on its own.
     void Refresh();
@@ -47,11 +60,18 @@ protected:
 private:
     void CopySelection();
     void ShowCounters();
+    void ShowStations();
+    // Asks for a file and writes the current tab's table to it as CSV.
+    void Save();
 
     FrameList& list;
     FramesModel* model;
     QTreeView* view;
+    StationsModel* stations;
+    QTreeView* stationView;
+    QTabWidget* tabs;
     QLabel* counters;
     QLabel* timing;
+    QString saveDirectory;
     QTimer* refresh;
 };

@@ -26,6 +26,15 @@ Options:
                     character times after the last); usb, like a USB adapter
                     (what has arrived, every 16 ms, at most 62 bytes a
                     packet); write (default), in one piece
+  --bus             play a bus instead: a master polling stations 1 to 5 and
+                    their replies, one fixed cycle of exchanges printed at
+                    the start, for a Talvenor that only listens; --deliver
+                    hands every frame over at its time on the wire
+  --turnaround MS   bus: from a request's last bit to its reply's first
+                    (0 to 1000, decimals allowed; default 4.0)
+  --interval MS     bus: from an exchange's end to the next request
+                    (0 to 60000, default 50)
+  --cycles N        bus: stop playing after N cycles (0: never, the default)
   --port-dir DIR    link in DIR instead of the port directory (for tests and
                     for a Talvenor started with another one)
   --help            show this text
@@ -51,6 +60,8 @@ constexpr RangedOption kRanged[] = {
     {"--period", &SimOptions::periodMs, 0, 3600000},
     {"--exception", &SimOptions::exceptionCode, 1, 255},
     {"--delay", &SimOptions::delayMs, 0, 60000},
+    {"--interval", &SimOptions::intervalMs, 0, 60000},
+    {"--cycles", &SimOptions::cycles, 0, 1000000},
 };
 
 bool ReadStations(const std::string& text, std::vector<int>& stations) {
@@ -82,16 +93,20 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
             options.brokenCheck = true;
             continue;
         }
+        if (arg == "--bus") {
+            options.bus = true;
+            continue;
+        }
         if (arg == "--silent") {
             options.silent = true;
             continue;
         }
-        const bool takesValue =
-            arg == "--stations" || arg == "--port-dir" || arg == "--deliver" || [&] {
-                for (const RangedOption& o : kRanged)
-                    if (arg == o.name) return true;
-                return false;
-            }();
+        const bool takesValue = arg == "--stations" || arg == "--port-dir" || arg == "--deliver" ||
+                                arg == "--turnaround" || [&] {
+                                    for (const RangedOption& o : kRanged)
+                                        if (arg == o.name) return true;
+                                    return false;
+                                }();
         if (!takesValue) {
             error = "unknown option " + arg + " (see --help)";
             return std::nullopt;
@@ -118,6 +133,16 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                 options.delivery = Delivery::Usb;
             } else {
                 error = "--deliver wants write, fifo or usb, not " + value;
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (arg == "--turnaround") {
+            double& ms = options.turnaroundMs;
+            const char* end = value.data() + value.size();
+            auto [rest, problem] = std::from_chars(value.data(), end, ms);
+            if (problem != std::errc() || rest != end || !(ms >= 0 && ms <= 1000)) {
+                error = "--turnaround wants milliseconds from 0 to 1000, not " + value;
                 return std::nullopt;
             }
             continue;

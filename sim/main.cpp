@@ -19,6 +19,7 @@
 
 #include "serial/ComNames.h"
 #include "serial/DeviceSpeed.h"
+#include "sim/BusScript.h"
 #include "sim/Delivery.h"
 #include "sim/SimOptions.h"
 #include "sim/SlaveSimulator.h"
@@ -90,6 +91,115 @@ void Deliver(int fd, const std::vector<uint8_t>& bytes, Delivery kind) {
     }
 }
 
+int64_t NowNanos() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+enum class Waited { Due, Stop, HungUp };
+
+// Waits for `deadlineNanos` on the monotonic clock, throwing away what the
+// listener writes.
+Waited WaitUntil(int fd, int64_t deadlineNanos) {
+    for (;;) {
+        const int64_t left = deadlineNanos - NowNanos();
+        if (left <= 0) return Waited::Due;
+        const timespec timeout{static_cast<time_t>(left / 1000000000),
+                               static_cast<long>(left % 1000000000)};
+        pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+        const int ready = ppoll(fds, 2, &timeout, nullptr);
+        if (ready < 0 && errno != EINTR) return Waited::Stop;
+        if (ready <= 0) continue;
+        if (fds[0].revents) return Waited::Stop;
+        if (fds[1].revents & POLLIN) {
+            uint8_t ignored[256];
+            (void)!read(fd, ignored, sizeof ignored);
+        } else if (fds[1].revents & POLLHUP) {
+            return Waited::HungUp;
+        }
+    }
+}
+
+// Until a program has the port open; false when asked to stop first.
+bool WaitForListener(int fd) {
+    for (;;) {
+        pollfd fds[2] = {{stopPipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+        const int ready = poll(fds, 2, 50);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && fds[0].revents) return false;
+        if (ready > 0 && (fds[1].revents & POLLHUP) && !(fds[1].revents & POLLIN)) {
+            poll(fds, 1, 50);
+            continue;
+        }
+        if (ready >= 0) return true;
+    }
+}
+
+// The bus mode: the cycle, played while a program listens, from its start
+// each time one opens the port.
+void PlayBus(int fd, const SimOptions& options) {
+    const std::vector<BusExchange> cycle = BusCycle();
+    std::printf(
+        "A bus: a master polls stations 1 to 5, %zu exchanges a cycle, each reply %.1f ms "
+        "after its request, %d ms between exchanges:\n",
+        cycle.size(), options.turnaroundMs, options.intervalMs);
+    for (size_t i = 0; i < cycle.size(); ++i) {
+        std::printf("  %2zu. %s; request %zu bytes, ", i + 1, cycle[i].what.c_str(),
+                    cycle[i].request.size());
+        if (cycle[i].reply.empty())
+            std::printf("no reply\n");
+        else
+            std::printf("reply %zu bytes\n", cycle[i].reply.size());
+    }
+    std::fflush(stdout);
+    // Time for the listener to set its line up and purge before the first frame.
+    constexpr int64_t kSettleNanos = 300000000;
+    int played = 0;
+    while (options.cycles == 0 || played < options.cycles) {
+        if (!WaitForListener(fd)) return;
+        const Waited settled = WaitUntil(fd, NowNanos() + kSettleNanos);
+        if (settled == Waited::Stop) return;
+        if (settled == Waited::HungUp) continue;
+        termios line{};
+        if (tcgetattr(fd, &line) != 0) line.c_cflag = CS8;
+        uint32_t baudRate = 0;
+        DeviceSpeed::Read(fd, baudRate);
+        const double character = CharacterMicros(line.c_cflag, baudRate);
+        const BusTimeline timeline =
+            LayOutBus(cycle, character, options.turnaroundMs * 1000, options.intervalMs * 1000.0);
+        const auto plan = StretchDeliveryPlan(options.delivery, timeline.frames, character);
+        std::printf("Playing at %u baud: a character is %.3f ms, a cycle %.1f ms.\n",
+                    baudRate ? baudRate : 9600, character / 1000, timeline.cycleMicros / 1000.0);
+        std::fflush(stdout);
+        Waited waited = Waited::Due;
+        while (waited == Waited::Due && (options.cycles == 0 || played < options.cycles)) {
+            const int64_t start = NowNanos();
+            size_t done = 0;
+            for (const DeliveryPiece& piece : plan) {
+                waited = WaitUntil(fd, start + piece.offsetMicros * 1000);
+                if (waited != Waited::Due) break;
+                WriteAll(fd, timeline.bytes.data() + done, piece.byteCount);
+                done += piece.byteCount;
+            }
+            if (waited == Waited::Due) waited = WaitUntil(fd, start + timeline.cycleMicros * 1000);
+            if (waited == Waited::Due) ++played;
+        }
+        if (waited == Waited::Stop) return;
+    }
+    std::printf("Played %d cycle%s.\n", played, played == 1 ? "" : "s");
+    std::fflush(stdout);
+    // Stay linked, quiet, until Ctrl-C.
+    for (;;) {
+        const Waited waited = WaitUntil(fd, NowNanos() + 1000000000LL * 3600);
+        if (waited == Waited::Stop) return;
+        if (waited == Waited::HungUp) {
+            pollfd stop{stopPipe[0], POLLIN, 0};
+            if (poll(&stop, 1, 50) > 0) return;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +252,23 @@ int main(int argc, char** argv) {
     }
     const std::string link = directory + "/COM" + std::to_string(number);
 
+    if (pipe2(stopPipe, O_CLOEXEC) != 0) return 1;
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGHUP, &stop, nullptr);
+
+    if (options->bus) {
+        std::printf("COM%d %s\n", number, path);
+        std::fflush(stdout);
+        PlayBus(master, *options);
+        unlink(link.c_str());
+        std::printf("Removed %s.\n", link.c_str());
+        close(master);
+        return 0;
+    }
+
     SlaveSimulator* simulator = nullptr;
     try {
         simulator = new SlaveSimulator(*options);
@@ -150,13 +277,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "talvenor-sim: %s\n", e.what());
         return 1;
     }
-
-    if (pipe2(stopPipe, O_CLOEXEC) != 0) return 1;
-    struct sigaction stop {};
-    stop.sa_handler = OnStopSignal;
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-    sigaction(SIGHUP, &stop, nullptr);
 
     std::printf("COM%d %s\n", number, path);
     std::printf("Stations");

@@ -1,52 +1,14 @@
 #include "trace/FrameList.h"
 
-#include <time.h>
-
 #include <cstdio>
 
-#include "protocol/ModbusFrameRules.h"
 #include "protocol/ModbusFrameText.h"
+#include "trace/FrameFields.h"
 
 namespace {
 
 // What the window shows of bytes that form no frame.
 constexpr size_t kBytesShown = 64;
-
-// Station, function and data: the frame without its check.
-std::vector<uint8_t> Adu(const std::vector<uint8_t>& bytes, FrameKind kind) {
-    std::vector<uint8_t> adu;
-    if (kind == FrameKind::Ascii) {
-        if (ModbusFrameRules::ReadAsciiFrame(bytes, adu)) adu.pop_back();
-    } else if (bytes.size() >= 2) {
-        adu.assign(bytes.begin(), bytes.end() - 2);
-    }
-    return adu;
-}
-
-FrameKind KindOf(const std::vector<uint8_t>& bytes) {
-    return !bytes.empty() && bytes.front() == ':' ? FrameKind::Ascii : FrameKind::Rtu;
-}
-
-std::string HexBytes(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char digits[4];
-    for (size_t i = 0; i < bytes.size() && i < kBytesShown; ++i) {
-        std::snprintf(digits, sizeof digits, i == 0 ? "%02x" : " %02x", bytes[i]);
-        text += digits;
-    }
-    if (bytes.size() > kBytesShown) text += " … (" + std::to_string(bytes.size()) + " 字节)";
-    return text;
-}
-
-std::string TimeOfDay(int64_t wallUs) {
-    const time_t seconds = static_cast<time_t>(wallUs / 1000000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<int>(wallUs / 1000 % 1000));
-    return text;
-}
 
 // The exception bit of the function, read where it stands on the line: the
 // second byte, or the high digit of the second pair after the colon.
@@ -67,6 +29,7 @@ FrameList::FrameList(size_t ringCapacity) : capacity(ringCapacity) {
 void FrameList::Take(std::span<const LineFrame> frames) {
     std::lock_guard guard(lock);
     for (const LineFrame& frame : frames) {
+        stations.Count(frame);
         if (frame.kind == FrameKind::NoReply) {
             ++counters.noReply;
             continue;
@@ -96,23 +59,48 @@ uint64_t FrameList::Next() const {
     return next;
 }
 
+bool FrameList::Copy(uint64_t number, LineFrame& frame) const {
+    std::lock_guard guard(lock);
+    if (number >= next || number < next - ring.size()) return false;
+    frame = ring[number % capacity];
+    return true;
+}
+
 bool FrameList::Row(uint64_t number, FrameRow& row) const {
     LineFrame frame;
-    {
-        std::lock_guard guard(lock);
-        if (number >= next || number < next - ring.size()) return false;
-        frame = ring[number % capacity];
-    }
-    row = {};
+    if (!Copy(number, frame)) return false;
+    row = RowOf(frame);
+    return true;
+}
+
+bool FrameList::FileRecord(uint64_t number, std::vector<std::string>& cells) const {
+    LineFrame frame;
+    if (!Copy(number, frame)) return false;
+    FrameRow row = RowOf(frame);
+    cells = {DateAndTime(frame.first.wallUs), std::move(row.direction), std::move(row.station),
+             std::move(row.function),         std::move(row.says),      std::move(row.check),
+             std::move(row.response),         HexBytes(frame.bytes)};
+    return true;
+}
+
+const std::vector<std::string>& FrameList::FileHeaders() {
+    static const std::vector<std::string> headers{"时间", "方向", "站号",     "功能",
+                                                  "内容", "校验", "响应(ms)", "字节"};
+    return headers;
+}
+
+FrameRow FrameList::RowOf(const LineFrame& frame) {
+    FrameRow row;
     row.time = TimeOfDay(frame.first.wallUs);
     if (frame.kind == FrameKind::LineLost || frame.kind == FrameKind::LineBack) {
-        row.says = frame.kind == FrameKind::LineLost ? "线路断开，等待设备" : "设备已恢复，线路重新打开";
-        return true;
+        row.says =
+            frame.kind == FrameKind::LineLost ? "线路断开，等待设备" : "设备已恢复，线路重新打开";
+        return row;
     }
     row.direction = frame.echo ? "回显" : frame.sent ? "发送" : "接收";
     if (frame.IsModbus()) {
-        const std::vector<uint8_t> adu = Adu(frame.bytes, frame.kind);
-        const std::vector<uint8_t> request = Adu(frame.request, KindOf(frame.request));
+        const std::vector<uint8_t> adu = FrameAdu(frame.bytes, frame.kind);
+        const std::vector<uint8_t> request = FrameAdu(frame.request);
         const ModbusFrameText text =
             DescribeModbusFrame(adu, frame.role == FrameRole::Reply, request);
         if (text.station >= 0) row.station = std::to_string(text.station);
@@ -121,14 +109,14 @@ bool FrameList::Row(uint64_t number, FrameRow& row) const {
         row.check = std::string(frame.kind == FrameKind::Ascii ? "LRC " : "CRC ") +
                     (frame.checkGood ? "正确" : "错误");
     } else {
-        row.says = HexBytes(frame.bytes);
+        row.says = HexBytes(frame.bytes, kBytesShown);
     }
     if (frame.responseUs >= 0) {
         char text[24];
         std::snprintf(text, sizeof text, "%.1f", static_cast<double>(frame.responseUs) / 1000);
         row.response = text;
     }
-    return true;
+    return row;
 }
 
 FrameCounters FrameList::Counters() const {
@@ -136,9 +124,21 @@ FrameCounters FrameList::Counters() const {
     return counters;
 }
 
+std::vector<StationRow> FrameList::Stations() const {
+    // Copied under the lock, written out after it: the trace's thread waits
+    // for a copy, not for the text.
+    StationStats copy;
+    {
+        std::lock_guard guard(lock);
+        copy = stations;
+    }
+    return copy.Rows();
+}
+
 void FrameList::ZeroCounters() {
     std::lock_guard guard(lock);
     counters = {};
+    stations.Zero();
 }
 
 std::string FrameList::RowText(const FrameRow& row) {

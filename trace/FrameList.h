@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "trace/FrameSink.h"
+#include "trace/StationStats.h"
 
 // What one row shows; UTF-8.
 struct FrameRow {
@@ -36,7 +37,16 @@ public:
     bool Row(uint64_t number, FrameRow& row) const;
 
     FrameCounters Counters() const;
+    // Each station seen over the counters' span.
+    std::vector<StationRow> Stations() const;
+    // Zeroes the counters and the stations' statistics together.
     void ZeroCounters();
+
+    // Frame `number` as a record of the saved file, in FileHeaders() order:
+    // its date and time, the row's cells after its time, and all its bytes
+    // in hexadecimal. False when it is gone.
+    bool FileRecord(uint64_t number, std::vector<std::string>& cells) const;
+    static const std::vector<std::string>& FileHeaders();
 
     // One row as a line of text, its cells between tabs.
     static std::string RowText(const FrameRow& row);
@@ -47,4 +57,8 @@ private:
     std::vector<LineFrame> ring;
     uint64_t next = 0;
     FrameCounters counters;
+    StationStats stations;
+
+    bool Copy(uint64_t number, LineFrame& frame) const;
+    static FrameRow RowOf(const LineFrame& frame);
 };

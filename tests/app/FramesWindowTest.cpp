@@ -4,11 +4,18 @@
 // as whole frames. Last, the picture of the window for the README.
 #include <QAbstractItemModel>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -19,6 +26,8 @@
 #include "app/FramesWindow.h"
 #include "app/MainWindow.h"
 #include "app/ModbusPanel.h"
+#include "sim/BusScript.h"
+#include "tools/ChecksumTool.h"
 #include "trace/LineCapture.h"
 
 namespace {
@@ -42,6 +51,55 @@ void Request(Session& s, int function, const QString& address, const QString& qu
     QTest::mouseClick(s.window->Control(MainIds::IDC_SEND), Qt::LeftButton);
 }
 
+QString Cell(const QTreeView& view, int row, int column, int role = Qt::DisplayRole) {
+    return view.model()->index(row, column).data(role).toString();
+}
+
+// The simulator playing `cycles` of its bus, heard until the broadcast that
+// ends each cycle has been counted.
+struct BusSession : Session {
+    BusSession(int cycles, const std::string& deliver)
+        : sim({"--com", "6", "--bus", "--cycles", std::to_string(cycles), "--deliver", deliver,
+               "--port-dir", (root.path() + "/ports").toStdString()}) {
+        if (!Open(6)) return;
+        frames = &window->ShowFrames();
+        frames->Tabs().setCurrentWidget(&frames->StationView());
+        const QTreeView& view = frames->StationView();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Cell(view, 0, 0).startsWith('0') && Cell(view, 0, 1) == QString::number(cycles), 20000);
+    }
+    SimProcess sim;
+    FramesWindow* frames = nullptr;
+};
+
+// Saves the shown tab through its dialog, the path typed as a user would.
+void SaveAs(FramesWindow& frames, const QString& path) {
+    auto* answer = new QTimer(&frames);  // until the dialog is up
+    QObject::connect(answer, &QTimer::timeout, answer, [path, answer] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            answer->deleteLater();
+        }
+    });
+    answer->start(10);
+    for (QPushButton* button : frames.findChildren<QPushButton*>())
+        if (button->text() == QString::fromUtf8(FramesWindow::SaveText.data()))
+            QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// The file as Python's csv module reads it.
+QJsonArray ReadCsv(const QString& path) {
+    QProcess python;
+    python.start(TALVENOR_PYTHON, {"-c",
+                                   "import csv, json, sys\n"
+                                   "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                   "    print(json.dumps(list(csv.reader(f))))",
+                                   path});
+    python.waitForFinished(30000);
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+}
+
 }  // namespace
 
 class FramesWindowTest : public QObject {
@@ -49,8 +107,117 @@ class FramesWindowTest : public QObject {
 private slots:
     void repliesHandedOverAsHardwareDoesAreWhole_data();
     void repliesHandedOverAsHardwareDoesAreWhole();
+    void stationsOfABus_data();
+    void stationsOfABus();
+    void savedFilesReadBackAsShown();
+    void failedSaveLosesNothing();
     void picture();
 };
+
+void FramesWindowTest::stationsOfABus_data() {
+    QTest::addColumn<QString>("deliver");
+    QTest::addColumn<double>("toleranceMs");
+    const double character = 10 / 9.6;  // ms, 8N1 at 9600
+    QTest::newRow("Write") << "write" << character + 1;
+    QTest::newRow("Fifo") << "fifo" << 5 * character;
+}
+
+// Each station with what the played cycles held, read off their frames:
+// the counts, the exception codes, the silent station marked, response
+// times of the 4.0 ms turnaround.
+void FramesWindowTest::stationsOfABus() {
+    QFETCH(QString, deliver);
+    QFETCH(double, toleranceMs);
+    constexpr int kCycles = 2;
+    BusSession s(kCycles, deliver.toStdString());
+    QVERIFY(s.frames);
+    struct Counts {
+        int requests = 0, replies = 0, noReply = 0, bad = 0, exceptions = 0;
+        std::map<int, bool> codes;
+    };
+    std::map<int, Counts> expected;
+    for (const BusExchange& e : BusCycle()) {
+        Counts& c = expected[e.request[0]];
+        c.requests += kCycles;
+        if (e.reply.empty()) {
+            c.noReply += e.request[0] == 0 ? 0 : kCycles;
+            continue;
+        }
+        c.replies += kCycles;
+        const bool good =
+            ChecksumTool::Crc16(e.reply.data(), static_cast<uint32_t>(e.reply.size())) == 0;
+        c.bad += good ? 0 : kCycles;
+        if (good && (e.reply[1] & 0x80)) {
+            c.exceptions += kCycles;
+            c.codes[e.reply[2]] = true;
+        }
+    }
+    const QTreeView& view = s.frames->StationView();
+    if (deliver == "fifo")  // the README's picture
+        QVERIFY(SaveDialogShot(*s.frames, ShotDirectory(TALVENOR_SOURCE_DIR), "FramesStations"));
+    QCOMPARE(view.model()->rowCount(), static_cast<int>(expected.size()));
+    int row = 0;
+    for (const auto& [station, c] : expected) {
+        QStringList cells{station ? QString::number(station) : QStringLiteral("0 (广播)"),
+                          QString::number(c.requests)};
+        if (station) {
+            QStringList codes;
+            for (const auto& code : c.codes) codes << QString::number(code.first);
+            cells << QString::number(c.replies) << QString::number(c.noReply)
+                  << QString::number(c.bad)
+                  << QString::number(c.exceptions) +
+                         (codes.isEmpty() ? QString() : " (" + codes.join(", ") + ")");
+        }
+        for (int column = 0; column < cells.size(); ++column)
+            QTRY_COMPARE_WITH_TIMEOUT(Cell(view, row, column), cells[column], 2000);
+        const bool silent = station && c.replies == 0;
+        QCOMPARE(!Cell(view, row, 0, Qt::BackgroundRole).isEmpty(), silent);
+        QCOMPARE(Cell(view, row, 10).isEmpty(), station == 0 || silent);
+        for (int column = 6; column <= 9 && station && !silent; ++column)
+            QVERIFY2(std::abs(Cell(view, row, column).toDouble() - 4.0) <= toleranceMs,
+                     qPrintable(Cell(view, row, 0) + ": " + Cell(view, row, column)));
+        ++row;
+    }
+}
+
+// The frames of one cycle and the statistics, saved and read back by
+// Python's csv module: a record per row, each field the window's cell.
+void FramesWindowTest::savedFilesReadBackAsShown() {
+    BusSession s(1, "write");
+    QVERIFY(s.frames);
+    for (QTreeView* view : {&s.frames->View(), &s.frames->StationView()}) {
+        s.frames->Tabs().setCurrentWidget(view);
+        const QString path = s.root.filePath("saved.csv");
+        SaveAs(*s.frames, path);
+        const QJsonArray records = ReadCsv(path);
+        QCOMPARE(records.size(), view->model()->rowCount() + 1);
+        for (int row = 0; row < view->model()->rowCount(); ++row) {
+            const QJsonArray fields = records[row + 1].toArray();
+            for (int column = 0; column < view->model()->columnCount(); ++column) {
+                const QString field = fields[column].toString();
+                if (view == &s.frames->View() && column == 0)  // the date before the time
+                    QVERIFY2(field.endsWith('T' + Cell(*view, row, 0)), qPrintable(field));
+                else
+                    QCOMPARE(field, Cell(*view, row, column));
+            }
+        }
+    }
+    QVERIFY(s.boxes.Texts().empty());
+}
+
+// /proc takes no new file, from root either: the save fails with one box and
+// the window keeps every row it had.
+void FramesWindowTest::failedSaveLosesNothing() {
+    BusSession s(1, "write");
+    QVERIFY(s.frames);
+    s.frames->Tabs().setCurrentWidget(&s.frames->View());
+    const QString before = (s.frames->View().selectAll(), s.frames->SelectedText());
+    SaveAs(*s.frames, "/proc/frames.csv");
+    QCOMPARE(s.boxes.Texts().size(), size_t{1});
+    QVERIFY2(s.LastBox().startsWith(QStringLiteral("无法保存 /proc/frames.csv：")),
+             qPrintable(s.LastBox()));
+    QCOMPARE(s.frames->SelectedText(), before);
+}
 
 void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole_data() {
     QTest::addColumn<QString>("deliver");

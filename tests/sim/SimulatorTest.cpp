@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/BusScript.h"
 #include "sim/Delivery.h"
 #include "sim/SimOptions.h"
 #include "sim/SlaveSimulator.h"
+#include "tools/ChecksumTool.h"
 
 namespace {
 
@@ -42,6 +44,7 @@ TEST(SimOptions, RefusesWithOneLine) {
         {{"--port-dir", ""}, "--port-dir needs a directory (see --help)"},
         {{"--period", "10ms"}, "--period wants a whole number from 0 to 3600000, not 10ms"},
         {{"--deliver", "serial"}, "--deliver wants write, fifo or usb, not serial"},
+        {{"--turnaround", "4ms"}, "--turnaround wants milliseconds from 0 to 1000, not 4ms"},
         {{"-x"}, "unknown option -x (see --help)"},
     };
     for (const OptionCase& c : cases) {
@@ -130,6 +133,50 @@ TEST(DeliveryPlan, PiecesAsHardwareHandsThemOver) {
         for (const DeliveryPiece& p : DeliveryPlan(c.kind, c.length, c.characterMicros))
             pieces.emplace_back(p.offsetMicros, p.byteCount);
         EXPECT_EQ(pieces, c.pieces) << static_cast<int>(c.kind) << " " << c.length;
+    }
+}
+
+// The bus mode's cycle at 9600 baud as each adapter hands it over: every
+// byte once and in order, none before its stop bit has ended, each frame's
+// last byte within the adapter's own delay, and each reply 4.0 ms after its
+// request. Every CRC checks but the one spoiled reply's.
+TEST(BusMode, FramesReachTheReaderAtTheirWireTimes) {
+    const double character = CharacterMicros(CS8, 9600);
+    const auto cycle = BusCycle();
+    const BusTimeline line = LayOutBus(cycle, character, 4000, 50000);
+    size_t spoiled = 0;
+    for (size_t i = 0, f = 0; i < cycle.size(); ++i) {
+        for (const auto* frame : {&cycle[i].request, &cycle[i].reply}) {
+            if (frame->empty()) continue;
+            spoiled +=
+                ChecksumTool::Crc16(frame->data(), static_cast<uint32_t>(frame->size())) != 0;
+            if (frame == &cycle[i].reply) {
+                const WireFrame& request = line.frames[f - 1];
+                EXPECT_NEAR(line.frames[f].startMicros - request.startMicros -
+                                static_cast<double>(request.length) * character,
+                            4000, 1)
+                    << i;
+            }
+            ++f;
+        }
+    }
+    EXPECT_EQ(spoiled, 1u);
+    const struct {
+        Delivery kind;
+        double slackMicros;  // the most a frame's last byte waits in the adapter
+    } kinds[] = {{Delivery::Write, 1}, {Delivery::Fifo, 4 * character + 1}, {Delivery::Usb, 16000}};
+    for (const auto& k : kinds) {
+        std::vector<int64_t> handedAt;  // each byte's hand-over
+        for (const DeliveryPiece& p : StretchDeliveryPlan(k.kind, line.frames, character))
+            handedAt.insert(handedAt.end(), p.byteCount, p.offsetMicros);
+        ASSERT_EQ(handedAt.size(), line.bytes.size());
+        size_t b = 0;
+        for (const WireFrame& frame : line.frames) {
+            for (size_t k2 = 1; k2 <= frame.length; ++k2, ++b)
+                EXPECT_GE(handedAt[b] + 1, frame.startMicros + k2 * character) << b;
+            EXPECT_LE(handedAt[b - 1], frame.startMicros + frame.length * character + k.slackMicros)
+                << static_cast<int>(k.kind) << " " << b;
+        }
     }
 }
 
