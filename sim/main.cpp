@@ -174,11 +174,15 @@ void PlayBus(int fd, const SimOptions& options) {
         std::fflush(stdout);
         Waited waited = Waited::Due;
         while (waited == Waited::Due && (options.cycles == 0 || played < options.cycles)) {
-            const int64_t start = NowNanos();
+            // A piece written late moves everything after it, as a slave
+            // answers a request from when it came: the turnaround holds.
+            int64_t start = NowNanos();
             size_t done = 0;
             for (const DeliveryPiece& piece : plan) {
-                waited = WaitUntil(fd, start + piece.offsetMicros * 1000);
+                const int64_t due = start + piece.offsetMicros * 1000;
+                waited = WaitUntil(fd, due);
                 if (waited != Waited::Due) break;
+                start += std::max<int64_t>(0, NowNanos() - due);
                 WriteAll(fd, timeline.bytes.data() + done, piece.byteCount);
                 done += piece.byteCount;
             }
