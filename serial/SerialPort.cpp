@@ -51,11 +51,7 @@ SerialPort::SerialPort(std::unique_ptr<CommLayer> commLayer) : comm(std::move(co
 SerialPort::~SerialPort() {
     StopWorker();
     std::lock_guard<std::recursive_mutex> guard(portLock);
-    if (device != kNoDevice) {
-        if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
-        comm->CloseDevice(device);
-        device = kNoDevice;
-    }
+    CloseDevice();
     CloseEvents(events);
 }
 
@@ -127,11 +123,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
 
     std::lock_guard<std::recursive_mutex> guard(portLock);
     LineTap* const lineTap = tap.load();
-    if (device != kNoDevice) {
-        if (lineTap) TapUnread(*lineTap);
-        comm->CloseDevice(device);
-        device = kNoDevice;
-    }
+    CloseDevice();
     CloseEvents(oldEvents);
     deviceLost.store(false);
 
@@ -265,9 +257,26 @@ bool SerialPort::QueryQuietly(uint32_t& inQueue, int& error) {
 
 void SerialPort::ReportLoss(int error) {
     // A device that no longer answers would fail every later call too:
-    // report once and leave it alone until it is opened again.
+    // report once and leave it alone until it is opened again. It is closed
+    // before the report: the kernel keeps a USB adapter's name while the
+    // port is open, so one that comes back meanwhile would come back under
+    // another name. The settings stay for the next open.
     deviceLost.store(true);
+    {
+        std::lock_guard<std::recursive_mutex> guard(portLock);
+        comm->CloseDevice(device);
+    }
     ReportError("ClearCommError()", error, true);
+}
+
+void SerialPort::CloseDevice() {
+    if (device == kNoDevice) return;
+    // A lost device was closed when its loss was reported.
+    if (!deviceLost.load()) {
+        if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
+        comm->CloseDevice(device);
+    }
+    device = kNoDevice;
 }
 
 void SerialPort::WorkerLoop() {
