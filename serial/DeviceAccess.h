@@ -25,6 +25,10 @@ struct UsbIdentity {
     std::string productId;
     std::string serialNumber;
     std::string byIdPath;  // the <deviceDirectory>/serial/by-id link to the device
+    // The <deviceDirectory>/serial/by-path link: its place on the bus (the
+    // same port of the same hub), which stays when it comes back as another
+    // ttyUSB and tells two adapters without serial numbers apart.
+    std::string byPathPath;
 };
 
 // Reads sysfs and the by-id links only; the device is never opened. The
