@@ -70,7 +70,8 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
         s.window->SetCapture(capture.get());
         SimProcess sim({"--com", "6", "--period", "0", "--deliver", deliver.toStdString(),
                         "--port-dir", (s.root.path() + "/ports").toStdString()});
-        QVERIFY(s.Open(6));
+        // The window opens on a line already open: it learns the line's speed.
+        QVERIFY(s.Open(6, "1", true, "115200"));
         FramesWindow& frames = s.window->ShowFrames();
         for (int i = 0; i < kReads; ++i) {
             Request(s, 3, "0", "10");

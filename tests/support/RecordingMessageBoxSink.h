@@ -2,10 +2,13 @@
 // showing it, and puts the previous sink back when it goes.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tools/MessageBox.h"
@@ -31,6 +34,12 @@ public:
     std::function<void(std::string_view text)> onClose;
 
     void Show(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        // A real box can only be shown on the thread that made the windows.
+        if (std::this_thread::get_id() != home) {
+            std::fprintf(stderr, "A box shown off the window's thread: %.*s\n", int(text.size()),
+                         text.data());
+            std::abort();
+        }
         Box box{std::string(text), std::string(caption), icon};
         {
             std::lock_guard lock(mutex);
@@ -72,6 +81,7 @@ public:
 
 private:
     MessageBoxSink* previous;
+    const std::thread::id home = std::this_thread::get_id();
     mutable std::mutex mutex;
     std::vector<Box> boxes;
     std::vector<std::string> closed;

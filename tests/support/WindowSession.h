@@ -41,14 +41,16 @@ struct Session {
 
     // Runs the settings dialog as the user would; a dialog still open
     // afterwards is cancelled, so a failing check never blocks the test.
-    bool Open(int port = 3, const QString& stopBits = "1", bool ok = true) {
+    bool Open(int port = 3, const QString& stopBits = "1", bool ok = true,
+              const QString& baud = "9600") {
         bool seen = false;
         QTimer::singleShot(0, window.get(), [&] {
             auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             seen = true;
             for (auto [id, item] : {std::pair{PortSettingsIds::IDC_PORT, QString::number(port)},
-                                    std::pair{PortSettingsIds::IDC_STOP_BITS, stopBits}}) {
+                                    std::pair{PortSettingsIds::IDC_STOP_BITS, stopBits},
+                                    std::pair{PortSettingsIds::IDC_BAUD, baud}}) {
                 auto* list = dialog->ControlAs<QComboBox>(id);
                 list->setCurrentIndex(list->findText(item));
             }

@@ -128,6 +128,7 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
     // Register values that happen to read as a whole request of station 1.
     const Bytes holding = WithCrc(Join({{0x07, 0x03, 0x14}, request, Bytes(12, 0)}));
     const Bytes write = WithCrc({0x01, 0x06, 0x00, 0x01, 0x12, 0x34});
+    const Bytes broadcast = WithCrc({0x00, 0x06, 0x00, 0x01, 0x12, 0x34});
     const std::string R = "S rtu request " + Hex(request);
     const struct {
         const char* name;
@@ -172,6 +173,8 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
          {"S rtu request " + Hex(write), "R rtu reply +0ms " + Hex(write)}},
         {"NoReplyInASecond", {{Step::Tx, 0, request}, {Step::Clock, 1100000}},
          {R, "R noreply"}},
+        {"ABroadcastIsNotAnswered", {{Step::Tx, 0, broadcast}, {Step::Clock, 1100000}},
+         {"S rtu request " + Hex(broadcast)}},
     };
     for (const auto& row : rows) {
         FrameAssembler assembler;
