@@ -440,7 +440,7 @@ void PortSettingsDialogTest::lineWaitsForTheSameDevice() {
         {"TwoAlikeTheOtherNowUnderTheNumber", 1, {cheap, {"ttyUSB1", "", "2"}}, {}, true, false, 0, 0, waiting + ch340},
         {"NoSerialNumberBackInItsPortAsTtyUSB1", 1, {cheap}, {{"ttyUSB1", "", "1"}}, true, false, 0, 1, waiting},
         {"NoSerialNumberInAnotherPort", 1, {cheap}, {{"ttyUSB0", "", "2"}}, true, false, 0, 0, waiting + ch340},
-        {"BackButRefusedAtFirst", 1, {ftdi}, {ftdi}, true, false, 1, 2, waiting + "：无法打开"},
+        {"BackButRefusedTwice", 1, {ftdi}, {ftdi}, true, false, 2, 3, waiting + "：无法打开"},
         {"NeverWentAwayBoxOpen", 1, {ftdi}, {{"ttyUSB1", "", "2"}}, false, true, 0, 1, waiting},
         {"LinkToNothing", 2, {}, {}, true, false, 0, 0, waiting},
         // clang-format on
