@@ -1,58 +1,46 @@
-// The trace's thread between the engine and the window: loose bytes end by
-// silence without a busy wait, what is open when the trace ends reaches the
-// sinks, what it cannot queue is reported, and the window reads the frame
-// list while frames come in (run under ThreadSanitizer too).
+// The trace's thread: loose bytes end by silence without a busy wait, or
+// with the trace; what it cannot queue is reported; the window reads the
+// frame list while frames come in (also run under ThreadSanitizer).
 #include "trace/LineTrace.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
-#include <vector>
 
 #include "trace/FrameList.h"
 
 namespace {
 
 struct Kept : FrameSink {
-    void Take(std::span<const LineFrame> frames) override {
-        for (const LineFrame& frame : frames) bytes += frame.bytes.size();
-    }
+    void Take(std::span<const LineFrame> frames) override { bytes += frames[0].bytes.size(); }
     std::atomic<size_t> bytes{0};
 };
 
-const std::vector<uint8_t> kText = {'O', 'K', '\r', '\n'};
-
 }  // namespace
 
-TEST(LineTrace, LooseBytesEndBySilenceWithoutABusyWaitOrWithTheTrace) {
-    Kept bySilence, byTheEnd;
+TEST(LineTrace, LooseBytesEndBySilenceOrWithTheTraceAndDropsAreReported) {
+    const std::vector<uint8_t> text = {'O', 'K', '\r', '\n'};
     std::atomic<int> looks{0};
+    Kept bySilence, byTheEnd;
     {
         LineTrace trace([&] { return ++looks, LineStamp::Now(); });
         trace.AddSink(&bySilence);
-        const LineStamp now = LineStamp::Now();
-        trace.Received(now, now, 0, kText, false);
-        for (int i = 0; i < 500 && bySilence.bytes == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        trace.Received(LineStamp::Now(), LineStamp::Now(), 0, text, false);
+        for (int i = 0; i < 500 && bySilence.bytes == 0; ++i) usleep(10000);
     }
-    EXPECT_EQ(bySilence.bytes, kText.size());
-    EXPECT_LT(looks, 20);  // the clock is read each time the thread wakes
-    {
-        // The line's clock stands still: only the trace's end ends them.
-        LineTrace trace([] { return LineStamp{1, 1}; });
-        trace.AddSink(&byTheEnd);
-        trace.Received({1, 1}, {1, 1}, 0, kText, false);
-    }
-    EXPECT_EQ(byTheEnd.bytes, kText.size());
-}
-
-TEST(LineTrace, WhatItCannotQueueIsReported) {
-    LineTrace trace(LineStamp::Now, 1024);
+    EXPECT_EQ(bySilence.bytes, 4u);
+    EXPECT_LT(looks, 20);  // read each time the thread wakes
     uint64_t lost = 0;
-    trace.OnLost([&](uint64_t bytes) { lost += bytes; });
-    trace.Received({}, {}, 0, std::vector<uint8_t>(4096, 0x55), false);
+    {
+        LineTrace trace([] { return LineStamp{1, 1}; }, 1024);  // a clock that stands still
+        trace.AddSink(&byTheEnd);
+        trace.OnLost([&](uint64_t bytes) { lost += bytes; });
+        trace.Received({1, 1}, {1, 1}, 0, text, false);
+        trace.Received({1, 1}, {1, 1}, 0, std::vector<uint8_t>(4096), false);
+    }
+    EXPECT_EQ(byTheEnd.bytes, 4u);
     EXPECT_EQ(lost, 4096u);
 }
 
@@ -67,12 +55,8 @@ TEST(FrameList, RowsAndCountersReadWhileFramesComeIn) {
         for (int i = 0; i < 20000; ++i) list.Take({&request, 1});
     });
     FrameRow row;
-    for (uint64_t next = 0; next < 20000; next = list.Next()) {
-        if (next > 0 && list.Row(next - 1, row)) {
-            EXPECT_EQ(row.says, "地址 0 数量 10");
-        }
-        EXPECT_GE(list.Counters().requests, next);
-    }
+    for (uint64_t next = 0; next < 20000; next = list.Next())
+        EXPECT_TRUE(!list.Row(next - 1, row) || row.says == "地址 0 数量 10");
     trace.join();
     EXPECT_EQ(list.Counters().requests, 20000u);
 }
