@@ -428,21 +428,20 @@ void PortSettingsDialogTest::lineWaitsForTheSameDevice() {
     const Adapter ftdi{"ttyUSB0", "A50285BI", "1"}, cheap{"ttyUSB0", "", "1"};
     const struct {
         const char* name;
-        int port;  // 2: a link to a pseudo-terminal
-        std::vector<Adapter> plugged, back;
-        bool pulled, boxOpen;
+        std::vector<Adapter> plugged, back;  // none plugged: COM2, a link to a pty
+        bool pulled;                         // else its box stays open
         int refusals, reopens;
         QString caption;
     } rows[] = {
         // clang-format off
-        {"SerialNumberInAnotherPortAndName", 1, {ftdi}, {{"ttyUSB1", "A50285BI", "2"}}, true, false, 0, 1, waiting},
-        {"OtherSerialNumberUnderTheName", 1, {ftdi}, {{"ttyUSB0", "A7001XYZ", "1"}}, true, false, 0, 0, waiting + "：序列号 A50285BI" + other},
-        {"TwoAlikeTheOtherNowUnderTheNumber", 1, {cheap, {"ttyUSB1", "", "2"}}, {}, true, false, 0, 0, waiting + ch340},
-        {"NoSerialNumberBackInItsPortAsTtyUSB1", 1, {cheap}, {{"ttyUSB1", "", "1"}}, true, false, 0, 1, waiting},
-        {"NoSerialNumberInAnotherPort", 1, {cheap}, {{"ttyUSB0", "", "2"}}, true, false, 0, 0, waiting + ch340},
-        {"BackButRefusedTwice", 1, {ftdi}, {ftdi}, true, false, 2, 3, waiting + "：无法打开"},
-        {"NeverWentAwayBoxOpen", 1, {ftdi}, {{"ttyUSB1", "", "2"}}, false, true, 0, 1, waiting},
-        {"LinkToNothing", 2, {}, {}, true, false, 0, 0, waiting},
+        {"SerialNumberInAnotherPortAndName", {ftdi}, {{"ttyUSB1", "A50285BI", "2"}}, true, 0, 1, waiting},
+        {"OtherSerialNumberUnderTheName", {ftdi}, {{"ttyUSB0", "A7001XYZ", "1"}}, true, 0, 0, waiting + "：序列号 A50285BI" + other},
+        {"TwoAlikeTheOtherNowUnderTheNumber", {cheap, {"ttyUSB1", "", "2"}}, {}, true, 0, 0, waiting + ch340},
+        {"NoSerialNumberBackInItsPortAsTtyUSB1", {cheap}, {{"ttyUSB1", "", "1"}}, true, 0, 1, waiting},
+        {"NoSerialNumberInAnotherPort", {cheap}, {{"ttyUSB0", "", "2"}}, true, 0, 0, waiting + ch340},
+        {"BackButRefusedTwice", {ftdi}, {ftdi}, true, 2, 3, waiting + "：无法打开"},
+        {"NeverWentAwayBoxOpen", {ftdi}, {{"ttyUSB1", "", "2"}}, false, 0, 1, waiting},
+        {"LinkToNothing", {}, {}, true, 0, 0, waiting},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -456,15 +455,15 @@ void PortSettingsDialogTest::lineWaitsForTheSameDevice() {
         connect(&watcher, &ReconnectWatcher::waitingChanged,
                 [&](const QString& text) { caption = text; });
         RecordingMessageBoxSink boxes;
-        watcher.Opened(row.port);
-        if (row.pulled && row.port == 2) std::filesystem::remove(root / "dev/pts/7");
-        if (row.pulled && row.port == 1) PullAdapter(root, "ttyUSB0");
+        watcher.Opened(row.plugged.empty() ? 2 : 1);
+        if (row.pulled && row.plugged.empty()) std::filesystem::remove(root / "dev/pts/7");
+        if (row.pulled && !row.plugged.empty()) PullAdapter(root, "ttyUSB0");
         QVERIFY(watcher.Lost("gone"));
-        if (!row.boxOpen) watcher.ReportClosed();
+        if (row.pulled) watcher.ReportClosed();
         for (const Adapter& a : row.back) PlugAdapter(root, a.tty, a.serial, a.port);
         QTest::qWait(3 * ReconnectWatcher::settleMs);
         QVERIFY2(boxes.Closed().empty(), row.name);
-        if (row.boxOpen) watcher.ReportClosed();
+        if (!row.pulled) watcher.ReportClosed();
         QTRY_COMPARE_WITH_TIMEOUT(reopens, row.reopens, 5000);
         QVERIFY2(caption == row.caption, qPrintable(row.name + (": " + caption)));
     }

@@ -2,7 +2,6 @@
 // showing it, and puts the previous sink back when it goes.
 #pragma once
 
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -34,12 +33,8 @@ public:
     std::function<void(std::string_view text)> onClose;
 
     void Show(std::string_view text, std::string_view caption, MessageIcon icon) override {
-        // A real box can only be shown on the thread that made the windows.
-        if (std::this_thread::get_id() != home) {
-            std::fprintf(stderr, "A box shown off the window's thread: %.*s\n", int(text.size()),
-                         text.data());
-            std::abort();
-        }
+        // Qt shows a box on the windows' thread only.
+        if (std::this_thread::get_id() != home) std::abort();
         Box box{std::string(text), std::string(caption), icon};
         {
             std::lock_guard lock(mutex);
