@@ -31,7 +31,7 @@ struct UsbIdentity {
     std::string byPathPath;
 };
 
-// Reads sysfs and the by-id links only; the device is never opened. The
-// directories are injectable for tests.
+// Reads sysfs and the by-id and by-path links only; the device is never
+// opened. The directories are injectable for tests.
 UsbIdentity DescribeUsbAdapter(const std::string& path, const std::string& deviceDirectory = "/dev",
                                const std::string& ttyClassDirectory = "/sys/class/tty");
