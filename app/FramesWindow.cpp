@@ -216,7 +216,17 @@ void FramesWindow::Open() {
     show();
     raise();
     activateWindow();
+}
+
+// Hidden, the window costs nothing: it catches up when shown again.
+void FramesWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
     refresh->start();
+}
+
+void FramesWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    refresh->stop();
 }
 
 void FramesWindow::Refresh() {

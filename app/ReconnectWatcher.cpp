@@ -31,6 +31,15 @@ std::string_view RefusedText(DeviceAccess access) {
     }
 }
 
+// What the wait is for, as the caption names it.
+QString Awaited(const DeviceIdentity& identity) {
+    if (!identity.serialNumber.empty())
+        return FromUtf8(ReconnectWatcher::SerialNumberText).arg(Local(identity.serialNumber));
+    if (!identity.busPlace.empty())
+        return FromUtf8(ReconnectWatcher::BusPlaceText).arg(Local(identity.busPlace));
+    return Local(identity.path);
+}
+
 }  // namespace
 
 ReconnectWatcher::ReconnectWatcher(ComNames comNames, Reopen reopenLine, QObject* parent)
@@ -61,11 +70,29 @@ bool ReconnectWatcher::Lost(const std::string& report) {
     reportOpen = true;
     if (waiting) return true;
     waiting = true;
-    seenGone = !IsSameDevice(identity, IdentifyPort(names, portNumber));
-    shownText = FromUtf8(WaitingText);
-    emit waitingChanged(shownText);
+    seenGone = false;
+    shownText.clear();
+    if (IsBack(IdentifyPort(names, portNumber))) Show(FromUtf8(WaitingText));
     Watch();
     return true;
+}
+
+bool ReconnectWatcher::IsBack(const DeviceIdentity& now) {
+    if (IsSameDevice(identity, now)) return true;
+    seenGone = true;
+    // Another device under the number (the order of devices gave it on) is
+    // never opened: the caption says what the wait is for.
+    QString text = FromUtf8(WaitingText);
+    if (now.present)
+        text += FromUtf8("：") + Awaited(identity) + FromUtf8("；") + FromUtf8(OtherDeviceText);
+    Show(text);
+    return false;
+}
+
+void ReconnectWatcher::Show(const QString& text) {
+    if (text == shownText) return;
+    shownText = text;
+    emit waitingChanged(shownText);
 }
 
 void ReconnectWatcher::ReportClosed() {
@@ -92,6 +119,9 @@ void ReconnectWatcher::Watch() {
         if (!directory.empty()) wanted << NearestDirectory(Local(directory));
     if (!identity.path.empty())
         wanted << NearestDirectory(QFileInfo(Local(identity.path)).absolutePath());
+    // udev links an adapter's place on the bus a moment after its node.
+    if (!identity.busPlace.empty())
+        wanted << NearestDirectory(Local(places.deviceDirectory + "/serial/by-path"));
     wanted.removeDuplicates();
     const QStringList watched = watcher.directories();
     for (const QString& directory : wanted)
@@ -103,8 +133,7 @@ void ReconnectWatcher::Check() {
     // A directory that went away is no longer watched; the one above it is.
     Watch();
     const DeviceIdentity now = IdentifyPort(names, portNumber);
-    if (!IsSameDevice(identity, now)) {
-        seenGone = true;
+    if (!IsBack(now)) {
         retry.stop();
         return;
     }
@@ -127,12 +156,7 @@ void ReconnectWatcher::Check() {
         identity = now;
         return;
     }
-    const QString text =
-        FromUtf8(WaitingText) + FromUtf8("：") +
-        FromUtf8(RefusedText(ProbeDeviceAccess(now.path, names.GetPlaces().procDirectory)));
-    if (text != shownText) {
-        shownText = text;
-        emit waitingChanged(shownText);
-    }
+    Show(FromUtf8(WaitingText) + FromUtf8("：") +
+         FromUtf8(RefusedText(ProbeDeviceAccess(now.path, names.GetPlaces().procDirectory))));
     retry.start(retryMs);
 }

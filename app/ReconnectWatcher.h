@@ -24,6 +24,11 @@ public:
     static constexpr std::string_view NoPermissionText = "无权限";
     static constexpr std::string_view BusyText = "被占用";
     static constexpr std::string_view CannotOpenText = "无法打开";
+    // Beside WaitingText when the number leads to another device now: what
+    // is awaited, then OtherDeviceText.
+    static constexpr std::string_view SerialNumberText = "序列号 %1";
+    static constexpr std::string_view BusPlaceText = "USB 位置 %1";
+    static constexpr std::string_view OtherDeviceText = "此端口号现为另一设备";
     static constexpr int retryMs = 1000;
     // File system changes come in bursts (the node, its by-id link, udev's
     // permissions): looked at once they have settled a little.
@@ -54,6 +59,10 @@ signals:
 
 private:
     void Check();
+    // False, with the caption saying what is awaited, unless `now` is the
+    // device the line had.
+    bool IsBack(const DeviceIdentity& now);
+    void Show(const QString& text);
     void Watch();
     void Stop();
 

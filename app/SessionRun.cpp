@@ -70,11 +70,16 @@ SessionRun::~SessionRun() {
     close(writeEnd);
 }
 
-// Cancels what runs modally over the window, the innermost first (a nested
-// run returns to its caller only once those above it have), then closes the
-// window as its close box does.
+// Cancels what runs over the window, the innermost first (a nested run
+// returns to its caller only once those above it have): open menus, which
+// run loops of their own (QMenu::exec returns nothing chosen), then modal
+// dialogs and boxes. Then closes the window as its close box does.
 void SessionRun::End() {
     if (!running) return;
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        if (QApplication::activePopupWidget() == popup) break;
+    }
     while (QWidget* modal = QApplication::activeModalWidget()) {
         auto* dialog = qobject_cast<QDialog*>(modal);
         if (modal == running || !dialog) break;

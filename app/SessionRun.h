@@ -1,7 +1,8 @@
 // How a run of Talvenor ends. Closing the main window ends it, and so do
-// SIGINT, SIGTERM and SIGHUP, the same way: the window goes (its serial
-// worker stops, the trace ends its open frames into the capture), then the
-// capture writes out what it holds, waiting a bounded time for its file.
+// SIGINT, SIGTERM and SIGHUP, the same way, whatever menu, dialog or box is
+// open over it: the window goes (its serial worker stops, the trace ends its
+// open frames into the capture), then the capture writes out what it holds,
+// waiting a bounded time for its file.
 #pragma once
 
 #include <QSocketNotifier>

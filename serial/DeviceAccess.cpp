@@ -103,6 +103,18 @@ bool HeldElsewhere(const std::string& device, const std::string& procDirectory) 
     return false;
 }
 
+// The link in `directory` that leads to `device`; "" when none does.
+std::string LinkTo(const std::string& device, const std::string& directory) {
+    Directory links(directory);
+    while (links.handle) {
+        const dirent* entry = readdir(links.handle);
+        if (!entry) break;
+        const std::string link = directory + "/" + entry->d_name;
+        if (entry->d_name[0] != '.' && Resolved(link) == device) return link;
+    }
+    return {};
+}
+
 }  // namespace
 
 DeviceAccess ProbeDeviceAccess(const std::string& path, const std::string& procDirectory) {
@@ -132,14 +144,8 @@ UsbIdentity DescribeUsbAdapter(const std::string& path, const std::string& devic
         identity.serialNumber = FirstLine(node + "/serial");
         break;
     }
-    const std::string byId = deviceDirectory + "/serial/by-id";
-    Directory links(byId);
-    while (links.handle && identity.byIdPath.empty()) {
-        const dirent* entry = readdir(links.handle);
-        if (!entry) break;
-        const std::string link = byId + "/" + entry->d_name;
-        if (entry->d_name[0] != '.' && Resolved(link) == device) identity.byIdPath = link;
-    }
+    identity.byIdPath = LinkTo(device, deviceDirectory + "/serial/by-id");
+    identity.byPathPath = LinkTo(device, deviceDirectory + "/serial/by-path");
     return identity;
 }
 

@@ -25,10 +25,14 @@ struct UsbIdentity {
     std::string productId;
     std::string serialNumber;
     std::string byIdPath;  // the <deviceDirectory>/serial/by-id link to the device
+    // The <deviceDirectory>/serial/by-path link: its place on the bus (the
+    // same port of the same hub), which stays when it comes back as another
+    // ttyUSB and tells two adapters without serial numbers apart.
+    std::string byPathPath;
 };
 
-// Reads sysfs and the by-id links only; the device is never opened. The
-// directories are injectable for tests.
+// Reads sysfs and the by-id and by-path links only; the device is never
+// opened. The directories are injectable for tests.
 UsbIdentity DescribeUsbAdapter(const std::string& path, const std::string& deviceDirectory = "/dev",
                                const std::string& ttyClassDirectory = "/sys/class/tty");
 

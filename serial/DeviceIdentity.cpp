@@ -17,16 +17,17 @@ DeviceIdentity IdentifyPort(const ComNames& names, int portNumber) {
     identity.vendorId = usb.vendorId;
     identity.productId = usb.productId;
     identity.serialNumber = usb.serialNumber;
+    identity.busPlace = usb.byPathPath.substr(usb.byPathPath.rfind('/') + 1);
     return identity;
 }
 
 bool IsSameDevice(const DeviceIdentity& was, const DeviceIdentity& now) {
     if (!now.present || was.pinned != now.pinned) return false;
     if (was.pinned) return true;
-    // Two adapters of one model without serial numbers cannot be told apart:
-    // the same model under the same number is taken for the same adapter.
-    if (!was.vendorId.empty())
-        return now.vendorId == was.vendorId && now.productId == was.productId &&
-               now.serialNumber == was.serialNumber;
+    if (now.vendorId != was.vendorId || now.productId != was.productId ||
+        now.serialNumber != was.serialNumber)
+        return false;
+    if (!was.serialNumber.empty()) return true;
+    if (!was.busPlace.empty()) return now.busPlace == was.busPlace;
     return now.path == was.path;
 }

@@ -50,10 +50,7 @@ SerialPort::SerialPort(std::unique_ptr<CommLayer> commLayer) : comm(std::move(co
 SerialPort::~SerialPort() {
     StopWorker();
     std::lock_guard<std::recursive_mutex> guard(portLock);
-    if (device != kNoDevice) {
-        if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
-        CloseDevice();
-    }
+    CloseDevice();
     CloseEvents(events);
 }
 
@@ -125,10 +122,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
 
     std::lock_guard<std::recursive_mutex> guard(portLock);
     LineTap* const lineTap = tap.load();
-    if (device != kNoDevice) {
-        if (lineTap) TapUnread(*lineTap);
-        CloseDevice();
-    }
+    CloseDevice();
     CloseEvents(oldEvents);
     deviceLost.store(false);
 
@@ -266,9 +260,30 @@ bool SerialPort::QueryQuietly(uint32_t& inQueue, int& error) {
 
 void SerialPort::ReportLoss(int error) {
     // A device that no longer answers would fail every later call too:
-    // report once and leave it alone until it is opened again.
+    // report once and leave it alone until it is opened again. It is closed
+    // before the report: the kernel keeps a USB adapter's name while the
+    // port is open, so one that comes back meanwhile would come back under
+    // another name. The settings stay for the next open.
     deviceLost.store(true);
+    {
+        std::lock_guard<std::recursive_mutex> guard(portLock);
+        comm->CloseDevice(device);
+    }
     ReportError("ClearCommError()", error, true);
+}
+
+void SerialPort::CloseDevice() {
+    if (device == kNoDevice) return;
+    // A lost device was closed when its loss was reported.
+    if (!deviceLost.load()) {
+        if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
+        // The mode the device had before goes back with it.
+        bool wasOn = false;
+        if (lowLatencySet) comm->SetLowLatency(device, false, wasOn);
+        comm->CloseDevice(device);
+    }
+    lowLatencySet = false;
+    device = kNoDevice;
 }
 
 void SerialPort::WorkerLoop() {
@@ -451,16 +466,6 @@ void SerialPort::TapUnread(LineTap& lineTap) {
     while (unread.size() < status.inQueue && comm->ReadByte(device, byte) == IoResult::Done)
         unread.push_back(byte);
     if (!unread.empty()) lineTap.Received(first, lineTap.Now(), modemLines, unread, false);
-}
-
-void SerialPort::CloseDevice() {
-    // The mode the device had before is put back; a device that is gone
-    // refuses and is closed all the same.
-    bool wasOn = false;
-    if (lowLatencySet) comm->SetLowLatency(device, false, wasOn);
-    lowLatencySet = false;
-    comm->CloseDevice(device);
-    device = kNoDevice;
 }
 
 bool SerialPort::WritePending() { return requestPending.load(); }

@@ -72,7 +72,7 @@ public:
 
     bool IsWorkerRunning() const { return running.load(); }
     // The device stopped answering (an adapter pulled); true from the report
-    // of the loss until the next open.
+    // of the loss until the next open. The device is closed from then on.
     bool DeviceLost() const { return deviceLost.load(); }
     // The exit code of the last worker that ended (0 before any ended).
     int WorkerExitCode() const { return workerExitCode.load(); }
@@ -94,7 +94,6 @@ private:
     void ReadRoutine(const LineStamp& woken);
     void WriteRoutine();
     bool WritePending();
-    void CloseDevice();
     bool QueryInput(uint32_t& inQueue);
     void Notify(uint32_t message, uint32_t wParam);
     // SPN_RXCHAR for each byte, without waiting: the worker goes on while
@@ -102,6 +101,8 @@ private:
     void PostRun(std::vector<uint8_t> bytes, bool moreFollows);
     bool QueryQuietly(uint32_t& inQueue, int& error);
     void ReportLoss(int error);
+    // Port lock held, no worker running.
+    void CloseDevice();
     void RefreshModemLines();
     void TapUnread(LineTap& lineTap);
 

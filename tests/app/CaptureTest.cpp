@@ -3,9 +3,12 @@
 // while receiving is paused and a line pulled while it records; a capture
 // that cannot be written, or whose reader stopped; the end by a signal; the
 // command line of the built program.
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -128,6 +132,8 @@ void CaptureTest::simulatorExchangeIsRecordedAndDecoded() {
                                        WithCrc({1, 3, 4, 0x03, 0xe8, 0x03, 0xe9}), write, write};
     QVERIFY(c.WaitUntil([](const CaptureFile& f) { return f.records.size() >= 4; }));
     QVERIFY(c.file.wellFormed && c.file.records.size() == frames.size());
+    // Dated by the real clock, as Wireshark shows it.
+    QVERIFY(std::abs(c.file.records[0].stampUs / 1000000 - std::time(nullptr)) < 60);
     for (size_t i = 0; i < frames.size(); ++i) {
         const CaptureRecord& record = c.file.records[i];
         QCOMPARE(record.event, i % 2 == 0 ? uint8_t{1} : uint8_t{2});
@@ -240,12 +246,23 @@ void CaptureTest::aReaderThatStoppedStopsTheCaptureNotTheSession() {
 
 void CaptureTest::aSignalEndsTheRunAsClosingDoes_data() {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
+    QTest::addColumn<QString>("open");  // over the window when the signal comes
+    QTest::newRow("SIGTERM") << SIGTERM << "";
+    QTest::newRow("SIGINT") << SIGINT << "";
+    QTest::newRow("SIGHUPWithThePanesMenuOpen") << SIGHUP << "menu";
+    QTest::newRow("SIGTERMInADialogWhoseCallerThenShowsABox") << SIGTERM << "dialog";
 }
 
 void CaptureTest::aSignalEndsTheRunAsClosingDoes() {
     QFETCH(int, signal);
+    QFETCH(QString, open);
+    // nohup leaves SIGHUP ignored: it stays so.
+    std::signal(SIGHUP, SIG_IGN);
+    {
+        SessionRun run;
+        QVERIFY(std::signal(SIGHUP, SIG_IGN) == SIG_IGN);
+    }
+    std::signal(SIGHUP, SIG_DFL);
     Capture c;
     Session s;
     s.window->SetCapture(c.capture.get());
@@ -260,7 +277,12 @@ void CaptureTest::aSignalEndsTheRunAsClosingDoes() {
     connect(watch, &QTimer::timeout, window, [=] {
         if (window->ReceivePane().Text().size() < 7 * 4) return;
         watch->stop();
-        kill(getpid(), signal);
+        // Sent once the menu or dialog runs its loop.
+        QTimer::singleShot(0, window, [=] { kill(getpid(), signal); });
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, {9, 9}, window->mapToGlobal(QPoint(9, 9)));
+        if (open == "menu") QCoreApplication::sendEvent(window->ReceivePane().viewport(), &menu);
+        if (open == "dialog" && QDialog(window).exec() == QDialog::Rejected)
+            QMessageBox(window).exec();
     });
     QTimer::singleShot(0, window, [=] {
         QTest::mouseClick(window->Control(MainIds::IDC_SEND), Qt::LeftButton);
@@ -269,6 +291,8 @@ void CaptureTest::aSignalEndsTheRunAsClosingDoes() {
     bool unanswered = false;
     QTimer::singleShot(10000, window, [&unanswered, window] {
         unanswered = true;
+        for (QWidget* over : {QApplication::activePopupWidget(), QApplication::activeModalWidget()})
+            if (over && over != window) over->close();
         window->close();
     });
     QString errors;

@@ -234,10 +234,11 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
     QVERIFY(capture);
     {
         Session s;
-        s.window->SetCapture(capture.get());
         SimProcess sim({"--com", "6", "--period", "0", "--deliver", deliver.toStdString(),
                         "--port-dir", (s.root.path() + "/ports").toStdString()});
-        QVERIFY(s.Open(6));
+        // The record starts on a line already open: it learns the line's speed.
+        QVERIFY(s.Open(6, "1", true, "115200"));
+        s.window->SetCapture(capture.get());
         FramesWindow& frames = s.window->ShowFrames();
         for (int i = 0; i < kReads; ++i) {
             Request(s, 3, "0", "10");

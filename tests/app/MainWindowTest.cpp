@@ -78,6 +78,7 @@ private slots:
     void closing_data();
     void closing();
     void engineErrorBoxIsShownWhileTheWorkerWaits();
+    void lostDeviceIsClosedAndOpenedAgainAsItWas();
     void slaveReplyIsShownByteForByte_data();
     void slaveReplyIsShownByteForByte();
     void simulatorReplyInEachFraming_data();
@@ -429,6 +430,28 @@ void MainWindowTest::engineErrorBoxIsShownWhileTheWorkerWaits() {
     // The worker goes on once the box is closed.
     fake.QueueInput({0x42});
     QTRY_VERIFY_WITH_TIMEOUT(s.Pane().endsWith(QStringLiteral("  42")), 5000);
+}
+
+// A device that stops answering is closed while the engine's box reports it,
+// and opened again as it was once it answers (here: at once).
+void MainWindowTest::lostDeviceIsClosedAndOpenedAgainAsItWas() {
+    auto comm = std::make_unique<FakeComm>();
+    FakeComm& fake = *comm;
+    Session s(std::move(comm));
+    QVERIFY(s.Open(3, "2"));
+    QVERIFY(fake.WaitFor(
+        [](const FakeComm& f) { return f.CallCount(FakeComm::Call::WaitForAny) > 0; }, 10s));
+    int openWhileReported = -1;
+    s.boxes.whileOpen = [&](const RecordingMessageBoxSink::Box&) {
+        openWhileReported = fake.OpenDeviceCount();
+        fake.Heal(FakeComm::Call::ClearCommError);
+    };
+    fake.FailAlways(FakeComm::Call::ClearCommError, EIO);
+    fake.QueueInput({0x41});
+    QTRY_COMPARE_WITH_TIMEOUT(fake.BuildTexts().size(), size_t{2}, 5000);
+    QCOMPARE(openWhileReported, 0);
+    QCOMPARE(fake.BuildTexts()[1], "baud=9600 parity=N data=8 stop=2");
+    QCOMPARE(fake.BuildTexts()[0], fake.BuildTexts()[1]);
 }
 
 void MainWindowTest::slaveReplyIsShownByteForByte_data() {

@@ -18,10 +18,13 @@
 #include <functional>
 
 #include "DialogShot.h"
+#include "RecordingMessageBoxSink.h"
 #include "app/OpenArguments.h"
 #include "app/PortSettingsDialog.h"
+#include "app/ReconnectWatcher.h"
 #include "serial/DeviceIdentity.h"
 #include "serial/PortSettings.h"
+#include "ui/GbkText.h"
 
 Q_DECLARE_METATYPE(DCB)
 
@@ -73,30 +76,40 @@ void Link(const std::filesystem::path& target, const std::filesystem::path& at) 
     std::filesystem::create_symlink(target, at);
 }
 
-// An FTDI adapter with serial number `serial` plugged in as /dev/<tty>, as
-// the kernel and udev publish it.
+// A USB adapter in port `port` of the root hub, plugged in as /dev/<tty>,
+// as the kernel and udev publish it: an FTDI one with serial number
+// `serial`, or without one a CH340 (whose by-id name udev gives every CH340).
 void PlugAdapter(const std::filesystem::path& root, const std::string& tty,
-                 const std::string& serial) {
-    const std::filesystem::path usb = root / "sys/devices/usb1/1-1";
-    for (auto [name, text] : {std::pair{"idVendor", "0403"},
-                              {"idProduct", "6001"},
-                              {"manufacturer", "FTDI"},
-                              {"product", "FT232R USB UART"},
+                 const std::string& serial, const std::string& port = "1") {
+    const std::filesystem::path usb = root / "sys/devices/usb1" / ("1-" + port);
+    const bool ftdi = !serial.empty();
+    for (auto [name, text] : {std::pair{"idVendor", ftdi ? "0403" : "1a86"},
+                              {"idProduct", ftdi ? "6001" : "7523"},
+                              {"manufacturer", ftdi ? "FTDI" : ""},
+                              {"product", ftdi ? "FT232R USB UART" : "USB Serial"},
                               {"serial", serial.c_str()}})
-        WriteLine(usb / name, text);
-    WriteLine(usb / "1-1:1.0" / tty / "uevent", "");
+        if (*text) WriteLine(usb / name, text);
+    WriteLine(usb / ("1-" + port + ":1.0") / tty / "uevent", "");
     WriteLine(root / "dev" / tty, "");
-    Link(usb / "1-1:1.0" / tty, root / "sys/class/tty" / tty / "device");
+    Link(usb / ("1-" + port + ":1.0") / tty, root / "sys/class/tty" / tty / "device");
+    if (ftdi)
+        Link("../../" + tty,
+             root / ("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0"));
     Link("../../" + tty,
-         root / ("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0"));
+         root / ("dev/serial/by-path/pci-0000:00:14.0-usb-0:" + port + ":1.0-port0"));
 }
 
-// Pulled: udev removes the node and the by-id links, the kernel the sysfs entries.
-void PullAdapter(const std::filesystem::path& root, const std::string& tty) {
-    for (const char* gone : {"sys/devices/usb1", "dev/serial"})
-        std::filesystem::remove_all(root / gone);
+// Pulled: udev removes the node and its links, the kernel the sysfs entries.
+void PullAdapter(const std::filesystem::path& root, const std::string& tty,
+                 const std::string& port = "1") {
+    std::filesystem::remove_all(root / "sys/devices/usb1" / ("1-" + port));
     std::filesystem::remove_all(root / "sys/class/tty" / tty);
     std::filesystem::remove(root / "dev" / tty);
+    std::error_code none;
+    for (const char* links : {"dev/serial/by-id", "dev/serial/by-path"})
+        for (const auto& link : std::filesystem::directory_iterator(root / links, none))
+            if (std::filesystem::read_symlink(link).filename() == tty)
+                std::filesystem::remove(link);
 }
 
 // A machine in a temporary directory: COM1 a USB adapter with its sysfs
@@ -104,8 +117,8 @@ void PullAdapter(const std::filesystem::path& root, const std::string& tty) {
 // pseudo-terminal held by its creator
 // (process 100, which has the master side) and, with `intruder`, by process
 // 200 as well.
-ComNames FakeMachine(const std::filesystem::path& root, bool intruder) {
-    PlugAdapter(root, "ttyUSB0", "A50285BI");
+ComNames FakeMachine(const std::filesystem::path& root, bool intruder, bool adapter = true) {
+    if (adapter) PlugAdapter(root, "ttyUSB0", "A50285BI");
     WriteLine(root / "dev/pts/7", "");
     std::filesystem::create_directories(root / "ports");
     std::filesystem::permissions(root / "ports", std::filesystem::perms::owner_all);
@@ -143,8 +156,7 @@ private slots:
     void portListShowsTheDevicePath();
     void deviceLineTellsTheAdapterAndWhoHoldsIt_data();
     void deviceLineTellsTheAdapterAndWhoHoldsIt();
-    void adapterKnownAgainByItsSerialNumber_data();
-    void adapterKnownAgainByItsSerialNumber();
+    void lineWaitsForTheSameDevice();
     void textsOpenTheLineWith_data();
     void textsOpenTheLineWith();
     void picture();
@@ -403,31 +415,58 @@ void PortSettingsDialogTest::deviceLineTellsTheAdapterAndWhoHoldsIt() {
              port != 2);
 }
 
-void PortSettingsDialogTest::adapterKnownAgainByItsSerialNumber_data() {
-    QTest::addColumn<QString>("tty");
-    QTest::addColumn<QString>("serial");
-    QTest::addColumn<bool>("same");
-    // clang-format off
-    QTest::newRow("SameSerialUnderAnotherNumber") << "ttyUSB1" << "A50285BI" << true;
-    QTest::newRow("OtherSerialUnderTheOldNumber") << "ttyUSB0" << "A7001XYZ" << false;
-    // clang-format on
-}
-
-// COM1 is the adapter by the order of devices; while it is away COM1 leads
-// nowhere, and what plugs in then is it or not by its serial number.
-void PortSettingsDialogTest::adapterKnownAgainByItsSerialNumber() {
-    QFETCH(QString, tty);
-    QFETCH(QString, serial);
-    QFETCH(bool, same);
-    QTemporaryDir dir;
-    const std::filesystem::path root = dir.path().toStdString();
-    const ComNames names = FakeMachine(root, false);
-    const DeviceIdentity was = IdentifyPort(names, 1);
-    QCOMPARE(was.serialNumber, std::string("A50285BI"));
-    PullAdapter(root, "ttyUSB0");
-    QVERIFY(!IsSameDevice(was, IdentifyPort(names, 1)));
-    PlugAdapter(root, tty.toStdString(), serial.toStdString());
-    QCOMPARE(IsSameDevice(was, IdentifyPort(names, 1)), same);
+// The line's device pulled (or, with nothing to pull, answering no more),
+// then the machine as each row leaves it: the line opens again only on the
+// same device under its number, and the caption says what the wait is for.
+void PortSettingsDialogTest::lineWaitsForTheSameDevice() {
+    struct Adapter {
+        const char *tty, *serial, *port;
+    };
+    const QString waiting = FromUtf8(ReconnectWatcher::WaitingText);
+    const QString other = "；" + FromUtf8(ReconnectWatcher::OtherDeviceText);
+    const QString ch340 = "：USB 位置 pci-0000:00:14.0-usb-0:1:1.0-port0" + other;
+    const Adapter ftdi{"ttyUSB0", "A50285BI", "1"}, cheap{"ttyUSB0", "", "1"};
+    const struct {
+        const char* name;
+        std::vector<Adapter> plugged, back;  // none plugged: COM2, a link to a pty
+        bool pulled;                         // else its box stays open
+        int refusals, reopens;
+        QString caption;
+    } rows[] = {
+        // clang-format off
+        {"SerialNumberInAnotherPortAndName", {ftdi}, {{"ttyUSB1", "A50285BI", "2"}}, true, 0, 1, waiting},
+        {"OtherSerialNumberUnderTheName", {ftdi}, {{"ttyUSB0", "A7001XYZ", "1"}}, true, 0, 0, waiting + "：序列号 A50285BI" + other},
+        {"TwoAlikeTheOtherNowUnderTheNumber", {cheap, {"ttyUSB1", "", "2"}}, {}, true, 0, 0, waiting + ch340},
+        {"NoSerialNumberBackInItsPortAsTtyUSB1", {cheap}, {{"ttyUSB1", "", "1"}}, true, 0, 1, waiting},
+        {"NoSerialNumberInAnotherPort", {cheap}, {{"ttyUSB0", "", "2"}}, true, 0, 0, waiting + ch340},
+        {"BackButRefusedTwice", {ftdi}, {ftdi}, true, 2, 3, waiting + "：无法打开"},
+        {"NeverWentAwayBoxOpen", {ftdi}, {{"ttyUSB1", "", "2"}}, false, 0, 1, waiting},
+        {"LinkToNothing", {}, {}, true, 0, 0, waiting},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir dir;
+        const std::filesystem::path root = dir.path().toStdString();
+        const ComNames names = FakeMachine(root, false, false);
+        for (const Adapter& a : row.plugged) PlugAdapter(root, a.tty, a.serial, a.port);
+        int reopens = 0;
+        QString caption;
+        ReconnectWatcher watcher(names, [&] { return ++reopens > row.refusals; });
+        connect(&watcher, &ReconnectWatcher::waitingChanged,
+                [&](const QString& text) { caption = text; });
+        RecordingMessageBoxSink boxes;
+        watcher.Opened(row.plugged.empty() ? 2 : 1);
+        if (row.pulled && row.plugged.empty()) std::filesystem::remove(root / "dev/pts/7");
+        if (row.pulled && !row.plugged.empty()) PullAdapter(root, "ttyUSB0");
+        QVERIFY(watcher.Lost("gone"));
+        if (row.pulled) watcher.ReportClosed();
+        for (const Adapter& a : row.back) PlugAdapter(root, a.tty, a.serial, a.port);
+        QTest::qWait(3 * ReconnectWatcher::settleMs);
+        QVERIFY2(boxes.Closed().empty(), row.name);
+        if (!row.pulled) watcher.ReportClosed();
+        QTRY_COMPARE_WITH_TIMEOUT(reopens, row.reopens, 5000);
+        QVERIFY2(caption == row.caption, qPrintable(row.name + (": " + caption)));
+    }
 }
 
 void PortSettingsDialogTest::picture() {

@@ -256,6 +256,10 @@ void ReceiveEditTest::appendsFollowTheEnd() {
 // begins, across chunks of its buffer. What stays keeps its selection and its
 // rows on screen; the undo of an edit in what went is gone; appends follow.
 void ReceiveEditTest::dropsTheOldestRowsPastItsLimit() {
+    ReceiveEdit run;  // a long run keeps its megabytes
+    const std::string dump = QStringLiteral("  ff").repeated(1 << 14).toStdString();
+    for (int i = 0; i < 16; ++i) run.AppendText(dump);
+    QCOMPARE(run.TextLength(), 16 * static_cast<int>(dump.size()));
     ReceiveEdit pane;
     pane.resize(300, 120);
     pane.show();

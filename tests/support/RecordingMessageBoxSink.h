@@ -2,10 +2,12 @@
 // showing it, and puts the previous sink back when it goes.
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tools/MessageBox.h"
@@ -31,6 +33,8 @@ public:
     std::function<void(std::string_view text)> onClose;
 
     void Show(std::string_view text, std::string_view caption, MessageIcon icon) override {
+        // Qt shows a box on the windows' thread only.
+        if (std::this_thread::get_id() != home) std::abort();
         Box box{std::string(text), std::string(caption), icon};
         {
             std::lock_guard lock(mutex);
@@ -72,6 +76,7 @@ public:
 
 private:
     MessageBoxSink* previous;
+    const std::thread::id home = std::this_thread::get_id();
     mutable std::mutex mutex;
     std::vector<Box> boxes;
     std::vector<std::string> closed;

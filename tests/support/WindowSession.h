@@ -41,16 +41,18 @@ struct Session {
 
     // Runs the settings dialog as the user would; a dialog still open
     // afterwards is cancelled, so a failing check never blocks the test.
-    bool Open(int port = 3, const QString& stopBits = "1", bool ok = true) {
+    bool Open(int port = 3, const QString& stopBits = "1", bool ok = true,
+              const QString& baud = {}) {
         bool seen = false;
         QTimer::singleShot(0, window.get(), [&] {
             auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             seen = true;
             for (auto [id, item] : {std::pair{PortSettingsIds::IDC_PORT, QString::number(port)},
-                                    std::pair{PortSettingsIds::IDC_STOP_BITS, stopBits}}) {
+                                    std::pair{PortSettingsIds::IDC_STOP_BITS, stopBits},
+                                    std::pair{PortSettingsIds::IDC_BAUD, baud}}) {
                 auto* list = dialog->ControlAs<QComboBox>(id);
-                list->setCurrentIndex(list->findText(item));
+                if (!item.isEmpty()) list->setCurrentIndex(list->findText(item));
             }
             if (ok) QTest::mouseClick(dialog->Control(IDOK), Qt::LeftButton);
             if (dialog->isVisible()) dialog->done(QDialog::Rejected);

@@ -85,6 +85,9 @@ TEST(ReceiveText, EditsMatchAPlainString) {
         if (round % 3 == 0) {
             text.Append(insert);
             model += insert;
+        } else if (round % 7 == 1) {  // the pane's trim
+            text.DropFront(count);
+            model.erase(0, count);
         } else {
             text.Replace(pos, count, insert);
             model.replace(std::min(pos, model.size()), count, insert);

@@ -140,6 +140,7 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
     const Bytes deviceIdException = WithCrc({0x01, 0xab, 0x01});
     const Bytes userDefined = WithCrc({0x01, 0x41, 0x12, 0x34});
     const Bytes spoiled = Join({Slice(reply, 0, 24), {uint8_t(reply[24] ^ 0xff)}});
+    const Bytes broadcast = WithCrc({0x00, 0x06, 0x00, 0x01, 0x12, 0x34});
     const std::string R = "S rtu request " + Hex(request);
     const struct {
         const char* name;
@@ -245,6 +246,8 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
           {Step::Rx, 80000, Slice(readWrite, readWrite.size() - 1, readWrite.size())},
           {Step::Clock, 2000000}},
          {"R rtu request " + Hex(readWrite), "R noreply"}},
+        {"ABroadcastIsNotAnswered", {{Step::Tx, 0, broadcast}, {Step::Clock, 1100000}},
+         {"S rtu request " + Hex(broadcast)}},
     };
     for (const auto& row : rows) {
         FrameAssembler assembler;

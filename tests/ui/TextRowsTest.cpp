@@ -59,6 +59,10 @@ TEST(TextRows, IncrementalMatchesFull) {
                 const size_t old = text.Size();
                 text.Append(piece);
                 rows.Appended(text, old);
+            } else if (round % 25 == 0) {  // the pane's trim, at a row start
+                const size_t cut = rows.RowStart(random() % rows.RowCount());
+                text.DropFront(cut);
+                rows.DroppedFront(text, cut);
             } else {
                 const size_t pos = random() % (text.Size() + 1);
                 const size_t removed = std::min<size_t>(random() % 12, text.Size() - pos);
