@@ -116,10 +116,11 @@ void FrameAssembler::Received(LineStamp first, LineStamp last, uint8_t lines,
     if (bytes.empty()) return;
     if (!pending.empty() && !continues) Silence(first.steadyUs - lastByteUs, out);
     if (awaited.active && first.steadyUs >= awaited.deadlineUs) GiveUp(awaited.deadlineUs, out);
-    // The read's last byte crossed the line as it was read, the ones before
-    // it back to back, but none before the last read's end.
-    runs.push_back({base + pending.size(), last, lastReadUs, sentUs, lines, bytes.size()});
-    lastReadUs = last.steadyUs;
+    // The read's last byte crossed the line as the bytes were found waiting
+    // (`first`: the engine may then wait for its owner before it reads
+    // them), the ones before it back to back, none before the last read's end.
+    runs.push_back({base + pending.size(), first, lastReadUs, sentUs, lines, bytes.size()});
+    lastReadUs = first.steadyUs;
     lastByteUs = last.steadyUs;
     for (uint8_t byte : bytes) Take(byte, out);
 }

@@ -61,6 +61,9 @@ struct BusSession : Session {
     BusSession(int cycles, const std::string& deliver)
         : sim({"--com", "6", "--bus", "--cycles", std::to_string(cycles), "--deliver", deliver,
                "--port-dir", (root.path() + "/ports").toStdString()}) {
+        int error = 0;
+        capture = LineCapture::Create(root.filePath("bus.pcap").toStdString(), error);
+        window->SetCapture(capture.get());
         if (!Open(6)) return;
         frames = &window->ShowFrames();
         frames->Tabs().setCurrentWidget(&frames->StationView());
@@ -68,8 +71,10 @@ struct BusSession : Session {
         QTRY_VERIFY_WITH_TIMEOUT(
             Cell(view, 0, 0).startsWith('0') && Cell(view, 0, 1) == QString::number(cycles), 20000);
     }
+    ~BusSession() { window.reset(); }  // before the capture it writes into
     SimProcess sim;
     FramesWindow* frames = nullptr;
+    std::unique_ptr<LineCapture> capture;
 };
 
 // Saves the shown tab through its dialog, the path typed as a user would.
@@ -173,11 +178,40 @@ void FramesWindowTest::stationsOfABus() {
         const bool silent = station && c.replies == 0;
         QCOMPARE(!Cell(view, row, 0, Qt::BackgroundRole).isEmpty(), silent);
         QCOMPARE(Cell(view, row, 10).isEmpty(), station == 0 || silent);
+        // Shortest, mean, longest, last: the mean within the hand-over's
+        // blur; any one reply also within what a shared machine's scheduler
+        // adds when it wakes the simulator or the reader late.
+        constexpr double kSchedulerMs = 5;
         for (int column = 6; column <= 9 && station && !silent; ++column)
-            QVERIFY2(std::abs(Cell(view, row, column).toDouble() - 4.0) <= toleranceMs,
+            QVERIFY2(std::abs(Cell(view, row, column).toDouble() - 4.0) <=
+                         toleranceMs + (column == 7 ? 0 : kSchedulerMs),
                      qPrintable(Cell(view, row, 0) + ": " + Cell(view, row, column)));
         ++row;
     }
+
+    // The list: every frame a request or a reply of its station, the spoiled
+    // reply among them with its bad check, nothing left as loose bytes.
+    int spoiled = 0;
+    for (int i = 0; i < Rows(*s.frames); ++i) {
+        QVERIFY2(!Cell(*s.frames, i, 2).isEmpty(), qPrintable(Cell(*s.frames, i, 4)));
+        spoiled += Cell(*s.frames, i, 5) == QStringLiteral("CRC 错误");
+    }
+    QCOMPARE(spoiled, kCycles);
+    const int rows = Rows(*s.frames);
+    s.window.reset();
+    QVERIFY(s.capture->Finish().Whole());
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (tshark.isEmpty()) QSKIP("tshark is not installed (scripts/deps installs it)");
+    QProcess decoder;
+    decoder.start(tshark, {"-r", s.root.filePath("bus.pcap"), "-d", "rtacser.data,mbrtu"});
+    QVERIFY(decoder.waitForFinished(60000) && decoder.exitCode() == 0);
+    const QString decoded = QString::fromUtf8(decoder.readAllStandardOutput());
+    QVERIFY2(!decoded.contains(QLatin1String("Malformed")), qPrintable(decoded));
+    // Each frame a record; tshark 4.0 reads those of a station as Modbus RTU
+    // (it leaves the broadcast and a 4-byte request to the serial layer).
+    const QStringList records = decoded.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(records.size(), rows);
+    QVERIFY(decoded.count(QLatin1String("Modbus RTU")) >= rows - 2 * kCycles);
 }
 
 // The frames of one cycle and the statistics, saved and read back by
