@@ -17,39 +17,11 @@ int64_t Micros(double at) { return std::llround(at); }
 }  // namespace
 
 std::vector<DeliveryPiece> DeliveryPlan(Delivery kind, size_t length, double characterMicros) {
-    std::vector<DeliveryPiece> pieces;
-    if (length == 0) return pieces;
-    switch (kind) {
-        case Delivery::Write:
-            pieces.push_back({0, length});
-            break;
-        case Delivery::Fifo: {
-            // Byte k has arrived once its stop bit ends, k character times in.
-            const size_t whole = length / kFifoTrigger * kFifoTrigger;
-            for (size_t end = kFifoTrigger; end <= whole; end += kFifoTrigger)
-                pieces.push_back({Micros(end * characterMicros), kFifoTrigger});
-            if (whole < length)
-                pieces.push_back(
-                    {Micros((length + kFifoTimeoutCharacters) * characterMicros), length - whole});
-            break;
-        }
-        case Delivery::Usb: {
-            size_t done = 0;
-            for (int tick = 1; done < length; ++tick) {
-                const double at = tick * kLatencyMicros;
-                // The small margin keeps a byte that ends right on the tick
-                // from being lost to rounding.
-                const size_t arrived =
-                    std::min(length, static_cast<size_t>(at / characterMicros + 1e-9));
-                const size_t count = std::min(arrived - done, kUsbPacketBytes);
-                if (count == 0) continue;
-                pieces.push_back({Micros(at), count});
-                done += count;
-            }
-            break;
-        }
-    }
-    return pieces;
+    // One frame from now: at once in one write, or as the hardware hands
+    // its bytes over once they have arrived.
+    if (length == 0) return {};
+    if (kind == Delivery::Write) return {{0, length}};
+    return StretchDeliveryPlan(kind, {{0, length}}, characterMicros);
 }
 
 double CharacterMicros(unsigned cflag, uint32_t baudRate) {

@@ -116,9 +116,9 @@ TEST(DeliveryPlan, PiecesAsHardwareHandsThemOver) {
     const Case cases[] = {
         {Delivery::Write, 25, at9600, {{0, 25}}},
         // 8, 16 and 24 character times in, and the last 4 after the 25th.
-        {Delivery::Fifo, 25, at9600, {{8333, 8}, {16667, 8}, {25000, 8}, {30208, 1}}},
-        {Delivery::Fifo, 16, at9600, {{8333, 8}, {16667, 8}}},
-        {Delivery::Fifo, 7, CharacterMicros(CS8 | CSTOPB, 0), {{12604, 7}}},  // 11 bits at 9600
+        {Delivery::Fifo, 25, at9600, {{8334, 8}, {16667, 8}, {25000, 8}, {30209, 1}}},
+        {Delivery::Fifo, 16, at9600, {{8334, 8}, {16667, 8}}},
+        {Delivery::Fifo, 7, CharacterMicros(CS8 | CSTOPB, 0), {{12605, 7}}},  // 11 bits at 9600
         // 15.4 characters cross the line in 16 ms.
         {Delivery::Usb, 25, at9600, {{16000, 15}, {32000, 10}}},
         {Delivery::Usb,
