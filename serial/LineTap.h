@@ -29,7 +29,8 @@ public:
     virtual void LineOpened(const DCB& line) = 0;
     // A frame written, from `started` on.
     virtual void Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) = 0;
-    // Bytes read back to back, the first at `first` and the last at `last`.
+    // Bytes read back to back: found waiting at `first` (the engine may then
+    // wait for its owner before it reads them), all read by `last`.
     // `continues`: they were waiting already when the bytes before them were
     // read, so the time between says nothing about the line.
     virtual void Received(LineStamp first, LineStamp last, uint8_t lines,

@@ -171,17 +171,18 @@ void FrameAssembler::Take(uint8_t byte, std::vector<LineFrame>& out) {
 
     // Starts whose length needed this byte, then the start whose function
     // this byte is.
-    std::vector<Recheck> due;
-    due.swap(examineAt[at % kRing]);
-    for (const Recheck& recheck : due)
-        if (recheck.start >= base) Examine(recheck.start, recheck.forms);
+    // (An examination schedules nothing at this byte, and a check nothing.)
+    std::vector<Recheck>& due = examineAt[at % kRing];
+    for (size_t i = 0; i < due.size(); ++i)
+        if (due[i].start >= base) Examine(due[i].start, due[i].forms);
+    due.clear();
     if (at > base) Examine(at - 1, kRequestForm | kReplyForm);
 
-    std::vector<Candidate> ends;
-    ends.swap(endsAt[at % kRing]);
-    for (const Candidate& candidate : ends)
-        if (candidate.start >= base && candidate.start + candidate.length - 1 == at)
-            CheckEnd(candidate, out);
+    std::vector<Candidate>& ends = endsAt[at % kRing];
+    for (size_t i = 0; i < ends.size(); ++i)
+        if (ends[i].start >= base && ends[i].start + ends[i].length - 1 == at)
+            CheckEnd(ends[i], out);
+    ends.clear();
 
     Emit(out);
     if (paused) ResolvePause(out);
