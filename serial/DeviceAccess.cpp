@@ -109,7 +109,7 @@ std::string LinkTo(const std::string& device, const std::string& directory) {
     while (links.handle) {
         const dirent* entry = readdir(links.handle);
         if (!entry) break;
-        const std::string link = directory + "/" + entry->d_name;
+        std::string link = directory + "/" + entry->d_name;
         if (entry->d_name[0] != '.' && Resolved(link) == device) return link;
     }
     return {};

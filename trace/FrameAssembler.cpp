@@ -1,6 +1,7 @@
 #include "trace/FrameAssembler.h"
 
 #include <algorithm>
+#include <ranges>
 
 #include "protocol/ModbusFrameRules.h"
 #include "tools/ChecksumTool.h"
@@ -171,17 +172,17 @@ void FrameAssembler::Take(uint8_t byte, std::vector<LineFrame>& out) {
 
     // Starts whose length needed this byte, then the start whose function
     // this byte is.
-    // (An examination schedules nothing at this byte, and a check nothing.)
+    // Neither an examination nor a check adds to the lists of this byte.
     std::vector<Recheck>& due = examineAt[at % kRing];
-    for (size_t i = 0; i < due.size(); ++i)
-        if (due[i].start >= base) Examine(due[i].start, due[i].forms);
+    for (const Recheck& recheck : due)
+        if (recheck.start >= base) Examine(recheck.start, recheck.forms);
     due.clear();
     if (at > base) Examine(at - 1, kRequestForm | kReplyForm);
 
     std::vector<Candidate>& ends = endsAt[at % kRing];
-    for (size_t i = 0; i < ends.size(); ++i)
-        if (ends[i].start >= base && ends[i].start + ends[i].length - 1 == at)
-            CheckEnd(ends[i], out);
+    for (const Candidate& candidate : ends)
+        if (candidate.start >= base && candidate.start + candidate.length - 1 == at)
+            CheckEnd(candidate, out);
     ends.clear();
 
     Emit(out);
@@ -527,18 +528,18 @@ void FrameAssembler::GiveUp(int64_t atUs, std::vector<LineFrame>& out) {
 }
 
 LineStamp FrameAssembler::StampAt(uint64_t at) const {
-    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-        if (run->from > at) continue;
+    for (const Run& run : std::views::reverse(runs)) {
+        if (run.from > at) continue;
         // Back to back up to the read, but not before the last read's end;
         // a start is the time a byte's start bit began.
         const int64_t character = CharacterUs();
-        const int64_t index = static_cast<int64_t>(at - run->from);
-        const int64_t fromEnd = static_cast<int64_t>(run->count) - index;
-        const int64_t startUs = std::max(std::min(std::max(run->read.steadyUs - fromEnd * character,
-                                                           run->floorUs + index * character),
-                                                  run->read.steadyUs - character),
-                                         run->notBeforeUs);
-        return Later(run->read, startUs - run->read.steadyUs);
+        const int64_t index = static_cast<int64_t>(at - run.from);
+        const int64_t fromEnd = static_cast<int64_t>(run.count) - index;
+        const int64_t startUs = std::max(std::min(std::max(run.read.steadyUs - fromEnd * character,
+                                                           run.floorUs + index * character),
+                                                  run.read.steadyUs - character),
+                                         run.notBeforeUs);
+        return Later(run.read, startUs - run.read.steadyUs);
     }
     return {};
 }
