@@ -1,7 +1,6 @@
 #include "trace/FrameAssembler.h"
 
 #include <algorithm>
-#include <ranges>
 
 #include "protocol/ModbusFrameRules.h"
 #include "tools/ChecksumTool.h"
@@ -528,7 +527,8 @@ void FrameAssembler::GiveUp(int64_t atUs, std::vector<LineFrame>& out) {
 }
 
 LineStamp FrameAssembler::StampAt(uint64_t at) const {
-    for (const Run& run : std::views::reverse(runs)) {
+    for (size_t i = runs.size(); i-- > 0;) {
+        const Run& run = runs[i];
         if (run.from > at) continue;
         // Back to back up to the read, but not before the last read's end;
         // a start is the time a byte's start bit began.
