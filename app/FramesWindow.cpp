@@ -296,6 +296,7 @@ void FramesWindow::ShowCounters() {
                           .arg(count.requests)
                           .arg(count.replies)
                           .arg(count.noReply)
+                          .arg(count.unpaired)
                           .arg(count.badChecks)
                           .arg(count.exceptions));
 }

@@ -23,7 +23,7 @@ public:
     static constexpr std::string_view CopyText = "复制(&C)";
     // %1 requests, %2 replies, %3 no reply, %4 bad checks, %5 exceptions.
     static constexpr std::string_view CountersText =
-        "请求 %1    应答 %2    无应答 %3    校验错误 %4    异常 %5";
+        "请求 %1    应答 %2    无应答 %3    未配对 %4    校验错误 %5    异常 %6";
     static constexpr int kRefreshMs = 100;
     // How exact the times are on an adapter that holds bytes back: %1 ms.
     static constexpr std::string_view TimingText = "时间精度 ±%1 ms";

@@ -1,6 +1,7 @@
 #include "trace/FrameAssembler.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "protocol/ModbusFrameRules.h"
 #include "tools/ChecksumTool.h"
@@ -9,9 +10,42 @@ namespace Rules = ModbusFrameRules;
 
 namespace {
 
-constexpr uint64_t kNoStart = UINT64_MAX;
 constexpr int64_t kShortestInterFrameUs = 1750;
 constexpr uint8_t kExceptionBit = 0x80;
+constexpr uint8_t kRequestForm = 1, kReplyForm = 2;
+constexpr size_t kRing = 512;
+constexpr size_t kAnchors = 4;
+
+// Framing's costs, in hundredths (the table at the head of the header).
+constexpr int64_t kInfinite = INT64_MAX / 4;
+constexpr int64_t kGoodFrame = -1000;
+constexpr int64_t kNoRuleAtSilence = -600;
+constexpr int64_t kNoRule = -300;
+constexpr int64_t kBadAtSilence = 200;
+constexpr int64_t kBad = 1200;
+constexpr int64_t kLooseRun = 800;
+constexpr int64_t kLooseByte = 5;
+constexpr int64_t kSilenceInFrame = 800;
+// A loose stretch this long is committed even while the line goes on.
+constexpr size_t kLongestLoose = 256;
+// Framing keeps no more than this many bytes undecided.
+constexpr size_t kFramingWindow = 1024;
+
+// Pairing's costs.
+constexpr int64_t kNoReply = 200;
+constexpr int64_t kUnpaired = 600;
+constexpr int64_t kUnpairedButFits = 1100;
+constexpr int64_t kFirstUnpaired = 100;
+constexpr int64_t kLooseFit = 100;
+constexpr int64_t kRequestOfNoRule = 100;
+// Explanations this much dearer than the best are dropped.
+constexpr int64_t kBeam = 700;
+constexpr size_t kPairingWindow = 64;
+
+int64_t ResponseCost(int64_t us) {
+    return static_cast<int64_t>(
+        50.0 * std::log2(1.0 + static_cast<double>(std::max<int64_t>(us, 0)) / 1000.0));
+}
 
 // A character on the line in half bits, for one and a half stop bits.
 int64_t CharacterHalfBits(const DCB& line) {
@@ -27,20 +61,29 @@ bool IsHexDigit(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-constexpr uint8_t kRequestForm = 1, kReplyForm = 2;
-
-// The length of the frame of no length rule that `bytes` hold: its CRC
-// checks at its end. Zeros after a frame (a line without bias, a break)
-// keep its CRC checking, so they are not taken. 0: the CRC does not check.
-size_t CheckedLength(std::span<const uint8_t> bytes) {
-    if (bytes.size() < 4 || !Rules::RtuCheckGood(bytes)) return 0;
-    size_t length = bytes.size();
-    while (length > 4 && bytes[length - 1] == 0 && Rules::RtuCheckGood(bytes.first(length - 1)))
-        --length;
-    return length;
+// The Modbus CRC of a frame that ends in its own CRC is 0.
+uint16_t CrcStep(uint16_t crc, uint8_t byte) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                        : static_cast<uint16_t>(crc >> 1);
+    return crc;
 }
 
 LineStamp Later(LineStamp stamp, int64_t us) { return {stamp.wallUs + us, stamp.steadyUs + us}; }
+
+// The frame as long as it would be in RTU, station and function first, two
+// check bytes last (an ASCII frame's LRC and one more).
+std::vector<uint8_t> AsRtu(std::span<const uint8_t> bytes, FrameKind kind) {
+    std::vector<uint8_t> rtu;
+    if (kind == FrameKind::Ascii) {
+        Rules::ReadAsciiFrame(bytes, rtu);
+        rtu.push_back(0);
+    } else if (kind == FrameKind::Rtu) {
+        rtu.assign(bytes.begin(), bytes.end());
+    }
+    return rtu;
+}
 
 }  // namespace
 
@@ -56,25 +99,34 @@ int64_t FrameAssembler::InterFrameUs(const DCB& line) {
     return std::max(us, kShortestInterFrameUs);
 }
 
-FrameAssembler::FrameAssembler() : interFrameUs(InterFrameUs(line)) {}
+FrameAssembler::FrameAssembler() : interFrameUs(InterFrameUs(line)) {
+    cells.push_back({0, kInfinite, 0, Reading::Loose, false, false, false, false});
+    survivors.push_back({0, 0, 0, -1, {}});
+}
+
+// ---------------------------------------------------------------- the line
 
 void FrameAssembler::LineOpened(const DCB& opened, std::vector<LineFrame>& out) {
-    EndAll(out);
+    Finish(out);
     line = opened;
     interFrameUs = InterFrameUs(line);
-    // Another line, perhaps another adapter: what was awaited and learned
-    // of the last one no longer holds.
-    awaited.active = false;
-    echoSeen = false;
+    // Another line, perhaps another adapter: nothing awaited or learned of
+    // the last one holds.
+    sent = {};
+    survivors.assign(1, {0, 0, 0, -1, {}});
+    requests.clear();
+    framesSeen = 0;
+    looseFirst = false;
 }
 
 void FrameAssembler::Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes,
                           std::vector<LineFrame>& out) {
-    EndAll(out);
-    if (awaited.active) GiveUp(started.steadyUs, out);
+    CommitFraming(true);
+    PairCommitted();
     sentUs = started.steadyUs + 1;
 
-    LineFrame frame;
+    Item item;
+    LineFrame& frame = item.frame;
     frame.sent = true;
     frame.first = started;
     frame.last = Later(started, WireUs(line, bytes.size() > 0 ? bytes.size() - 1 : 0));
@@ -84,446 +136,108 @@ void FrameAssembler::Sent(LineStamp started, uint8_t lines, std::span<const uint
     if (Rules::ReadAsciiFrame(bytes, rtu)) {
         frame.kind = FrameKind::Ascii;
         frame.checkGood = Rules::AsciiCheckGood(rtu);
-        rtu.push_back(0);  // the LRC and one more byte stand where the CRC would
+        rtu.push_back(0);
     } else if (bytes.size() >= 4 && Rules::RtuCheckGood(bytes)) {
         frame.kind = FrameKind::Rtu;
         frame.checkGood = true;
         rtu.assign(bytes.begin(), bytes.end());
     } else if (Rules::RtuFrameLengths(bytes).request == bytes.size()) {
         frame.kind = FrameKind::Rtu;  // a request with a wrong CRC
+        rtu.assign(bytes.begin(), bytes.end());
     }
-    if (frame.IsModbus()) frame.role = FrameRole::Request;
+    item.startUs = started.steadyUs;
+    item.endUs = started.steadyUs + WireUs(line, bytes.size());
+    item.rtu = std::move(rtu);
 
-    // A request the master expects an answer to (not a broadcast).
-    if (frame.IsModbus() && frame.checkGood && rtu.size() >= 4 && rtu[0] != 0) {
-        awaited.active = true;
-        awaited.watched = false;
-        awaited.echoTaken = false;
-        awaited.ascii = frame.kind == FrameKind::Ascii;
-        awaited.replyLength = awaited.ascii ? 0 : Rules::RtuReplyLength(bytes);
-        awaited.bytes = frame.bytes;
-        awaited.rtu = std::move(rtu);
-        awaited.start = started;
-        awaited.endUs = started.steadyUs + WireUs(line, bytes.size());
-        awaited.deadlineUs = awaited.endUs + kReplyTimeoutUs;
+    sent = {};
+    if (frame.IsModbus() && item.rtu.size() >= 4) {
+        sent.active = true;
+        sent.ascii = frame.kind == FrameKind::Ascii;
+        sent.bytes = frame.bytes;
+        sent.replyLength = sent.ascii ? 0 : Rules::RtuReplyLength(frame.bytes);
+        sent.endUs = item.endUs;
+        sent.station = item.rtu[0];
+        sent.function = item.rtu[1];
     }
-    out.push_back(std::move(frame));
+    Step(std::move(item));
+    CommitPairing(true, out);
 }
 
 void FrameAssembler::Received(LineStamp first, LineStamp last, uint8_t lines,
                               std::span<const uint8_t> bytes, bool continues,
                               std::vector<LineFrame>& out) {
     if (bytes.empty()) return;
-    if (!pending.empty() && !continues) Silence(first.steadyUs - lastByteUs, out);
-    if (awaited.active && first.steadyUs >= awaited.deadlineUs) GiveUp(awaited.deadlineUs, out);
+    const bool quietBefore = !pending.empty() || !deferred.empty();
+    if (quietBefore && !continues) OnSilence(first.steadyUs - lastByteUs);
     // The read's last byte crossed the line as the bytes were found waiting
     // (`first`: the engine may then wait for its owner before it reads
     // them), the ones before it back to back, none before the last read's end.
-    runs.push_back({base + pending.size(), first, lastReadUs, sentUs, lines, bytes.size()});
+    const uint64_t from = base + pending.size();
+    const bool firstRead = lastReadUs == 0;
+    runs.push_back({from, first, lastReadUs, sentUs, 0, lines, bytes.size()});
+    const int64_t silenceUs = continues   ? 0
+                              : firstRead ? kReplyTimeoutUs
+                                          : StampAt(from).steadyUs - lastReadUs;
+    runs.back().silenceUs = silenceUs;
     lastReadUs = first.steadyUs;
     lastByteUs = last.steadyUs;
-    for (uint8_t byte : bytes) Take(byte, out);
+    silenceSeen = 0;
+    ResolveDeferred(silenceUs >= interFrameUs);
+    if (silenceUs >= interFrameUs && (anchors.empty() || anchors.back().start != from))
+        anchors.push_back({from, 0xFFFF});
+    readEnd = from + bytes.size();
+    for (uint8_t byte : bytes) Take(byte);
+    CommitFraming(false);
+    PairCommitted();
+    if (!items.empty()) {
+        pairingBoundUs = items.back().startUs;
+        CommitPairing(false, out);
+    }
 }
 
 int64_t FrameAssembler::Deadline() const {
     int64_t deadline = kNever;
-    if (!pending.empty()) {
-        // A frame of known length waits across a pause for its last bytes;
-        // the pause itself is seen when the bytes after it come.
-        const bool waits = paused || FirstOpen() != kNoStart;
-        deadline =
-            lastByteUs + (waits ? kReplyTimeoutUs : std::max(kHandOverSilenceUs, interFrameUs));
-        if (QuietLength() != 0) deadline = std::min(deadline, lastByteUs + interFrameUs);
+    if (!pending.empty() || !deferred.empty()) {
+        for (int64_t threshold : {interFrameUs, kHandOverSilenceUs, kReplyTimeoutUs})
+            if (silenceSeen < threshold) {
+                deadline = lastByteUs + threshold;
+                break;
+            }
     }
-    if (awaited.active) deadline = std::min(deadline, awaited.deadlineUs);
+    const std::vector<Node>& now = columns.empty() ? survivors : columns.back();
+    for (const Node& node : now)
+        if (const Request* r = node.awaiting ? FindRequest(node.awaiting) : nullptr)
+            deadline = std::min(deadline, r->deadlineUs);
+    if (!items.empty()) deadline = std::min(deadline, items.front().startUs + kReplyTimeoutUs);
     return deadline;
 }
 
 void FrameAssembler::Expire(int64_t nowUs, std::vector<LineFrame>& out) {
-    if (!pending.empty()) Silence(nowUs - lastByteUs, out);
-    if (awaited.active && nowUs >= awaited.deadlineUs) GiveUp(awaited.deadlineUs, out);
-}
-
-void FrameAssembler::Finish(std::vector<LineFrame>& out) { EndAll(out); }
-
-void FrameAssembler::Silence(int64_t silentUs, std::vector<LineFrame>& out) {
-    if (silentUs >= interFrameUs && QuietLength() != 0) EndQuiet(out);
-    if (pending.empty()) return;
-    if (silentUs >= kReplyTimeoutUs) {
-        EndAll(out);
-    } else if (silentUs >= std::max(kHandOverSilenceUs, interFrameUs) && !paused) {
-        // A pause in the hand-over: what can still end by content waits,
-        // the rest ends now.
-        if (FirstOpen() == kNoStart) {
-            EndAll(out);
-        } else {
-            paused = true;
-            pauseAt = base + pending.size();
-            pauseStart = FirstOpen();
-        }
+    if (!pending.empty() || !deferred.empty()) {
+        OnSilence(nowUs - lastByteUs);
+        PairCommitted();
+    }
+    // Nothing is decided past a byte that is not yet in a frame.
+    const int64_t bound = pending.empty() ? nowUs : std::min(nowUs, StampAt(base).steadyUs);
+    for (;;) {
+        int64_t due = kNever;
+        const std::vector<Node>& last = columns.empty() ? survivors : columns.back();
+        for (const Node& node : last)
+            if (const Request* r = node.awaiting ? FindRequest(node.awaiting) : nullptr)
+                due = std::min(due, r->deadlineUs);
+        if (due > bound) break;
+        PairTick(due, out);
+    }
+    if (!items.empty()) {
+        pairingBoundUs = bound;
+        CommitPairing(false, out);
     }
 }
 
-void FrameAssembler::Take(uint8_t byte, std::vector<LineFrame>& out) {
-    const uint64_t at = base + pending.size();
-    pending.push_back(byte);
-    TakeAscii(at, byte, out);
-
-    // Starts whose length needed this byte, then the start whose function
-    // this byte is.
-    // Neither an examination nor a check adds to the lists of this byte.
-    std::vector<Recheck>& due = examineAt[at % kRing];
-    for (const Recheck& recheck : due)
-        if (recheck.start >= base) Examine(recheck.start, recheck.forms);
-    due.clear();
-    if (at > base) Examine(at - 1, kRequestForm | kReplyForm);
-
-    std::vector<Candidate>& ends = endsAt[at % kRing];
-    for (const Candidate& candidate : ends)
-        if (candidate.start >= base && candidate.start + candidate.length - 1 == at)
-            CheckEnd(candidate, out);
-    ends.clear();
-
-    Emit(out);
-    if (paused) ResolvePause(out);
-    Cap(out);
-}
-
-void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte, std::vector<LineFrame>& out) {
-    if (byte == ':') {
-        // A colon always starts an ASCII frame, whatever came before it.
-        asciiOpen = true;
-        asciiCr = false;
-        asciiStart = at;
-        return;
-    }
-    if (!asciiOpen) return;
-    if (asciiCr) {
-        asciiOpen = false;
-        std::vector<uint8_t> decoded;
-        const auto chars = Bytes(asciiStart, at + 1);
-        if (byte == '\n' && Rules::ReadAsciiFrame(chars, decoded)) {
-            const bool echo = IsEcho(asciiStart, chars, true);
-            const bool good = Rules::AsciiCheckGood(decoded);
-            AddFound({asciiStart, at + 1, FrameKind::Ascii, good, echo, {}, {}}, out);
-        }
-        return;
-    }
-    if (byte == '\r')
-        asciiCr = true;
-    else if (!IsHexDigit(byte) || at - asciiStart >= Rules::kLargestAsciiFrame)
-        asciiOpen = false;
-}
-
-void FrameAssembler::Examine(uint64_t start, uint8_t forms) {
-    // Most bytes of a stream start nothing: no station, or no function.
-    if (!Rules::MayStartRtuFrame(pending[start - base], pending[start - base + 1])) return;
-    const uint64_t end = base + pending.size();
-    const auto header = Bytes(start, end);
-    uint64_t lastEnd = 0;
-    auto add = [&](size_t length, Form form) {
-        if (length < 4 || length > Rules::kLargestRtuFrame) return;
-        const uint64_t at = start + length - 1;
-        endsAt[at % kRing].push_back({start, static_cast<uint16_t>(length), form});
-        lastEnd = std::max(lastEnd, at);
-    };
-
-    const bool answers = awaited.active && !awaited.ascii && header[0] == awaited.rtu[0] &&
-                         (header[1] & ~kExceptionBit) == awaited.rtu[1];
-    if (answers && (header[1] & kExceptionBit)) {
-        add(5, Form::Expected);
-    } else if (answers && awaited.replyLength != 0) {
-        // The reply to the request just sent: its length is known exactly,
-        // so a CRC that checks by chance before it cuts nothing.
-        add(awaited.replyLength, Form::Expected);
-        if (!awaited.watched && awaited.bytes.size() != awaited.replyLength)
-            add(awaited.bytes.size(), Form::Echo);
-    } else {
-        const Rules::RtuLengths lengths = Rules::RtuFrameLengths(header);
-        uint8_t waiting = 0;
-        size_t need = SIZE_MAX;
-        if (forms & kRequestForm) {
-            if (lengths.requestNeed != 0) {
-                waiting |= kRequestForm;
-                need = std::min(need, lengths.requestNeed);
-            } else {
-                add(lengths.request, Form::Other);
-            }
-        }
-        if (forms & kReplyForm) {
-            if (lengths.replyNeed != 0) {
-                waiting |= kReplyForm;
-                need = std::min(need, lengths.replyNeed);
-            } else if (lengths.reply != lengths.request || !(forms & kRequestForm)) {
-                add(lengths.reply, answers ? Form::Expected : Form::Other);
-            }
-        }
-        if (waiting != 0) {
-            const uint64_t at = end + need - 1;
-            examineAt[at % kRing].push_back({start, waiting});
-            // Held open until its length is told.
-            lastEnd = std::max(lastEnd, at);
-        }
-    }
-    if (lastEnd == 0) return;
-    auto place = open.end();
-    while (place != open.begin() && std::prev(place)->start > start) --place;
-    open.insert(place, {start, lastEnd});
-}
-
-void FrameAssembler::CheckEnd(const Candidate& candidate, std::vector<LineFrame>& out) {
-    const uint64_t end = candidate.start + candidate.length;
-    const auto frame = Bytes(candidate.start, end);
-    if (IsEcho(candidate.start, frame, false)) {
-        AddFound({candidate.start, end, FrameKind::Rtu, true, true, {}, {}}, out);
-        return;
-    }
-    // Where the reply is awaited only the echo is this long.
-    if (candidate.form == Form::Echo) return;
-    const bool good = Rules::RtuCheckGood(frame);
-    // Bytes where the reply was awaited, as long as it was, are the reply
-    // with a bad check; elsewhere a failed check means no frame starts
-    // there. Across a pause in the hand-over only a check that holds joins.
-    const bool acrossPause = paused && candidate.start < pauseAt && end > pauseAt;
-    if (good || (candidate.form == Form::Expected && !acrossPause))
-        AddFound({candidate.start, end, FrameKind::Rtu, good, false, {}, {}}, out);
-}
-
-bool FrameAssembler::IsEcho(uint64_t start, std::span<const uint8_t> frame, bool ascii) {
-    if (!awaited.active || awaited.watched || awaited.echoTaken || awaited.ascii != ascii ||
-        !std::ranges::equal(frame, awaited.bytes) ||
-        StampAt(start).steadyUs > awaited.endUs + kEchoSlackUs)
-        return false;
-    // A write's reply is the request again: it counts as the echo only on a
-    // line that has shown it echoes.
-    if (Rules::ReplyRepeatsRequest(awaited.rtu[1]) && !echoSeen) return false;
-    echoSeen = true;
-    awaited.echoTaken = true;
-    return true;
-}
-
-void FrameAssembler::AddFound(Found frame, std::vector<LineFrame>& out) {
-    auto place = std::upper_bound(found.begin(), found.end(), frame.start,
-                                  [](uint64_t start, const Found& f) { return start < f.start; });
-    if (place != found.begin() && std::prev(place)->start == frame.start) {
-        // Two frames at one start: one that checks beats one that does not,
-        // and the longer of two that check holds the other's CRC by chance.
-        Found& other = *std::prev(place);
-        if (other.checkGood ? !frame.checkGood || other.end >= frame.end : !frame.checkGood) return;
-        awaited = other.before;
-        found.erase(std::prev(place));
-        place = std::upper_bound(found.begin(), found.end(), frame.start,
-                                 [](uint64_t start, const Found& f) { return start < f.start; });
-    }
-    frame.before = awaited;
-    frame.meaning = Classify(Bytes(frame.start, frame.end), frame.kind, frame.checkGood, frame.echo,
-                             StampAt(frame.start), out);
-    found.insert(place, std::move(frame));
-}
-
-FrameAssembler::Meaning FrameAssembler::Classify(std::span<const uint8_t> bytes, FrameKind kind,
-                                                 bool checkGood, bool echo, LineStamp first,
-                                                 std::vector<LineFrame>& out) {
-    Meaning meaning;
-    if ((kind != FrameKind::Rtu && kind != FrameKind::Ascii) || echo) return meaning;
-    // The frame as long as it would be in RTU, station and function first.
-    std::vector<uint8_t> rtu;
-    const bool ascii = kind == FrameKind::Ascii;
-    if (ascii) {
-        Rules::ReadAsciiFrame(bytes, rtu);
-        rtu.push_back(0);
-    } else {
-        rtu.assign(bytes.begin(), bytes.end());
-    }
-    if (rtu.size() < 4) return meaning;
-    if (awaited.active && awaited.ascii == ascii && first.steadyUs < awaited.deadlineUs &&
-        Rules::ReplyFits(awaited.rtu, rtu)) {
-        meaning.role = FrameRole::Reply;
-        // A pseudo-terminal hands a request over at once, not in its wire
-        // time: its reply can come before the request would have ended.
-        meaning.responseUs = std::max<int64_t>(0, first.steadyUs - awaited.endUs);
-        meaning.request = awaited.bytes;
-        awaited.active = false;
-        return meaning;
-    }
-    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rtu);
-    const bool asRequest = lengths.request == rtu.size() && !(rtu[1] & kExceptionBit);
-    if (asRequest) {
-        meaning.role = FrameRole::Request;
-        // Another master's request: its reply is awaited in its stead.
-        if (checkGood && rtu[0] != 0 && (!awaited.active || awaited.watched)) {
-            if (awaited.active) GiveUp(first.steadyUs, out);
-            awaited.active = true;
-            awaited.watched = true;
-            awaited.ascii = ascii;
-            awaited.echoTaken = false;
-            awaited.replyLength = ascii ? 0 : Rules::RtuReplyLength(rtu);
-            awaited.bytes.assign(bytes.begin(), bytes.end());
-            awaited.rtu = std::move(rtu);
-            awaited.start = first;
-            const int64_t lastStartUs = first.steadyUs + WireUs(line, bytes.size() - 1);
-            awaited.endUs = lastStartUs + CharacterUs();
-            awaited.deadlineUs = awaited.endUs + kReplyTimeoutUs;
-        }
-    } else if (lengths.reply == rtu.size()) {
-        meaning.role = FrameRole::Reply;
-    }
-    return meaning;
-}
-
-uint64_t FrameAssembler::FirstOpen() const {
-    // Starts whose every end has passed hold nothing up any more; the rest
-    // are in order of their start.
-    const uint64_t last = base + pending.size() - 1;
-    while (!open.empty() && (open.front().start < base || open.front().lastEnd <= last))
-        open.pop_front();
-    const uint64_t first = open.empty() ? kNoStart : open.front().start;
-    return asciiOpen ? std::min(first, asciiStart) : first;
-}
-
-bool FrameAssembler::HeldAt(const Found& frame) const {
-    // A frame waits for one that may still be going on around it: one that
-    // starts before it, or a longer one at its own start.
-    const uint64_t first = FirstOpen();
-    if (first < frame.start) return true;
-    const uint64_t last = base + pending.size() - 1;
-    for (const Open& o : open) {
-        if (o.start > frame.start) break;
-        if (o.start == frame.start && o.lastEnd >= frame.end && o.lastEnd > last) return true;
-    }
-    return false;
-}
-
-void FrameAssembler::Emit(std::vector<LineFrame>& out, uint64_t limit) {
-    while (!found.empty()) {
-        const Found& frame = found.front();
-        if (frame.start < base) {
-            found.erase(found.begin());
-            continue;
-        }
-        if (frame.end > limit || (!pending.empty() && HeldAt(frame))) break;
-        if (frame.start > base) EmitBytes(base, frame.start, FrameKind::NoFrame, false, out);
-        const uint64_t end = frame.end;
-        EmitFound(frame, out);
-        Consume(end);
-    }
-}
-
-void FrameAssembler::ResolvePause(std::vector<LineFrame>& out) {
-    // Once the frame open first at the pause can no longer end after it,
-    // the bytes before the pause end as silence would have ended them,
-    // unless a frame that checks runs across it.
-    const uint64_t last = base + pending.size() - 1;
-    if (asciiOpen && asciiStart == pauseStart) return;
-    for (const Open& o : open)
-        if (o.start == pauseStart && o.lastEnd > last) return;
-    paused = false;
-    for (const Found& frame : found)
-        if (frame.start < pauseAt && frame.end > pauseAt) return;
-    if (pauseAt > base) EndBefore(pauseAt, out);
-}
-
-void FrameAssembler::Cap(std::vector<LineFrame>& out) {
-    // No frame is longer: bytes that no start still open can take go as
-    // bytes, a frame's worth at a time.
-    const uint64_t end = base + pending.size();
-    if (pending.size() < Rules::kLargestRtuFrame + Rules::kLongestHeader) return;
-    uint64_t keep = std::min(end - Rules::kLongestHeader, FirstOpen());
-    if (!found.empty()) keep = std::min(keep, found.front().start);
-    if (keep - base < Rules::kLargestRtuFrame) return;
-    EmitBytes(base, base + Rules::kLargestRtuFrame, FrameKind::NoFrame, false, out);
-    Consume(base + Rules::kLargestRtuFrame);
-}
-
-size_t FrameAssembler::QuietLength() const {
-    // A frame of a function without a length rule: its CRC checks and
-    // nothing of a known length is still going on from its first byte.
-    if (pending.size() < 4 || !found.empty() || FirstOpen() == base) return 0;
-    return CheckedLength(pending);
-}
-
-void FrameAssembler::EndQuiet(std::vector<LineFrame>& out) {
-    const uint64_t end = base + QuietLength();
-    EmitBytes(base, end, FrameKind::Rtu, true, out);
-    Consume(end);
-    if (!pending.empty()) {
-        EmitBytes(base, base + pending.size(), FrameKind::NoFrame, false, out);
-        Consume(base + pending.size());
-    }
-}
-
-void FrameAssembler::EndBefore(uint64_t at, std::vector<LineFrame>& out) {
-    // Nothing before `at` ends after it: what content found there goes, and
-    // what is not in such a frame is a frame of no length rule whose CRC
-    // checks, bytes as long as a frame of their function with a bad check,
-    // or bytes.
-    while (!open.empty() && open.front().start < at) open.pop_front();
-    if (asciiOpen && asciiStart < at) asciiOpen = false;
-    Emit(out, at);
-    if (base >= at) return;
-    const auto rest = Bytes(base, at);
-    const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rest);
-    const size_t good = CheckedLength(rest);
-    if (good != 0) {
-        EmitBytes(base, base + good, FrameKind::Rtu, true, out);
-        if (good < rest.size()) EmitBytes(base + good, at, FrameKind::NoFrame, false, out);
-    } else if (lengths.Known() &&
-               (lengths.request == rest.size() || lengths.reply == rest.size())) {
-        EmitBytes(base, at, FrameKind::Rtu, false, out);
-    } else {
-        EmitBytes(base, at, FrameKind::NoFrame, false, out);
-    }
-    Consume(at);
-}
-
-void FrameAssembler::EndAll(std::vector<LineFrame>& out) {
-    if (!pending.empty()) EndBefore(base + pending.size(), out);
-    runs.clear();
-    found.clear();
-    open.clear();
-    asciiOpen = false;
-    paused = false;
-}
-
-void FrameAssembler::Consume(uint64_t to) {
-    pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(to - base));
-    base = to;
-    while (runs.size() > 1 && runs[1].from <= base) runs.pop_front();
-    if (asciiOpen && asciiStart < base) asciiOpen = false;
-    while (!found.empty() && found.front().start < base) found.erase(found.begin());
-}
-
-void FrameAssembler::EmitFound(const Found& found, std::vector<LineFrame>& out) {
-    LineFrame frame;
-    frame.kind = found.kind;
-    frame.checkGood = found.checkGood;
-    frame.echo = found.echo;
-    frame.role = found.meaning.role;
-    frame.responseUs = found.meaning.responseUs;
-    frame.request = found.meaning.request;
-    frame.first = StampAt(found.start);
-    frame.last = StampAt(found.end - 1);
-    for (const Run& run : runs)
-        if (run.from <= found.start) frame.lines = run.lines;
-    const auto bytes = Bytes(found.start, found.end);
-    frame.bytes.assign(bytes.begin(), bytes.end());
-    out.push_back(std::move(frame));
-}
-
-void FrameAssembler::EmitBytes(uint64_t start, uint64_t end, FrameKind kind, bool checkGood,
-                               std::vector<LineFrame>& out) {
-    Found bytes{start, end, kind, checkGood, false, {}, {}};
-    bytes.meaning = Classify(Bytes(start, end), kind, checkGood, false, StampAt(start), out);
-    EmitFound(bytes, out);
-}
-
-void FrameAssembler::GiveUp(int64_t atUs, std::vector<LineFrame>& out) {
-    LineFrame frame;
-    frame.kind = FrameKind::NoReply;
-    frame.first = frame.last = Later(awaited.start, atUs - awaited.start.steadyUs);
-    frame.request = awaited.bytes;
-    awaited.active = false;
-    out.push_back(std::move(frame));
+void FrameAssembler::Finish(std::vector<LineFrame>& out) {
+    CommitFraming(true);
+    PairCommitted();
+    CommitPairing(true, out);
 }
 
 LineStamp FrameAssembler::StampAt(uint64_t at) const {
@@ -544,7 +258,685 @@ LineStamp FrameAssembler::StampAt(uint64_t at) const {
     return {};
 }
 
+int64_t FrameAssembler::SilenceWithin(uint64_t start, uint64_t end) const {
+    int64_t longest = 0;
+    for (size_t i = runs.size(); i-- > 0 && runs[i].from > start;)
+        if (runs[i].from < end) longest = std::max(longest, runs[i].silenceUs);
+    return longest;
+}
+
+// ---------------------------------------------------------------- framing
+
+void FrameAssembler::Take(uint8_t byte) {
+    const uint64_t at = base + pending.size();
+    pending.push_back(byte);
+    {
+        // A loose byte: the first of a run costs the run. Loose bytes on
+        // both sides of a pause are two runs.
+        const Cell& before = cells.back();
+        Cell next{kInfinite, kInfinite, 0, Reading::Loose, false, false, false, false};
+        const bool paused = at == runs.back().from && runs.back().silenceUs >= kHandOverSilenceUs;
+        const int64_t fromLoose = before.costL + (paused ? kLooseRun : 0) + kLooseByte;
+        const int64_t fromFrame = before.costF + kLooseRun + kLooseByte;
+        next.costL = std::min(fromLoose, fromFrame);
+        next.prevLooseL = fromLoose <= fromFrame;
+        next.runStartL = paused || !next.prevLooseL;
+        cells.push_back(next);
+    }
+    TakeAscii(at, byte);
+
+    // A frame of no length rule: its CRC holds at its end, counted from a
+    // place where a frame may start (a silence, the end of a frame).
+    const bool lastOfRead = at + 1 == readEnd;
+    for (Anchor& anchor : anchors) {
+        const uint16_t before = anchor.crc;
+        anchor.crc = CrcStep(anchor.crc, byte);
+        // Zeros after a frame (a line without bias) keep its CRC holding;
+        // they are not part of it.
+        if (anchor.crc != 0 || at + 1 - anchor.start < 4 || (byte == 0 && before == 0)) continue;
+        if (lastOfRead)
+            deferred.push_back({anchor.start, Reading::NoRule, true});
+        else
+            Propose(anchor.start, at + 1, Reading::NoRule, true, false);
+    }
+    std::erase_if(anchors,
+                  [&](const Anchor& a) { return at + 1 - a.start >= Rules::kLargestRtuFrame; });
+
+    // Starts whose length needed this byte, then the start whose function
+    // this byte is.
+    auto& due = examineAt[at % kRing];
+    for (const auto& [start, forms] : due)
+        if (start >= base) Examine(start, forms);
+    due.clear();
+    if (at > base) Examine(at - 1, kRequestForm | kReplyForm);
+
+    auto& ends = endsAt[at % kRing];
+    for (const Candidate& candidate : ends)
+        if (candidate.start >= base && candidate.start + candidate.length - 1 == at)
+            CheckEnd(candidate);
+    ends.clear();
+}
+
+void FrameAssembler::TakeAscii(uint64_t at, uint8_t byte) {
+    if (byte == ':') {
+        // A colon always starts an ASCII frame, whatever came before it.
+        asciiOpen = true;
+        asciiCr = false;
+        asciiStart = at;
+        return;
+    }
+    if (!asciiOpen) return;
+    if (asciiCr) {
+        asciiOpen = false;
+        std::vector<uint8_t> decoded;
+        if (byte == '\n' && Rules::ReadAsciiFrame(Bytes(asciiStart, at + 1), decoded))
+            Propose(asciiStart, at + 1, Reading::Ascii, Rules::AsciiCheckGood(decoded), true);
+        return;
+    }
+    if (byte == '\r')
+        asciiCr = true;
+    else if (!IsHexDigit(byte) || at - asciiStart >= Rules::kLargestAsciiFrame)
+        asciiOpen = false;
+}
+
+void FrameAssembler::Examine(uint64_t start, uint8_t forms) {
+    const uint8_t station = pending[start - base], function = pending[start - base + 1];
+    const uint64_t end = base + pending.size();
+    uint64_t lastEnd = 0;
+    Candidate found[4];
+    size_t count = 0;
+    auto add = [&](size_t length, Reading reading) {
+        if (length < 4 || length > Rules::kLargestRtuFrame) return;
+        for (size_t i = 0; i < count; ++i)
+            if (found[i].length == length) return;
+        found[count++] = {start, static_cast<uint16_t>(length), reading};
+    };
+    // The request this program sent: its echo, and its reply as long as
+    // the request asks, besides what the rules give.
+    if ((forms & kReplyForm) && sent.active && !sent.ascii && station == sent.station &&
+        (function & ~kExceptionBit) == sent.function &&
+        StampAt(start).steadyUs < sent.endUs + kReplyTimeoutUs) {
+        add(sent.bytes.size(), Reading::Echo);
+        if (!(function & kExceptionBit)) add(sent.replyLength, Reading::Awaited);
+    }
+    if (Rules::MayStartRtuFrame(station, function)) {
+        const Rules::RtuLengths lengths = Rules::RtuFrameLengths(Bytes(start, end));
+        uint8_t waiting = 0;
+        size_t need = SIZE_MAX;
+        if (forms & kRequestForm) {
+            if (lengths.requestNeed != 0) {
+                waiting |= kRequestForm;
+                need = std::min(need, lengths.requestNeed);
+            } else {
+                add(lengths.request, Reading::Rule);
+            }
+        }
+        if (forms & kReplyForm) {
+            if (lengths.replyNeed != 0) {
+                waiting |= kReplyForm;
+                need = std::min(need, lengths.replyNeed);
+            } else {
+                add(lengths.reply, Reading::Rule);
+            }
+        }
+        if (waiting != 0) {
+            const uint64_t at = end + need - 1;
+            examineAt[at % kRing].emplace_back(start, waiting);
+            lastEnd = at;  // held open until its length is told
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t at = start + found[i].length - 1;
+        endsAt[at % kRing].push_back(found[i]);
+        lastEnd = std::max(lastEnd, at);
+    }
+    if (lastEnd == 0) return;
+    auto place = open.end();
+    while (place != open.begin() && std::prev(place)->start > start) --place;
+    open.insert(place, {start, lastEnd});
+}
+
+void FrameAssembler::CheckEnd(const Candidate& candidate) {
+    const uint64_t end = candidate.start + candidate.length;
+    const auto frame = Bytes(candidate.start, end);
+    bool good;
+    if (candidate.reading == Reading::Echo) {
+        if (!std::ranges::equal(frame, sent.bytes)) return;
+        good = true;
+    } else {
+        good = Rules::RtuCheckGood(frame);
+    }
+    // Whether the line falls silent after a frame that fails its check is
+    // told by what comes next.
+    if (!good && end == readEnd)
+        deferred.push_back({candidate.start, candidate.reading, false});
+    else
+        Propose(candidate.start, end, candidate.reading, good, false);
+}
+
+bool FrameAssembler::BoundaryAt(uint64_t at) const {
+    if (at == base) return true;
+    for (size_t i = runs.size(); i-- > 0 && runs[i].from >= at;)
+        if (runs[i].from == at) return runs[i].silenceUs >= interFrameUs;
+    const Cell& cell = CellAt(at);
+    return cell.costF < kInfinite && cell.checkF;
+}
+
+void FrameAssembler::Propose(uint64_t start, uint64_t end, Reading reading, bool checkGood,
+                             bool silenceAfter) {
+    if (start < base) return;
+    const int64_t silence = SilenceWithin(start, end);
+    if (silence >= kReplyTimeoutUs) return;
+    int64_t cost;
+    if (checkGood)
+        cost = reading != Reading::NoRule ? kGoodFrame : silenceAfter ? kNoRuleAtSilence : kNoRule;
+    else if (reading == Reading::Ascii)
+        cost = kBadAtSilence;  // its colon and CR LF mark it out
+    else
+        cost = silenceAfter && BoundaryAt(start) ? kBadAtSilence : kBad;
+    if (silence >= kHandOverSilenceUs) cost += kSilenceInFrame;
+    const Cell& from = CellAt(start);
+    const bool prevLoose = from.costL < from.costF;
+    const int64_t before = prevLoose ? from.costL : from.costF;
+    if (before >= kInfinite) return;
+    Cell& to = CellAt(end);
+    if (before + cost < to.costF) {
+        to.costF = before + cost;
+        to.fromF = start;
+        to.readingF = reading;
+        to.checkF = checkGood;
+        to.prevLoose = prevLoose;
+    }
+    if (checkGood && reading != Reading::Ascii && end < base + pending.size() + 1 &&
+        std::none_of(anchors.begin(), anchors.end(),
+                     [&](const Anchor& a) { return a.start == end; })) {
+        if (anchors.size() == kAnchors) anchors.erase(anchors.begin());
+        anchors.push_back({end, 0xFFFF});
+    }
+}
+
+void FrameAssembler::ResolveDeferred(bool silenceAfter) {
+    const uint64_t end = base + pending.size();
+    std::vector<Deferred> due;
+    due.swap(deferred);
+    for (const Deferred& d : due) {
+        if (d.reading == Reading::NoRule)
+            Propose(d.start, end, Reading::NoRule, true, silenceAfter);
+        else
+            Propose(d.start, end, d.reading, d.checkGood, silenceAfter);
+    }
+}
+
+void FrameAssembler::OnSilence(int64_t silentUs) {
+    if (silentUs >= interFrameUs) ResolveDeferred(true);
+    if (silentUs >= kReplyTimeoutUs) {
+        silenceSeen = silentUs;
+        CommitFraming(true);
+        return;
+    }
+    if (silentUs >= kHandOverSilenceUs) {
+        // A frame that ends where the line paused is over: a longer reading
+        // of its bytes no longer holds commits back.
+        const Cell& last = cells.back();
+        if (last.costF < last.costL && last.checkF) {
+            open.clear();
+            asciiOpen = false;
+        }
+    }
+    silenceSeen = std::max(silenceSeen, silentUs);
+    CommitFraming(false);
+}
+
+uint64_t FrameAssembler::FirstOpen() const {
+    const uint64_t last = base + pending.size();
+    uint64_t first = UINT64_MAX;
+    for (const Open& o : open)
+        if (o.start >= base && o.lastEnd >= last) first = std::min(first, o.start);
+    if (asciiOpen) first = std::min(first, asciiStart);
+    for (const Deferred& d : deferred) first = std::min(first, d.start);
+    return first;
+}
+
+void FrameAssembler::CommitFraming(bool all) {
+    const uint64_t end = base + pending.size();
+    if (all) {
+        ResolveDeferred(true);
+        open.clear();
+        asciiOpen = false;
+    }
+    std::erase_if(open, [&](const Open& o) { return o.start < base || o.lastEnd < end; });
+    // A place on a path: a position and whether its last byte was loose.
+    struct Place {
+        uint64_t at;
+        bool loose;
+        bool operator==(const Place&) const = default;
+    };
+    auto parent = [&](Place p) -> Place {
+        const Cell& cell = CellAt(p.at);
+        return p.loose ? Place{p.at - 1, cell.prevLooseL} : Place{cell.fromF, cell.prevLoose};
+    };
+    auto better = [&](uint64_t at) {
+        const Cell& cell = CellAt(at);
+        return Place{at, cell.costL < cell.costF};
+    };
+    auto meet = [&](Place a, Place b) {
+        while (!(a == b)) {
+            if (a.at > b.at || (a.at == b.at && a.loose))
+                a = parent(a);
+            else
+                b = parent(b);
+        }
+        return a;
+    };
+
+    const Cell& last = cells.back();
+    Place frontier = better(end);
+    Place commit = frontier;
+    if (!all) {
+        // Every place a later explanation may go on from: both states at the
+        // end, unless one can no longer win, and the starts still open.
+        if (last.costF < kInfinite && last.costL < kInfinite &&
+            last.costL < last.costF + kLooseRun && last.costF < last.costL)
+            commit = meet(commit, {end, true});
+        for (const Open& o : open)
+            if (o.start >= base && o.lastEnd >= end) commit = meet(commit, better(o.start));
+        if (asciiOpen) commit = meet(commit, better(asciiStart));
+        for (const Deferred& d : deferred) commit = meet(commit, better(d.start));
+        // Loose bytes are one stretch: they may still join what comes
+        // next, unless the line paused after them or they are too many.
+        if (commit.loose && !(commit == frontier && silenceSeen >= kHandOverSilenceUs)) {
+            Place run = commit;
+            while (run.loose && run.at > base) {
+                const bool first = CellAt(run.at).runStartL;
+                run = parent(run);
+                if (first) break;
+            }
+            if (commit.at - run.at < kLongestLoose) commit = run;
+        }
+        if (end - commit.at > kFramingWindow) {
+            // Bounded: the cheapest path decides what lies far enough back.
+            Place p = frontier;
+            while (p.at > end - kFramingWindow / 2) p = parent(p);
+            commit = p;
+            open.clear();
+            deferred.clear();
+            asciiOpen = false;
+        }
+    }
+    if (commit.at == base) return;
+
+    // The path from the origin to the commit, first to last.
+    std::vector<Place> path;
+    for (Place p = commit; p.at > base;) {
+        path.push_back(p);
+        p = parent(p);
+    }
+    std::reverse(path.begin(), path.end());
+    uint64_t looseFrom = UINT64_MAX;
+    auto flushLoose = [&](uint64_t to) {
+        if (looseFrom == UINT64_MAX) return;
+        committed.push_back(ItemOf(looseFrom, to, FrameKind::NoFrame, false));
+        looseFrom = UINT64_MAX;
+    };
+    for (const Place& p : path) {
+        if (p.loose) {
+            if (CellAt(p.at).runStartL) flushLoose(p.at - 1);
+            if (looseFrom == UINT64_MAX) looseFrom = p.at - 1;
+            continue;
+        }
+        const Cell& cell = CellAt(p.at);
+        flushLoose(cell.fromF);
+        committed.push_back(ItemOf(
+            cell.fromF, p.at, cell.readingF == Reading::Ascii ? FrameKind::Ascii : FrameKind::Rtu,
+            cell.checkF));
+    }
+    flushLoose(commit.at);
+    Trim(commit.at, commit.loose);
+}
+
+void FrameAssembler::Trim(uint64_t to, bool loose) {
+    const size_t drop = static_cast<size_t>(to - base);
+    const int64_t origin = loose ? CellAt(to).costL : CellAt(to).costF;
+    pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(drop));
+    cells.erase(cells.begin(), cells.begin() + static_cast<ptrdiff_t>(drop));
+    base = to;
+    originLoose = loose;
+    // What is left keeps only the explanations that go through the commit;
+    // a loose byte can always follow the cheapest of them.
+    cells[0].costF = loose ? kInfinite : 0;
+    cells[0].costL = loose ? 0 : kInfinite;
+    for (size_t i = 1; i < cells.size(); ++i) {
+        Cell& cell = cells[i];
+        const Cell& prior = cells[i - 1];
+        if (cell.costF < kInfinite) {
+            const bool through =
+                cell.fromF >= base &&
+                (cell.prevLoose ? CellAt(cell.fromF).costL : CellAt(cell.fromF).costF) < kInfinite;
+            cell.costF = through ? cell.costF - origin : kInfinite;
+        }
+        const int64_t fromLoose =
+            prior.costL < kInfinite
+                ? prior.costL + (cell.runStartL && cell.prevLooseL ? kLooseRun : 0) + kLooseByte
+                : kInfinite;
+        const int64_t fromFrame =
+            prior.costF < kInfinite ? prior.costF + kLooseRun + kLooseByte : kInfinite;
+        const bool paused = cell.runStartL && cell.prevLooseL;
+        cell.costL = std::min(fromLoose, fromFrame);
+        cell.prevLooseL = fromLoose <= fromFrame;
+        cell.runStartL = paused || !cell.prevLooseL;
+    }
+    while (runs.size() > 1 && runs[1].from <= base) runs.pop_front();
+    std::erase_if(anchors, [&](const Anchor& a) { return a.start < base; });
+    std::erase_if(deferred, [&](const Deferred& d) { return d.start < base; });
+    std::erase_if(open, [&](const Open& o) { return o.start < base; });
+    if (asciiOpen && asciiStart < base) asciiOpen = false;
+}
+
 std::span<const uint8_t> FrameAssembler::Bytes(uint64_t start, uint64_t end) const {
     return std::span(pending).subspan(static_cast<size_t>(start - base),
                                       static_cast<size_t>(end - start));
+}
+
+FrameAssembler::Item FrameAssembler::ItemOf(uint64_t start, uint64_t end, FrameKind kind,
+                                            bool checkGood) {
+    Item item;
+    LineFrame& frame = item.frame;
+    frame.kind = kind;
+    frame.checkGood = checkGood;
+    frame.first = StampAt(start);
+    frame.last = StampAt(end - 1);
+    for (const Run& run : runs)
+        if (run.from <= start) frame.lines = run.lines;
+    const auto bytes = Bytes(start, end);
+    frame.bytes.assign(bytes.begin(), bytes.end());
+    item.startUs = frame.first.steadyUs;
+    item.endUs = item.startUs + WireUs(line, bytes.size());
+    item.rtu = AsRtu(bytes, kind);
+    if (item.rtu.size() >= 4) {
+        const Rules::RtuLengths lengths = Rules::RtuFrameLengths(item.rtu);
+        item.requestForm = lengths.request == item.rtu.size() && !(item.rtu[1] & kExceptionBit);
+        item.replyForm = lengths.reply == item.rtu.size();
+    }
+    return item;
+}
+
+// ---------------------------------------------------------------- pairing
+
+const FrameAssembler::Request* FrameAssembler::FindRequest(uint32_t id) const {
+    for (const Request& r : requests)
+        if (r.id == id) return &r;
+    return nullptr;
+}
+
+uint32_t FrameAssembler::AddRequest(const Item& item) {
+    const uint32_t id = nextRequestId++;
+    requests.push_back({id, item.frame.sent, item.frame.kind == FrameKind::Ascii, item.frame.bytes,
+                        item.rtu, item.frame.first, item.endUs, item.endUs + kReplyTimeoutUs});
+    return id;
+}
+
+void FrameAssembler::ForgetRequests() {
+    std::vector<uint32_t> kept;
+    auto keep = [&](const Node& node) {
+        for (uint32_t id :
+             {node.awaiting, node.echoOf, node.decision.pairedWith, node.decision.noReply})
+            if (id) kept.push_back(id);
+    };
+    for (const Node& node : survivors) keep(node);
+    for (const auto& column : columns)
+        for (const Node& node : column) keep(node);
+    std::erase_if(requests, [&](const Request& r) {
+        return std::find(kept.begin(), kept.end(), r.id) == kept.end();
+    });
+}
+
+void FrameAssembler::PairCommitted() {
+    for (Item& item : committed) Step(std::move(item));
+    committed.clear();
+}
+
+void FrameAssembler::PairTick(int64_t atUs, std::vector<LineFrame>& out) {
+    Item tick;
+    tick.tick = true;
+    tick.startUs = tick.endUs = atUs;
+    Step(std::move(tick));
+    pairingBoundUs = atUs;
+    CommitPairing(false, out);
+}
+
+void FrameAssembler::Step(Item item) {
+    const std::vector<Node>& before = columns.empty() ? survivors : columns.back();
+    std::vector<Node> next;
+    auto add = [&](Node node) {
+        for (Node& other : next)
+            if (other.awaiting == node.awaiting && other.echoOf == node.echoOf) {
+                if (node.cost < other.cost) other = node;
+                return;
+            }
+        next.push_back(node);
+    };
+    const LineFrame& frame = item.frame;
+    const bool modbus = frame.IsModbus() && item.rtu.size() >= 4;
+    // A copy of what this program sent, while it may still be answered, is
+    // its echo or its reply: nobody else's request.
+    const bool copyOfSent = !frame.sent && sent.active && frame.bytes == sent.bytes &&
+                            item.startUs < sent.endUs + kReplyTimeoutUs;
+    uint32_t asRequest = 0;  // the record of this frame as a request, made once
+    auto requestId = [&] {
+        if (!asRequest) asRequest = AddRequest(item);
+        return asRequest;
+    };
+
+    for (size_t i = 0; i < before.size(); ++i) {
+        Node node = before[i];
+        node.prev = static_cast<int32_t>(i);
+        node.decision = {};
+        const Request* awaited = node.awaiting ? FindRequest(node.awaiting) : nullptr;
+        if (awaited && awaited->deadlineUs <= item.startUs) {
+            node.decision.noReply = node.awaiting;
+            node.decision.noReplyUs = awaited->deadlineUs;
+            node.cost += kNoReply;
+            node.awaiting = 0;
+            awaited = nullptr;
+        }
+        if (const Request* echoed = node.echoOf ? FindRequest(node.echoOf) : nullptr;
+            echoed && item.startUs > echoed->endUs + kEchoSlackUs)
+            node.echoOf = 0;
+        if (frame.sent) {
+            // What this program sends ends what was awaited before it.
+            if (awaited) {
+                node.decision.noReply = node.awaiting;
+                node.decision.noReplyUs = std::min(awaited->deadlineUs, item.startUs);
+                node.cost += kNoReply;
+            }
+            node.decision.role = modbus ? Role::Request : Role::None;
+            const bool answered = modbus && frame.checkGood && item.rtu[0] != 0;
+            node.awaiting = answered ? requestId() : 0;
+            node.echoOf = answered ? requestId() : 0;
+            add(node);
+            continue;
+        }
+        if (item.tick || !modbus) {
+            if (!item.tick && framesSeen == 0) looseFirst = true;
+            node.decision.role = Role::None;
+            add(node);
+            continue;
+        }
+        const uint8_t station = item.rtu[0], function = item.rtu[1] & ~kExceptionBit;
+        const bool answers = awaited && awaited->ascii == (frame.kind == FrameKind::Ascii) &&
+                             awaited->rtu[0] == station && awaited->rtu[1] == function &&
+                             item.startUs >= awaited->start.steadyUs;
+        const bool fits = answers && Rules::ReplyFits(awaited->rtu, item.rtu);
+        const bool mayReply = item.replyForm || !item.requestForm;
+        const int64_t responseCost = answers ? ResponseCost(item.startUs - awaited->endUs) : 0;
+        if (!frame.checkGood) {
+            // A frame that fails its check answers what it fits; otherwise it
+            // is what its form says, and changes nothing.
+            if (answers && (fits || item.replyForm)) {
+                Node reply = node;
+                reply.decision.role = Role::Reply;
+                reply.decision.pairedWith = node.awaiting;
+                reply.cost += responseCost;
+                reply.awaiting = reply.echoOf = 0;
+                add(reply);
+            }
+            node.decision.role = Role::RoleByForm;
+            if (answers && (fits || item.replyForm)) node.cost += kUnpairedButFits;
+            add(node);
+            continue;
+        }
+        if (node.echoOf && frame.bytes == FindRequest(node.echoOf)->bytes) {
+            Node echo = node;
+            echo.decision.role = Role::Echo;
+            echo.echoOf = 0;
+            add(echo);
+        }
+        if (answers && (fits || mayReply)) {
+            Node reply = node;
+            reply.decision.role = Role::Reply;
+            reply.decision.pairedWith = node.awaiting;
+            reply.cost += responseCost + (fits ? 0 : kLooseFit);
+            reply.awaiting = reply.echoOf = 0;
+            add(reply);
+        }
+        if ((item.requestForm || !item.replyForm) && !copyOfSent) {
+            Node request = node;
+            request.decision.role = Role::Request;
+            if (awaited) {
+                request.decision.noReply = node.awaiting;
+                request.decision.noReplyUs = std::min(awaited->deadlineUs, item.startUs);
+                request.cost += kNoReply;
+            }
+            request.cost += item.requestForm ? 0 : kRequestOfNoRule;
+            // A broadcast is never answered.
+            request.awaiting = station != 0 ? requestId() : 0;
+            request.echoOf = 0;
+            add(request);
+        }
+        if (mayReply) {
+            Node stray = node;
+            stray.decision.role = Role::Unpaired;
+            // A line whose record begins with part of a frame was opened in
+            // the middle of an exchange: its first frame may answer a
+            // request that went before.
+            const bool cutIn = framesSeen == 0 && looseFirst && item.replyForm;
+            stray.cost += answers ? kUnpairedButFits : cutIn ? kFirstUnpaired : kUnpaired;
+            add(stray);
+        }
+    }
+    if (modbus && !frame.sent) ++framesSeen;
+    int64_t best = kInfinite;
+    for (const Node& node : next) best = std::min(best, node.cost);
+    std::erase_if(next, [&](const Node& node) { return node.cost > best + kBeam; });
+    for (Node& node : next) node.cost -= best;
+    items.push_back(std::move(item));
+    columns.push_back(std::move(next));
+}
+
+void FrameAssembler::CommitPairing(bool all, std::vector<LineFrame>& out) {
+    if (columns.empty()) return;
+    std::vector<Node>& last = columns.back();
+    // Each node's ancestor in the first column.
+    auto ancestor = [&](size_t index, size_t column) {
+        for (size_t c = columns.size() - 1; c > column; --c)
+            index = static_cast<size_t>(columns[c][index].prev);
+        return index;
+    };
+    const bool bounded =
+        items.size() > kPairingWindow || items.front().startUs + kReplyTimeoutUs <= pairingBoundUs;
+    if (all || bounded) {
+        // The cheapest explanation decides: all of it, or the first item.
+        // A reply still awaited counts as one that will not come.
+        auto cost = [&](const Node& node) { return node.cost + (node.awaiting ? kNoReply : 0); };
+        size_t best = 0;
+        for (size_t i = 1; i < last.size(); ++i)
+            if (cost(last[i]) < cost(last[best])) best = i;
+        if (all) {
+            last = {last[best]};
+        } else {
+            const size_t root = ancestor(best, 0);
+            std::vector<Node> kept;
+            std::vector<size_t> index;
+            for (size_t i = 0; i < last.size(); ++i)
+                if (ancestor(i, 0) == root) kept.push_back(last[i]);
+            last = std::move(kept);
+        }
+    }
+    // The latest column where every explanation meets.
+    std::vector<size_t> alive(last.size());
+    for (size_t i = 0; i < alive.size(); ++i) alive[i] = i;
+    size_t column = columns.size();
+    size_t agreed = SIZE_MAX;
+    for (;;) {
+        --column;
+        std::sort(alive.begin(), alive.end());
+        alive.erase(std::unique(alive.begin(), alive.end()), alive.end());
+        if (alive.size() == 1) {
+            agreed = column;
+            break;
+        }
+        if (column == 0) break;
+        for (size_t& i : alive) i = static_cast<size_t>(columns[column][i].prev);
+    }
+    if (agreed == SIZE_MAX) return;
+
+    std::vector<size_t> chain(agreed + 1);
+    chain[agreed] = alive[0];
+    for (size_t c = agreed; c > 0; --c)
+        chain[c - 1] = static_cast<size_t>(columns[c][chain[c]].prev);
+    for (size_t c = 0; c <= agreed; ++c) EmitColumn(c, columns[c][chain[c]].decision, out);
+    Node root = columns[agreed][chain[agreed]];
+    root.prev = -1;
+    root.decision = {};
+    survivors.assign(1, root);
+    columns.erase(columns.begin(), columns.begin() + static_cast<ptrdiff_t>(agreed + 1));
+    items.erase(items.begin(), items.begin() + static_cast<ptrdiff_t>(agreed + 1));
+    if (!columns.empty())
+        for (Node& node : columns.front()) node.prev = 0;
+    ForgetRequests();
+    if (!all && !items.empty() && bounded) CommitPairing(false, out);
+}
+
+void FrameAssembler::EmitColumn(size_t column, const Decision& decision,
+                                std::vector<LineFrame>& out) {
+    if (decision.noReply) {
+        const Request& r = *FindRequest(decision.noReply);
+        LineFrame none;
+        none.kind = FrameKind::NoReply;
+        none.first = none.last = Later(r.start, decision.noReplyUs - r.start.steadyUs);
+        none.request = r.bytes;
+        out.push_back(std::move(none));
+    }
+    Item& item = items[column];
+    if (item.tick) return;
+    LineFrame frame = std::move(item.frame);
+    switch (decision.role) {
+        case Role::Request:
+            frame.role = FrameRole::Request;
+            break;
+        case Role::Reply: {
+            const Request& r = *FindRequest(decision.pairedWith);
+            frame.role = FrameRole::Reply;
+            // A pseudo-terminal hands a request over at once, not in its wire
+            // time: its reply can come before the request would have ended.
+            frame.responseUs = std::max<int64_t>(0, item.startUs - r.endUs);
+            frame.request = r.bytes;
+            break;
+        }
+        case Role::Unpaired:
+            frame.role = FrameRole::Reply;
+            break;
+        case Role::Echo:
+            frame.echo = true;
+            break;
+        case Role::RoleByForm:
+            frame.role = item.replyForm     ? FrameRole::Reply
+                         : item.requestForm ? FrameRole::Request
+                                            : FrameRole::Unknown;
+            break;
+        case Role::None:
+            if (frame.sent && frame.IsModbus()) frame.role = FrameRole::Request;
+            break;
+    }
+    out.push_back(std::move(frame));
 }

@@ -1,11 +1,52 @@
-// Finds the Modbus frames in what crosses the line by their content: an RTU
-// frame ends where its function's length rule and its CRC say it does, an
-// ASCII frame at CR LF after its ':'. What the reading program sees of the
-// line's timing is the driver's (a UART's FIFO trigger, a USB adapter's
-// 16 ms packets), so silence ends only what content cannot: a frame of a
-// function without a length rule, and bytes that form no frame. Times are
-// put back on the wire: the last byte of a read crossed at the read, each
-// byte before it one character earlier, none before the last read's end.
+// Finds the Modbus frames in what crosses the line and what each is to the
+// exchange. Two stages, each keeping every explanation still in the running
+// and committing only what they all agree on:
+//
+// Framing proposes. At each start it lists what the bytes could be: every
+// length a rule allows for a request, a reply or an exception, the reply
+// awaited by the request this program sent, an echo of that request, an
+// ASCII frame from ':' to CR LF, and a frame of no length rule whose CRC
+// holds at a silence or where the next frame starts. Each reading has a
+// cost, and the cheapest sequence of readings and loose bytes explains the
+// stretch (a Viterbi search over byte positions, two states each: the last
+// byte ended a frame, or was loose).
+//
+// Pairing decides. Over the frames framing committed, in wire order, it
+// keeps the cheapest explanation of the exchange for each state of the line
+// (idle, or awaiting the reply to one request, with or without that
+// request's echo still to come). Roles, pairs, echoes and "no reply" rows
+// follow from the chosen path only, never from a flag an earlier guess set.
+//
+// Times are put back on the wire: the last byte of a read crossed at the
+// read, each byte before it one character earlier, none before the last
+// read's end.
+//
+// Invariants a row can be checked against (costs in hundredths):
+//   framing: a frame whose check holds, of a length its function's rule gives,
+//            or the exact copy of the request sent ........................ -1000
+//            a frame whose CRC holds but of no length rule (an unknown
+//            function, a byte count against the quantity), ending at a
+//            silence: -600; elsewhere ....................................... -300
+//            a frame whose check fails, of its rule's length or of the
+//            awaited reply's, with silence before and after it: +200;
+//            elsewhere ....................................................... +1200
+//            a run of bytes in no frame: +800, and +5 a byte
+//            a silence of 40 ms or more inside a frame ......................... +800
+//            a silence of a reply timeout inside a frame ......... never a frame
+//   pairing: a reply: 50 x log2(1 + its response time in ms), +100 when
+//            its length does not fit the request (same station and function)
+//            a request that gets no reply ..................................... +200
+//            a frame whose check holds that answers nothing: +600; the first
+//            of a line that began with part of a frame (its request went
+//            before the line opened): +100;
+//            one that fits the request awaited ............................. +1100
+//            a request of no length rule ...................................... +100
+//            an echo .............................................................. 0
+//   An echo is a copy of the request sent, starting before that request has
+//   ended on the wire or within kEchoSlackUs after; a request has one echo.
+//   A reply starts after its request did and before its reply timeout ends.
+//   Nothing is committed while an explanation in the running disagrees on
+//   it, unless a reply timeout has passed over it or the window grew too big.
 //
 // Not thread-safe; no I/O. Frames come out in the order they crossed the line.
 #pragma once
@@ -21,12 +62,11 @@
 
 class FrameAssembler {
 public:
-    // Bytes that form no frame end after this much silence: more than a USB
-    // adapter's 16 ms latency timer, so that the pause between two of its
-    // packets never cuts a frame.
+    // Silence inside a frame up to this long is the hand-over's (a USB
+    // adapter's 16 ms latency timer), not the line's; longer costs.
     static constexpr int64_t kHandOverSilenceUs = 40000;
-    // A request with no reply in this time, or before the next, is unanswered;
-    // a frame of known length waits this long for the rest of its bytes.
+    // A request with no reply in this time is unanswered; no frame spans a
+    // silence this long.
     static constexpr int64_t kReplyTimeoutUs = 1000000;
     // An echo of the request starts while the request is on the wire, or
     // up to this much later (an adapter's own hand-over).
@@ -51,112 +91,149 @@ public:
     int64_t Deadline() const;
     // What is due by `nowSteadyUs` ends.
     void Expire(int64_t nowSteadyUs, std::vector<LineFrame>& out);
-    // Everything open ends now.
+    // Everything open ends now; the request awaited is still awaited.
     void Finish(std::vector<LineFrame>& out);
 
 private:
-    enum class Form : uint8_t { Other, Expected, Echo };
-    struct Candidate {
-        uint64_t start;
-        uint16_t length;
-        Form form;
-    };
-    // The request whose reply is awaited: sent by this program, or seen on
-    // the bus between another master and its slaves.
-    struct Awaited {
-        bool active = false;
-        bool watched = false;
-        bool ascii = false;
-        bool echoTaken = false;      // a request has at most one echo
-        std::vector<uint8_t> bytes;  // as on the line
-        std::vector<uint8_t> rtu;    // as it would be in RTU, check bytes last
-        size_t replyLength = 0;      // RTU, 0: not known from the request
-        LineStamp start;
-        int64_t endUs = 0, deadlineUs = 0;  // its end on the wire, when it is given up
-    };
-    // What a frame is to the exchange: decided as it is found, in the order
-    // frames end on the line.
-    struct Meaning {
-        FrameRole role = FrameRole::Unknown;
-        int64_t responseUs = -1;
-        std::vector<uint8_t> request;
-    };
-    struct Found {
-        uint64_t start, end;  // [start, end)
-        FrameKind kind;
-        bool checkGood;
-        bool echo;
-        Meaning meaning;
-        Awaited before;  // what was awaited before it was read: a longer frame at its start may win
-    };
-    struct Open {
-        uint64_t start, lastEnd;  // the last byte the start may still end at
-    };
+    // ---- the line's clock ----
     // Bytes read together; the last crossed the line at `read`.
     struct Run {
         uint64_t from;
         LineStamp read;
         int64_t floorUs;      // the first byte did not start before the last read's end
         int64_t notBeforeUs;  // nor before the last frame sent began, however fast a pty is
+        int64_t silenceUs;    // the line's silence before its first byte, as far as known
         uint8_t lines;
         size_t count;
     };
-    struct Recheck {
+    LineStamp StampAt(uint64_t at) const;
+    int64_t CharacterUs() const { return WireUs(line, 1); }
+    // The longest silence before a read that starts inside (start, end).
+    int64_t SilenceWithin(uint64_t start, uint64_t end) const;
+
+    // ---- framing ----
+    enum class Reading : uint8_t { Rule, Awaited, Echo, NoRule, Ascii, Loose };
+    struct Candidate {
         uint64_t start;
-        uint8_t forms;  // which lengths are still to be told: kRequestForm, kReplyForm
+        uint16_t length;
+        Reading reading;
+    };
+    // The cheapest explanation of the bytes before a position, ending with a
+    // frame (F) or with a loose byte (L).
+    struct Cell {
+        int64_t costF, costL;
+        uint64_t fromF;    // F: where the frame began
+        Reading readingF;  // F: what the frame was read as
+        bool checkF;       // F: its check held
+        bool prevLoose;    // F: the state before the frame
+        bool prevLooseL;   // L: the state before the byte
+        bool runStartL;    // L: the byte begins a run of loose bytes
+    };
+    struct Open {
+        uint64_t start, lastEnd;  // the last byte the start may still end at
+    };
+    struct Anchor {
+        uint64_t start;
+        uint16_t crc;
+    };
+    struct Deferred {  // readings ending at the last byte read: is silence next?
+        uint64_t start;
+        Reading reading;
+        bool checkGood;
     };
 
-    static constexpr size_t kRing = 1024;
-
-    void Take(uint8_t byte, std::vector<LineFrame>& out);
-    void TakeAscii(uint64_t at, uint8_t byte, std::vector<LineFrame>& out);
+    void Take(uint8_t byte);
+    void TakeAscii(uint64_t at, uint8_t byte);
     void Examine(uint64_t start, uint8_t forms);
-    void CheckEnd(const Candidate& candidate, std::vector<LineFrame>& out);
-    bool IsEcho(uint64_t start, std::span<const uint8_t> frame, bool ascii);
-    void AddFound(Found frame, std::vector<LineFrame>& out);
-    Meaning Classify(std::span<const uint8_t> bytes, FrameKind kind, bool checkGood, bool echo,
-                     LineStamp first, std::vector<LineFrame>& out);
+    void CheckEnd(const Candidate& candidate);
+    void Propose(uint64_t start, uint64_t end, Reading reading, bool checkGood, bool silenceAfter);
+    void ResolveDeferred(bool silenceAfter);
+    bool BoundaryAt(uint64_t at) const;
+    Cell& CellAt(uint64_t at) { return cells[at - base]; }
+    const Cell& CellAt(uint64_t at) const { return cells[at - base]; }
+    void OnSilence(int64_t silentUs);
+    // Commits what every explanation in the running agrees on; everything
+    // when `all`.
+    void CommitFraming(bool all);
+    void Trim(uint64_t to, bool loose);
     uint64_t FirstOpen() const;
-    bool HeldAt(const Found& frame) const;
-    void Emit(std::vector<LineFrame>& out, uint64_t limit = UINT64_MAX);
-    void Cap(std::vector<LineFrame>& out);
-    void Silence(int64_t silentUs, std::vector<LineFrame>& out);
-    void ResolvePause(std::vector<LineFrame>& out);
-    size_t QuietLength() const;
-    void EndQuiet(std::vector<LineFrame>& out);
-    void EndBefore(uint64_t at, std::vector<LineFrame>& out);
-    void EndAll(std::vector<LineFrame>& out);
-    void EmitFound(const Found& frame, std::vector<LineFrame>& out);
-    void EmitBytes(uint64_t start, uint64_t end, FrameKind kind, bool checkGood,
-                   std::vector<LineFrame>& out);
-    void Consume(uint64_t to);
-    int64_t CharacterUs() const { return WireUs(line, 1); }
-    LineStamp StampAt(uint64_t at) const;
     std::span<const uint8_t> Bytes(uint64_t start, uint64_t end) const;
-    void GiveUp(int64_t atUs, std::vector<LineFrame>& out);
+
+    // ---- pairing ----
+    struct Item {
+        LineFrame frame;
+        int64_t startUs = 0, endUs = 0;  // on the wire
+        std::vector<uint8_t> rtu;        // as it would be in RTU, two check bytes last
+        bool requestForm = false, replyForm = false, tick = false;
+    };
+    struct Request {
+        uint32_t id;
+        bool sent, ascii;
+        std::vector<uint8_t> bytes, rtu;
+        LineStamp start;
+        int64_t endUs, deadlineUs;
+    };
+    enum class Role : uint8_t { None, Request, Reply, Unpaired, Echo, RoleByForm };
+    struct Decision {
+        Role role = Role::None;
+        uint32_t pairedWith = 0;  // Reply: the request's id
+        uint32_t noReply = 0;     // a request left unanswered before this item, 0: none
+        int64_t noReplyUs = 0;
+    };
+    struct Node {
+        uint32_t awaiting;  // 0: idle
+        uint32_t echoOf;    // the sent request whose echo may still come, 0: none
+        int64_t cost;
+        int32_t prev;  // in the column before
+        Decision decision;
+    };
+    void PairCommitted();
+    void PairTick(int64_t atUs, std::vector<LineFrame>& out);
+    void Step(Item item);
+    void CommitPairing(bool all, std::vector<LineFrame>& out);
+    void EmitColumn(size_t column, const Decision& decision, std::vector<LineFrame>& out);
+    const Request* FindRequest(uint32_t id) const;
+    uint32_t AddRequest(const Item& item);
+    void ForgetRequests();
+    Item ItemOf(uint64_t start, uint64_t end, FrameKind kind, bool checkGood);
 
     DCB line;
     int64_t interFrameUs;
 
-    std::vector<uint8_t> pending;  // received, not yet in a frame; pending[0] is at `base`
+    std::vector<uint8_t> pending;  // received, not yet committed; pending[0] is at `base`
+    std::vector<Cell> cells;       // cells[i]: before pending[i]; one more than pending
     uint64_t base = 0;
+    bool originLoose = false;  // the state at `base`
     std::deque<Run> runs;
-    int64_t lastByteUs = 0;  // when the last bytes were read
-    int64_t lastReadUs = 0;  // the wire time of the last byte read
-    int64_t sentUs = 0;      // just after the last frame sent began
-    // Where the hand-over paused while a frame of known length was open:
-    // its bytes may still come, and content that checks across the pause wins.
-    // The first start still open then decides: the rest of its frame may come.
-    uint64_t pauseAt = 0, pauseStart = 0;
-    bool paused = false;
-
-    std::vector<Recheck> examineAt[kRing];
-    std::vector<Candidate> endsAt[kRing];
-    mutable std::deque<Open> open;
-    std::vector<Found> found;  // by start
+    int64_t lastByteUs = 0;   // when the last bytes were read
+    int64_t lastReadUs = 0;   // the wire time of the last byte read
+    int64_t sentUs = 0;       // just after the last frame sent began
+    int64_t silenceSeen = 0;  // how long the line has been silent, as applied
+    uint64_t readEnd = 0;     // just past the last byte of the read being taken
+    std::vector<Candidate> endsAt[512];
+    std::vector<std::pair<uint64_t, uint8_t>> examineAt[512];
+    std::deque<Open> open;
+    std::vector<Anchor> anchors;
+    std::vector<Deferred> deferred;
     uint64_t asciiStart = 0;
     bool asciiOpen = false, asciiCr = false;
+    std::vector<Item> committed;  // framing's output, handed to pairing
 
-    Awaited awaited;
-    bool echoSeen = false;
+    // What this program sent last, for its echo and its reply's length.
+    struct SentFrame {
+        bool active = false, ascii = false;
+        std::vector<uint8_t> bytes;
+        size_t replyLength = 0;
+        int64_t endUs = 0;
+        uint8_t station = 0, function = 0;
+    } sent;
+
+    std::vector<Request> requests;
+    uint32_t nextRequestId = 1;
+    std::deque<Item> items;                 // not yet decided, in wire order
+    std::deque<std::vector<Node>> columns;  // one a decided-to-be item; columns.back(): now
+    std::vector<Node> survivors;            // the state before any undecided item
+    int64_t pairingBoundUs = 0;             // nothing before this is still to come
+    uint64_t framesSeen = 0;                // received since the line opened
+    bool looseFirst = false;                // bytes in no frame came before the first
 };

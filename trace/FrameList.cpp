@@ -36,10 +36,11 @@ void FrameList::Take(std::span<const LineFrame> frames) {
         }
         if (frame.IsModbus() && !frame.echo) {
             counters.requests += frame.role == FrameRole::Request;
-            counters.replies += frame.role == FrameRole::Reply;
+            const bool reply = frame.role == FrameRole::Reply, paired = !frame.request.empty();
+            counters.replies += reply && paired;
+            counters.unpaired += reply && !paired && frame.checkGood;
             counters.badChecks += !frame.checkGood;
-            counters.exceptions +=
-                frame.checkGood && frame.role == FrameRole::Reply && IsException(frame);
+            counters.exceptions += frame.checkGood && reply && paired && IsException(frame);
         }
         if (ring.size() < capacity)
             ring.push_back(frame);

@@ -19,7 +19,7 @@ struct FrameRow {
 };
 
 struct FrameCounters {
-    uint64_t requests = 0, replies = 0, noReply = 0, badChecks = 0, exceptions = 0;
+    uint64_t requests = 0, replies = 0, noReply = 0, unpaired = 0, badChecks = 0, exceptions = 0;
 };
 
 class FrameList : public FrameSink {

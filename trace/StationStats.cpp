@@ -39,8 +39,13 @@ void StationStats::Count(const LineFrame& frame) {
     s.requests += frame.role == FrameRole::Request;
     s.badChecks += !frame.checkGood;
     if (!reply) return;
-    ++s.replies;
     s.heardWallUs = frame.first.wallUs;
+    // A reply counts as one only with the request it answers.
+    if (frame.request.empty()) {
+        s.unpaired += frame.checkGood;
+        return;
+    }
+    ++s.replies;
     if (!frame.checkGood) return;
     if (adu.size() >= 3 && (adu[1] & 0x80)) {
         ++s.exceptions;
@@ -69,6 +74,7 @@ std::vector<StationRow> StationStats::Rows() const {
             row.silent = s.replies == 0 && (s.requests > 0 || s.noReply > 0);
             row.replies = Number(s.replies);
             row.noReply = Number(s.noReply);
+            row.unpaired = Number(s.unpaired);
             row.badChecks = Number(s.badChecks);
             row.exceptions = Number(s.exceptions);
             std::string codes;
@@ -89,9 +95,9 @@ std::vector<StationRow> StationStats::Rows() const {
 }
 
 const std::vector<std::string>& StationStats::Headers() {
-    static const std::vector<std::string> headers{"站号",     "请求",       "应答",     "无应答",
-                                                  "校验错误", "异常(代码)", "最短(ms)", "平均(ms)",
-                                                  "最长(ms)", "最近(ms)",   "最后应答"};
+    static const std::vector<std::string> headers{"站号",     "请求",     "应答",       "无应答",
+                                                  "未配对",   "校验错误", "异常(代码)", "最短(ms)",
+                                                  "平均(ms)", "最长(ms)", "最近(ms)",   "最后应答"};
     return headers;
 }
 
@@ -100,6 +106,7 @@ std::vector<std::string> StationStats::Cells(const StationRow& row) {
             row.requests,
             row.replies,
             row.noReply,
+            row.unpaired,
             row.badChecks,
             row.exceptions,
             row.responseMin,

@@ -1,5 +1,6 @@
 // What each station of the line did, counted from the frames as they come:
-// requests to it, its replies, requests it left unanswered, bad checks,
+// requests to it, its replies to them, requests it left unanswered, frames
+// of its whose check holds that answer no request, bad checks,
 // exceptions with their codes, its response times and when it was last
 // heard. Station 0 (broadcast) gets requests only. No lock of its own: the
 // frame list counts under its lock.
@@ -17,7 +18,7 @@
 struct StationRow {
     int station = 0;
     bool silent = false;  // asked and never answered since the counts began
-    std::string requests, replies, noReply, badChecks, exceptions;
+    std::string requests, replies, noReply, unpaired, badChecks, exceptions;
     std::string responseMin, responseMean, responseMax, responseLast, lastHeard;
 };
 
@@ -36,7 +37,8 @@ public:
 
 private:
     struct Station {
-        uint64_t requests = 0, replies = 0, noReply = 0, badChecks = 0, exceptions = 0;
+        uint64_t requests = 0, replies = 0, noReply = 0, unpaired = 0, badChecks = 0,
+                 exceptions = 0;
         std::bitset<256> codes;
         uint64_t timed = 0;
         int64_t minUs = 0, maxUs = 0, lastUs = 0, sumUs = 0;
