@@ -61,27 +61,15 @@ bool IsHexDigit(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-// The Modbus CRC of a frame that ends in its own CRC is 0.
-uint16_t CrcStep(uint16_t crc, uint8_t byte) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                        : static_cast<uint16_t>(crc >> 1);
-    return crc;
-}
-
 LineStamp Later(LineStamp stamp, int64_t us) { return {stamp.wallUs + us, stamp.steadyUs + us}; }
 
 // The frame as long as it would be in RTU, station and function first, two
 // check bytes last (an ASCII frame's LRC and one more).
-std::vector<uint8_t> AsRtu(std::span<const uint8_t> bytes, FrameKind kind) {
+// (An RTU frame is its own bytes.)
+std::vector<uint8_t> AsciiAsRtu(std::span<const uint8_t> bytes) {
     std::vector<uint8_t> rtu;
-    if (kind == FrameKind::Ascii) {
-        Rules::ReadAsciiFrame(bytes, rtu);
-        rtu.push_back(0);
-    } else if (kind == FrameKind::Rtu) {
-        rtu.assign(bytes.begin(), bytes.end());
-    }
+    Rules::ReadAsciiFrame(bytes, rtu);
+    rtu.push_back(0);
     return rtu;
 }
 
@@ -101,7 +89,7 @@ int64_t FrameAssembler::InterFrameUs(const DCB& line) {
 
 FrameAssembler::FrameAssembler() : interFrameUs(InterFrameUs(line)) {
     cells.push_back({0, kInfinite, 0, Reading::Loose, false, false, false, false});
-    survivors.push_back({0, 0, 0, -1, {}});
+    survivors.Add({0, 0, 0, -1, {}});
 }
 
 // ---------------------------------------------------------------- the line
@@ -113,7 +101,8 @@ void FrameAssembler::LineOpened(const DCB& opened, std::vector<LineFrame>& out) 
     // Another line, perhaps another adapter: nothing awaited or learned of
     // the last one holds.
     sent = {};
-    survivors.assign(1, {0, 0, 0, -1, {}});
+    survivors = {};
+    survivors.Add({0, 0, 0, -1, {}});
     requests.clear();
     framesSeen = 0;
     looseFirst = false;
@@ -140,24 +129,22 @@ void FrameAssembler::Sent(LineStamp started, uint8_t lines, std::span<const uint
     } else if (bytes.size() >= 4 && Rules::RtuCheckGood(bytes)) {
         frame.kind = FrameKind::Rtu;
         frame.checkGood = true;
-        rtu.assign(bytes.begin(), bytes.end());
     } else if (Rules::RtuFrameLengths(bytes).request == bytes.size()) {
         frame.kind = FrameKind::Rtu;  // a request with a wrong CRC
-        rtu.assign(bytes.begin(), bytes.end());
     }
     item.startUs = started.steadyUs;
     item.endUs = started.steadyUs + WireUs(line, bytes.size());
-    item.rtu = std::move(rtu);
+    if (frame.kind == FrameKind::Ascii) item.rtu = std::move(rtu);
 
     sent = {};
-    if (frame.IsModbus() && item.rtu.size() >= 4) {
+    if (frame.IsModbus() && item.Rtu().size() >= 4) {
         sent.active = true;
         sent.ascii = frame.kind == FrameKind::Ascii;
         sent.bytes = frame.bytes;
         sent.replyLength = sent.ascii ? 0 : Rules::RtuReplyLength(frame.bytes);
         sent.endUs = item.endUs;
-        sent.station = item.rtu[0];
-        sent.function = item.rtu[1];
+        sent.station = item.Rtu()[0];
+        sent.function = item.Rtu()[1];
     }
     Step(std::move(item));
     CommitPairing(true, out);
@@ -204,7 +191,7 @@ int64_t FrameAssembler::Deadline() const {
                 break;
             }
     }
-    const std::vector<Node>& now = columns.empty() ? survivors : columns.back();
+    const Column& now = columns.empty() ? survivors : columns.back();
     for (const Node& node : now)
         if (const Request* r = node.awaiting ? FindRequest(node.awaiting) : nullptr)
             deadline = std::min(deadline, r->deadlineUs);
@@ -221,7 +208,7 @@ void FrameAssembler::Expire(int64_t nowUs, std::vector<LineFrame>& out) {
     const int64_t bound = pending.empty() ? nowUs : std::min(nowUs, StampAt(base).steadyUs);
     for (;;) {
         int64_t due = kNever;
-        const std::vector<Node>& last = columns.empty() ? survivors : columns.back();
+        const Column& last = columns.empty() ? survivors : columns.back();
         for (const Node& node : last)
             if (const Request* r = node.awaiting ? FindRequest(node.awaiting) : nullptr)
                 due = std::min(due, r->deadlineUs);
@@ -259,6 +246,7 @@ LineStamp FrameAssembler::StampAt(uint64_t at) const {
 }
 
 int64_t FrameAssembler::SilenceWithin(uint64_t start, uint64_t end) const {
+    if (runs.empty() || start >= runs.back().from) return 0;  // all in one read
     int64_t longest = 0;
     for (size_t i = runs.size(); i-- > 0 && runs[i].from > start;)
         if (runs[i].from < end) longest = std::max(longest, runs[i].silenceUs);
@@ -290,7 +278,8 @@ void FrameAssembler::Take(uint8_t byte) {
     const bool lastOfRead = at + 1 == readEnd;
     for (Anchor& anchor : anchors) {
         const uint16_t before = anchor.crc;
-        anchor.crc = CrcStep(anchor.crc, byte);
+        // The CRC of a frame that ends in its own CRC is 0.
+        anchor.crc = ChecksumTool::Crc16Step(anchor.crc, byte);
         // Zeros after a frame (a line without bias) keep its CRC holding;
         // they are not part of it.
         if (anchor.crc != 0 || at + 1 - anchor.start < 4 || (byte == 0 && before == 0)) continue;
@@ -407,10 +396,11 @@ void FrameAssembler::CheckEnd(const Candidate& candidate) {
         good = Rules::RtuCheckGood(frame);
     }
     // Whether the line falls silent after a frame that fails its check is
-    // told by what comes next.
+    // told by what comes next. With more bytes right behind it, only the
+    // reply awaited may be one.
     if (!good && end == readEnd)
         deferred.push_back({candidate.start, candidate.reading, false});
-    else
+    else if (good || candidate.reading == Reading::Awaited)
         Propose(candidate.start, end, candidate.reading, good, false);
 }
 
@@ -447,6 +437,10 @@ void FrameAssembler::Propose(uint64_t start, uint64_t end, Reading reading, bool
         to.checkF = checkGood;
         to.prevLoose = prevLoose;
     }
+    // A frame of a rule that holds from an anchor leaves nothing there for
+    // a frame of no rule to find.
+    if (checkGood && reading != Reading::NoRule && reading != Reading::Ascii)
+        std::erase_if(anchors, [&](const Anchor& a) { return a.start == start; });
     if (checkGood && reading != Reading::Ascii && end < base + pending.size() + 1 &&
         std::none_of(anchors.begin(), anchors.end(),
                      [&](const Anchor& a) { return a.start == end; })) {
@@ -651,11 +645,12 @@ FrameAssembler::Item FrameAssembler::ItemOf(uint64_t start, uint64_t end, FrameK
     frame.bytes.assign(bytes.begin(), bytes.end());
     item.startUs = frame.first.steadyUs;
     item.endUs = item.startUs + WireUs(line, bytes.size());
-    item.rtu = AsRtu(bytes, kind);
-    if (item.rtu.size() >= 4) {
-        const Rules::RtuLengths lengths = Rules::RtuFrameLengths(item.rtu);
-        item.requestForm = lengths.request == item.rtu.size() && !(item.rtu[1] & kExceptionBit);
-        item.replyForm = lengths.reply == item.rtu.size();
+    if (kind == FrameKind::Ascii) item.rtu = AsciiAsRtu(bytes);
+    const auto rtu = item.Rtu();
+    if (frame.IsModbus() && rtu.size() >= 4) {
+        const Rules::RtuLengths lengths = Rules::RtuFrameLengths(rtu);
+        item.requestForm = lengths.request == rtu.size() && !(rtu[1] & kExceptionBit);
+        item.replyForm = lengths.reply == rtu.size();
     }
     return item;
 }
@@ -676,7 +671,8 @@ uint32_t FrameAssembler::AddRequest(const Item& item) {
 }
 
 void FrameAssembler::ForgetRequests() {
-    std::vector<uint32_t> kept;
+    if (requests.size() < 8) return;
+    kept.clear();
     auto keep = [&](const Node& node) {
         for (uint32_t id :
              {node.awaiting, node.echoOf, node.decision.pairedWith, node.decision.noReply})
@@ -705,18 +701,12 @@ void FrameAssembler::PairTick(int64_t atUs, std::vector<LineFrame>& out) {
 }
 
 void FrameAssembler::Step(Item item) {
-    const std::vector<Node>& before = columns.empty() ? survivors : columns.back();
-    std::vector<Node> next;
-    auto add = [&](Node node) {
-        for (Node& other : next)
-            if (other.awaiting == node.awaiting && other.echoOf == node.echoOf) {
-                if (node.cost < other.cost) other = node;
-                return;
-            }
-        next.push_back(node);
-    };
+    const Column& before = columns.empty() ? survivors : columns.back();
+    Column next;
+    auto add = [&](const Node& node) { next.Add(node); };
     const LineFrame& frame = item.frame;
-    const bool modbus = frame.IsModbus() && item.rtu.size() >= 4;
+    const auto rtu = item.Rtu();
+    const bool modbus = frame.IsModbus() && rtu.size() >= 4;
     // A copy of what this program sent, while it may still be answered, is
     // its echo or its reply: nobody else's request.
     const bool copyOfSent = !frame.sent && sent.active && frame.bytes == sent.bytes &&
@@ -750,7 +740,7 @@ void FrameAssembler::Step(Item item) {
                 node.cost += kNoReply;
             }
             node.decision.role = modbus ? Role::Request : Role::None;
-            const bool answered = modbus && frame.checkGood && item.rtu[0] != 0;
+            const bool answered = modbus && frame.checkGood && rtu[0] != 0;
             node.awaiting = answered ? requestId() : 0;
             node.echoOf = answered ? requestId() : 0;
             add(node);
@@ -762,11 +752,11 @@ void FrameAssembler::Step(Item item) {
             add(node);
             continue;
         }
-        const uint8_t station = item.rtu[0], function = item.rtu[1] & ~kExceptionBit;
+        const uint8_t station = rtu[0], function = rtu[1] & ~kExceptionBit;
         const bool answers = awaited && awaited->ascii == (frame.kind == FrameKind::Ascii) &&
-                             awaited->rtu[0] == station && awaited->rtu[1] == function &&
+                             awaited->Rtu()[0] == station && awaited->Rtu()[1] == function &&
                              item.startUs >= awaited->start.steadyUs;
-        const bool fits = answers && Rules::ReplyFits(awaited->rtu, item.rtu);
+        const bool fits = answers && Rules::ReplyFits(awaited->Rtu(), rtu);
         const bool mayReply = item.replyForm || !item.requestForm;
         const int64_t responseCost = answers ? ResponseCost(item.startUs - awaited->endUs) : 0;
         if (!frame.checkGood) {
@@ -827,15 +817,15 @@ void FrameAssembler::Step(Item item) {
     if (modbus && !frame.sent) ++framesSeen;
     int64_t best = kInfinite;
     for (const Node& node : next) best = std::min(best, node.cost);
-    std::erase_if(next, [&](const Node& node) { return node.cost > best + kBeam; });
+    next.DropIf([&](const Node& node) { return node.cost > best + kBeam; });
     for (Node& node : next) node.cost -= best;
     items.push_back(std::move(item));
-    columns.push_back(std::move(next));
+    columns.push_back(next);
 }
 
 void FrameAssembler::CommitPairing(bool all, std::vector<LineFrame>& out) {
     if (columns.empty()) return;
-    std::vector<Node>& last = columns.back();
+    Column& last = columns.back();
     // Each node's ancestor in the first column.
     auto ancestor = [&](size_t index, size_t column) {
         for (size_t c = columns.size() - 1; c > column; --c)
@@ -852,18 +842,19 @@ void FrameAssembler::CommitPairing(bool all, std::vector<LineFrame>& out) {
         for (size_t i = 1; i < last.size(); ++i)
             if (cost(last[i]) < cost(last[best])) best = i;
         if (all) {
-            last = {last[best]};
+            const Node chosen = last[best];
+            last = {};
+            last.Add(chosen);
         } else {
             const size_t root = ancestor(best, 0);
-            std::vector<Node> kept;
-            std::vector<size_t> index;
+            Column kept;
             for (size_t i = 0; i < last.size(); ++i)
-                if (ancestor(i, 0) == root) kept.push_back(last[i]);
-            last = std::move(kept);
+                if (ancestor(i, 0) == root) kept.Add(last[i]);
+            last = kept;
         }
     }
     // The latest column where every explanation meets.
-    std::vector<size_t> alive(last.size());
+    alive.resize(last.size());
     for (size_t i = 0; i < alive.size(); ++i) alive[i] = i;
     size_t column = columns.size();
     size_t agreed = SIZE_MAX;
@@ -880,7 +871,7 @@ void FrameAssembler::CommitPairing(bool all, std::vector<LineFrame>& out) {
     }
     if (agreed == SIZE_MAX) return;
 
-    std::vector<size_t> chain(agreed + 1);
+    chain.resize(agreed + 1);
     chain[agreed] = alive[0];
     for (size_t c = agreed; c > 0; --c)
         chain[c - 1] = static_cast<size_t>(columns[c][chain[c]].prev);
@@ -888,13 +879,30 @@ void FrameAssembler::CommitPairing(bool all, std::vector<LineFrame>& out) {
     Node root = columns[agreed][chain[agreed]];
     root.prev = -1;
     root.decision = {};
-    survivors.assign(1, root);
+    survivors = {};
+    survivors.Add(root);
     columns.erase(columns.begin(), columns.begin() + static_cast<ptrdiff_t>(agreed + 1));
     items.erase(items.begin(), items.begin() + static_cast<ptrdiff_t>(agreed + 1));
     if (!columns.empty())
         for (Node& node : columns.front()) node.prev = 0;
     ForgetRequests();
     if (!all && !items.empty() && bounded) CommitPairing(false, out);
+}
+
+void FrameAssembler::Column::Add(const Node& node) {
+    // One explanation for each state: the cheapest.
+    for (Node& other : *this)
+        if (other.awaiting == node.awaiting && other.echoOf == node.echoOf) {
+            if (node.cost < other.cost) other = node;
+            return;
+        }
+    if (count < kMost) {
+        nodes[count++] = node;
+        return;
+    }
+    Node* dearest = std::max_element(begin(), end(),
+                                     [](const Node& a, const Node& b) { return a.cost < b.cost; });
+    if (node.cost < dearest->cost) *dearest = node;
 }
 
 void FrameAssembler::EmitColumn(size_t column, const Decision& decision,

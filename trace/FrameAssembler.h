@@ -28,8 +28,8 @@
 //            function, a byte count against the quantity), ending at a
 //            silence: -600; elsewhere ....................................... -300
 //            a frame whose check fails, of its rule's length or of the
-//            awaited reply's, with silence before and after it: +200;
-//            elsewhere ....................................................... +1200
+//            awaited reply's, with silence before and after it: +200; the
+//            awaited reply's elsewhere: +1200; any other elsewhere ....... no frame
 //            a run of bytes in no frame: +800, and +5 a byte
 //            a silence of 40 ms or more inside a frame ......................... +800
 //            a silence of a reply timeout inside a frame ......... never a frame
@@ -51,6 +51,8 @@
 // Not thread-safe; no I/O. Frames come out in the order they crossed the line.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <span>
@@ -163,15 +165,21 @@ private:
     struct Item {
         LineFrame frame;
         int64_t startUs = 0, endUs = 0;  // on the wire
-        std::vector<uint8_t> rtu;        // as it would be in RTU, two check bytes last
+        std::vector<uint8_t> rtu;        // ASCII: as it would be in RTU, two check bytes last
         bool requestForm = false, replyForm = false, tick = false;
+        std::span<const uint8_t> Rtu() const {
+            return frame.kind == FrameKind::Ascii ? std::span<const uint8_t>(rtu) : frame.bytes;
+        }
     };
     struct Request {
         uint32_t id;
         bool sent, ascii;
-        std::vector<uint8_t> bytes, rtu;
+        std::vector<uint8_t> bytes, rtu;  // rtu: ASCII only
         LineStamp start;
         int64_t endUs, deadlineUs;
+        std::span<const uint8_t> Rtu() const {
+            return ascii ? std::span<const uint8_t>(rtu) : std::span<const uint8_t>(bytes);
+        }
     };
     enum class Role : uint8_t { None, Request, Reply, Unpaired, Echo, RoleByForm };
     struct Decision {
@@ -186,6 +194,25 @@ private:
         int64_t cost;
         int32_t prev;  // in the column before
         Decision decision;
+    };
+    // The explanations still in the running after an item, one for each
+    // state of the line: a handful at most.
+    struct Column {
+        static constexpr size_t kMost = 6;
+        std::array<Node, kMost> nodes;
+        size_t count = 0;
+        Node* begin() { return nodes.data(); }
+        Node* end() { return nodes.data() + count; }
+        const Node* begin() const { return nodes.data(); }
+        const Node* end() const { return nodes.data() + count; }
+        size_t size() const { return count; }
+        Node& operator[](size_t i) { return nodes[i]; }
+        const Node& operator[](size_t i) const { return nodes[i]; }
+        void Add(const Node& node);
+        template <typename Drop>
+        void DropIf(Drop drop) {
+            count = static_cast<size_t>(std::remove_if(begin(), end(), drop) - begin());
+        }
     };
     void PairCommitted();
     void PairTick(int64_t atUs, std::vector<LineFrame>& out);
@@ -230,10 +257,12 @@ private:
 
     std::vector<Request> requests;
     uint32_t nextRequestId = 1;
-    std::deque<Item> items;                 // not yet decided, in wire order
-    std::deque<std::vector<Node>> columns;  // one a decided-to-be item; columns.back(): now
-    std::vector<Node> survivors;            // the state before any undecided item
-    int64_t pairingBoundUs = 0;             // nothing before this is still to come
-    uint64_t framesSeen = 0;                // received since the line opened
-    bool looseFirst = false;                // bytes in no frame came before the first
+    std::deque<Item> items;            // not yet decided, in wire order
+    std::deque<Column> columns;        // one an undecided item; columns.back(): now
+    Column survivors;                  // the state before any undecided item
+    std::vector<size_t> alive, chain;  // scratch
+    std::vector<uint32_t> kept;        // scratch
+    int64_t pairingBoundUs = 0;        // nothing before this is still to come
+    uint64_t framesSeen = 0;           // received since the line opened
+    bool looseFirst = false;           // bytes in no frame came before the first
 };
