@@ -721,6 +721,7 @@ void FrameAssembler::Step(Item item) {
         Node node = before[i];
         node.prev = static_cast<int32_t>(i);
         node.decision = {};
+        bool added = false;
         const Request* awaited = node.awaiting ? FindRequest(node.awaiting) : nullptr;
         if (awaited && awaited->deadlineUs <= item.startUs) {
             node.decision.noReply = node.awaiting;
@@ -780,6 +781,7 @@ void FrameAssembler::Step(Item item) {
             echo.decision.role = Role::Echo;
             echo.echoOf = 0;
             add(echo);
+            added = true;
         }
         if (answers && (fits || mayReply)) {
             Node reply = node;
@@ -788,6 +790,7 @@ void FrameAssembler::Step(Item item) {
             reply.cost += responseCost + (fits ? 0 : kLooseFit);
             reply.awaiting = reply.echoOf = 0;
             add(reply);
+            added = true;
         }
         if ((item.requestForm || !item.replyForm) && !copyOfSent) {
             Node request = node;
@@ -802,6 +805,7 @@ void FrameAssembler::Step(Item item) {
             request.awaiting = station != 0 ? requestId() : 0;
             request.echoOf = 0;
             add(request);
+            added = true;
         }
         if (mayReply) {
             Node stray = node;
@@ -812,6 +816,14 @@ void FrameAssembler::Step(Item item) {
             const bool cutIn = framesSeen == 0 && looseFirst && item.replyForm;
             stray.cost += answers ? kUnpairedButFits : cutIn ? kFirstUnpaired : kUnpaired;
             add(stray);
+            added = true;
+        }
+        if (!added) {
+            // Nothing fits (a second copy of the request sent, say): the
+            // frame is what its form says and changes nothing.
+            node.decision.role = Role::RoleByForm;
+            node.cost += kUnpaired;
+            add(node);
         }
     }
     if (modbus && !frame.sent) ++framesSeen;

@@ -211,17 +211,20 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
          {R, "R rtu echo " + Hex(request), "R rtu reply +5ms " + Hex(reply),
           "S rtu request " + Hex(write), "R rtu echo " + Hex(write),
           "R rtu reply +0ms " + Hex(write)}},
-        // What one line showed of its adapter says nothing of the next.
+        // What one line showed, and the request it left unanswered, say
+        // nothing of the next line: there another master's request is a
+        // request, whatever this program sent before.
         {"AnEchoingLineThenAnotherLine",
          {{Step::Tx, 0, write},
           {Step::Rx, 8400, write},
           {Step::Rx, 17000, write},
-          {Step::Open, 500000},
-          {Step::Tx, 600000, write},
-          {Step::Rx, 609000, write}},
+          {Step::Tx, 100000, request},
+          {Step::Open, 150000},
+          {Step::Rx, 200000, request},
+          {Step::Rx, 240000, reply}},
          {"S rtu request " + Hex(write), "R rtu echo " + Hex(write),
-          "R rtu reply +0ms " + Hex(write), "S rtu request " + Hex(write),
-          "R rtu reply +0ms " + Hex(write)}},
+          "R rtu reply +0ms " + Hex(write), R, "R rtu request " + Hex(request),
+          "R rtu reply +5ms " + Hex(reply)}},
         {"ReadWriteOfOneRegister",
          {{Step::Tx, 0, readWrite}, {Step::Rx, 30000, readWriteReply}},
          {"S rtu request " + Hex(readWrite), "R rtu reply +5ms " + Hex(readWriteReply)}},
