@@ -224,7 +224,7 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
           {Step::Rx, 240000, reply}},
          {"S rtu request " + Hex(write), "R rtu echo " + Hex(write),
           "R rtu reply +0ms " + Hex(write), R, "R rtu request " + Hex(request),
-          "R rtu reply +5ms " + Hex(reply)}},
+          "R rtu reply +13ms " + Hex(reply)}},
         {"ReadWriteOfOneRegister",
          {{Step::Tx, 0, readWrite}, {Step::Rx, 30000, readWriteReply}},
          {"S rtu request " + Hex(readWrite), "R rtu reply +5ms " + Hex(readWriteReply)}},
