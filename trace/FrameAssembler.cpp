@@ -170,8 +170,7 @@ void FrameAssembler::Received(LineStamp first, LineStamp last, uint8_t lines,
     lastByteUs = last.steadyUs;
     silenceSeen = 0;
     ResolveDeferred(silenceUs >= interFrameUs);
-    if (silenceUs >= interFrameUs && (anchors.empty() || anchors.back().start != from))
-        anchors.push_back({from, 0xFFFF});
+    if (silenceUs >= interFrameUs) AddAnchor(from);
     readEnd = from + bytes.size();
     for (uint8_t byte : bytes) Take(byte);
     CommitFraming(false);
@@ -276,6 +275,8 @@ void FrameAssembler::Take(uint8_t byte) {
     // A frame of no length rule: its CRC holds at its end, counted from a
     // place where a frame may start (a silence, the end of a frame).
     const bool lastOfRead = at + 1 == readEnd;
+    uint64_t holds[kAnchors];  // proposing changes the anchors
+    size_t held = 0;
     for (Anchor& anchor : anchors) {
         const uint16_t before = anchor.crc;
         // The CRC of a frame that ends in its own CRC is 0.
@@ -283,10 +284,13 @@ void FrameAssembler::Take(uint8_t byte) {
         // Zeros after a frame (a line without bias) keep its CRC holding;
         // they are not part of it.
         if (anchor.crc != 0 || at + 1 - anchor.start < 4 || (byte == 0 && before == 0)) continue;
+        holds[held++] = anchor.start;
+    }
+    for (size_t i = 0; i < held; ++i) {
         if (lastOfRead)
-            deferred.push_back({anchor.start, Reading::NoRule, true});
+            deferred.push_back({holds[i], Reading::NoRule, true});
         else
-            Propose(anchor.start, at + 1, Reading::NoRule, true, false);
+            Propose(holds[i], at + 1, Reading::NoRule, true, false);
     }
     std::erase_if(anchors,
                   [&](const Anchor& a) { return at + 1 - a.start >= Rules::kLargestRtuFrame; });
@@ -441,12 +445,14 @@ void FrameAssembler::Propose(uint64_t start, uint64_t end, Reading reading, bool
     // a frame of no rule to find.
     if (checkGood && reading != Reading::NoRule && reading != Reading::Ascii)
         std::erase_if(anchors, [&](const Anchor& a) { return a.start == start; });
-    if (checkGood && reading != Reading::Ascii && end < base + pending.size() + 1 &&
-        std::none_of(anchors.begin(), anchors.end(),
-                     [&](const Anchor& a) { return a.start == end; })) {
-        if (anchors.size() == kAnchors) anchors.erase(anchors.begin());
-        anchors.push_back({end, 0xFFFF});
-    }
+    if (checkGood && reading != Reading::Ascii) AddAnchor(end);
+}
+
+void FrameAssembler::AddAnchor(uint64_t at) {
+    for (const Anchor& anchor : anchors)
+        if (anchor.start == at) return;
+    if (anchors.size() == kAnchors) anchors.erase(anchors.begin());
+    anchors.push_back({at, ChecksumTool::kCrc16Initial});
 }
 
 void FrameAssembler::ResolveDeferred(bool silenceAfter) {

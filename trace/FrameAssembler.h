@@ -150,6 +150,7 @@ private:
     void CheckEnd(const Candidate& candidate);
     void Propose(uint64_t start, uint64_t end, Reading reading, bool checkGood, bool silenceAfter);
     void ResolveDeferred(bool silenceAfter);
+    void AddAnchor(uint64_t at);
     bool BoundaryAt(uint64_t at) const;
     Cell& CellAt(uint64_t at) { return cells[at - base]; }
     const Cell& CellAt(uint64_t at) const { return cells[at - base]; }
