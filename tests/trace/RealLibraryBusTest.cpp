@@ -151,10 +151,11 @@ void ListenTo(const Row& row) {
                           : row.handOver == HandOver::Fifo ? 4 * bus.CharacterUs()
                                                            : 0;
     const double toleranceUs = blurUs + bus.CharacterUs() + 1000;
-    int whole = 0, paired = 0;
+    int whole = 0, paired = 0, machineLate = 0;
     std::vector<int64_t> ownUs;  // from the hand-over of a frame's last byte to its stamp
     size_t at = 0;
     const BusFrame* request = nullptr;
+    int64_t requestLateUs = 0;
     for (size_t i = 0; i < truth.size(); ++i) {
         const BusFrame& frame = truth[i];
         const size_t end = at + frame.bytes.size();
@@ -165,15 +166,22 @@ void ListenTo(const Row& row) {
             ++whole;
             const LineFrame& got = seen[static_cast<size_t>(match)];
             // `last` is when the last byte began; it was handed over at its end.
-            if (row.handOver == HandOver::Write)
-                ownUs.push_back(got.last.steadyUs + std::llround(bus.CharacterUs()) -
-                                handed[end - 1]);
+            const int64_t own =
+                got.last.steadyUs + std::llround(bus.CharacterUs()) - handed[end - 1];
+            if (row.handOver == HandOver::Write) ownUs.push_back(own);
             const int64_t truthUs = request ? frame.startUs - request->endUs : -1;
+            // The bus's thread or the reader woken late by a busy machine
+            // make a late stamp, whatever the assembler does: counted apart.
+            const int64_t lateUs = got.last.steadyUs + std::llround(bus.CharacterUs()) -
+                                   frame.endUs - std::llround(blurUs);
+            const bool stampedLate = std::max(lateUs, requestLateUs) > 1000;
+            if (frame.fromMaster) requestLateUs = lateUs;
             if (frame.fromMaster != (got.role == FrameRole::Request))
                 problem = frame.fromMaster ? "not taken as a request" : "not taken as a reply";
             else if (!frame.fromMaster && request && got.request != request->bytes)
                 problem = "paired with " + Hex(got.request);
-            else if (!frame.fromMaster && std::abs(got.responseUs - truthUs) > toleranceUs)
+            else if (!frame.fromMaster && std::abs(got.responseUs - truthUs) > toleranceUs &&
+                     !(stampedLate && ++machineLate))
                 problem = "response " + std::to_string(got.responseUs) + " us against the wire's " +
                           std::to_string(truthUs) + " us";
         }
@@ -194,6 +202,7 @@ void ListenTo(const Row& row) {
                           << problem << "; recorded as" << became;
         }
         if (frame.fromMaster) request = &frame;
+        if (frame.fromMaster && !isWhole) requestLateUs = 0;
         at = end;
     }
     std::printf("%s: %d of %zu frames whole, %d of %zu correctly paired", row.name, whole,
@@ -203,8 +212,15 @@ void ListenTo(const Row& row) {
         std::printf("; Talvenor's own part of a stamp: median %.2f ms, worst %.2f ms",
                     ownUs[ownUs.size() / 2] / 1000.0, ownUs.back() / 1000.0);
     }
+    if (machineLate > 0)
+        std::printf("; %d response times off by the stamps the machine made late, not counted",
+                    machineLate);
     std::printf("\n");
     EXPECT_EQ(paired, static_cast<int>(truth.size())) << row.name;
+    // Frames dated late by the record itself must not pass for the machine's.
+    const auto replies =
+        std::count_if(truth.begin(), truth.end(), [](const BusFrame& f) { return !f.fromMaster; });
+    EXPECT_LE(machineLate * 3, replies) << row.name << ": too many late stamps to judge";
 }
 
 TEST(RealLibraryBus, FramesWholeAndPairedAsTheWireCarriedThem) {
