@@ -220,7 +220,7 @@ void ListenTo(const Row& row) {
     // Frames dated late by the record itself must not pass for the machine's.
     const auto replies =
         std::count_if(truth.begin(), truth.end(), [](const BusFrame& f) { return !f.fromMaster; });
-    EXPECT_LE(machineLate * 3, replies) << row.name << ": too many late stamps to judge";
+    EXPECT_LT(machineLate * 4, replies * 3) << row.name << ": too many late stamps to judge";
 }
 
 TEST(RealLibraryBus, FramesWholeAndPairedAsTheWireCarriedThem) {
