@@ -172,8 +172,11 @@ void ListenTo(const Row& row) {
             const int64_t truthUs = request ? frame.startUs - request->endUs : -1;
             // The bus's thread or the reader woken late by a busy machine
             // make a late stamp, whatever the assembler does: counted apart.
-            const int64_t lateUs = got.last.steadyUs + std::llround(bus.CharacterUs()) -
-                                   frame.endUs - std::llround(blurUs);
+            const int64_t lateUs =
+                std::max<int64_t>(
+                    got.first.steadyUs - frame.startUs,
+                    got.last.steadyUs + std::llround(bus.CharacterUs()) - frame.endUs) -
+                std::llround(blurUs);
             const bool stampedLate = std::max(lateUs, requestLateUs) > 1000;
             if (frame.fromMaster) requestLateUs = lateUs;
             if (frame.fromMaster != (got.role == FrameRole::Request))
