@@ -419,10 +419,12 @@ void SerialPort::AwaitOwnerTaking(std::vector<uint8_t>& early, LineTap& lineTap)
     while (!mailbox.AwaitHandledFor(kLookEvery)) {
         // What comes once a write or a stop is asked for is the purge's or
         // the close's, which tap it themselves.
+        // The comm layer may answer a first look from its last read of the
+        // device: an empty answer is asked once more.
         uint32_t inQueue = 0;
         int error = 0;
         if (stopping.load() || WritePending() || early.size() >= kRunLimit ||
-            !QueryQuietly(inQueue, error)) {
+            !QueryQuietly(inQueue, error) || (inQueue == 0 && !QueryQuietly(inQueue, error))) {
             mailbox.AwaitHandled();
             return;
         }
