@@ -70,6 +70,21 @@ void NotificationMailbox::AwaitHandled() {
     state.store(Empty);
 }
 
+bool NotificationMailbox::AwaitHandledFor(std::chrono::microseconds bound) {
+    if (state.load() == Empty) return true;
+    auto handled = [this] { return state.load() == Handled; };
+    const auto until = Clock::now() + bound;
+    if (!(ownerDispatching.load() && SpinFor(handled, std::min(until, Clock::now() + kSpin)))) {
+        std::unique_lock<std::mutex> guard(lock);
+        workerSleeping.store(true);
+        const bool done = changed.wait_until(guard, until, handled);
+        workerSleeping.store(false);
+        if (!done) return false;
+    }
+    state.store(Empty);
+    return true;
+}
+
 void NotificationMailbox::WakeOwnerOnce() {
     // One queued wake-up covers every letter until the owner's thread starts
     // dispatching: Dispatch clears the flag before it looks for letters.

@@ -56,6 +56,8 @@ public:
     void Post(Letter letter);
     // Worker: returns once the letter posted last was handled.
     void AwaitHandled();
+    // Worker: the same, but gives up after `bound`; true when it was handled.
+    bool AwaitHandledFor(std::chrono::microseconds bound);
     // Worker: true when no letter waits for the owner.
     bool Settled() const;
 

@@ -18,6 +18,10 @@ constexpr auto kDispatchBudget = std::chrono::microseconds(2000);
 // The most bytes handed over as one run.
 constexpr uint32_t kRunLimit = 4096;
 
+// While the owner takes a run, the worker looks at the device this often, so
+// that what comes meanwhile is stamped no later than this.
+constexpr auto kLookEvery = std::chrono::microseconds(200);
+
 // Reading the control lines may be a request to a USB adapter, so they are
 // not read for each record: a record carries the last reading, which is
 // renewed once it is this old, or after the device reported a change.
@@ -332,9 +336,19 @@ void SerialPort::WorkerLoop() {
         // takes with the run before them.
         LineTap* const lineTap = tap.load();
         const LineStamp woken = lineTap ? lineTap->Now() : LineStamp{};
+        // For the tap they are taken now, and what comes while the owner
+        // takes the run before is taken as it comes: no stamp waits for the
+        // owner. They reach the owner in order all the same.
+        std::vector<uint8_t> early;
+        const bool taking =
+            signalled == kComm && lineTap && !deviceLost && (settings.eventMask & EV_RXCHAR) != 0;
+        if (taking) TakeInput(early, *lineTap, woken);
         // Whatever woke the worker, the byte it handed over last is handled
         // first: the owner's handler may request a write or stop the worker.
-        mailbox.AwaitHandled();
+        if (taking)
+            AwaitOwnerTaking(early, *lineTap);
+        else
+            mailbox.AwaitHandled();
         switch (signalled) {
             case kShutdown:
                 workerExitCode.store(kWorkerExitCode);
@@ -351,7 +365,7 @@ void SerialPort::WorkerLoop() {
                 }
                 if (eventWord & kModemLineEvents) modemLinesKnown = false;
                 const bool writeWaiting = WritePending();
-                if (!deviceLost) DispatchEvents(eventWord, woken);
+                if (!deviceLost) DispatchEvents(eventWord, woken, early);
                 // The comm event wins every wait while bytes keep coming: a
                 // request that was waiting, or that the read routine gave way
                 // to, goes out now, or it could wait for a pause in the line
@@ -372,11 +386,50 @@ void SerialPort::WorkerLoop() {
     }
 }
 
-void SerialPort::DispatchEvents(uint32_t eventWord, const LineStamp& woken) {
+void SerialPort::DispatchEvents(uint32_t eventWord, const LineStamp& woken,
+                                std::vector<uint8_t>& early) {
     for (const EventNotification& entry : kEventTable) {
         if (eventWord & entry.eventBit) Notify(entry.message, 0);
     }
-    if (eventWord & EV_RXCHAR) ReadRoutine(woken);
+    if ((eventWord & EV_RXCHAR) || !early.empty()) ReadRoutine(woken, early);
+}
+
+void SerialPort::TakeInput(std::vector<uint8_t>& bytes, LineTap& lineTap, const LineStamp& found) {
+    // A failure is left to the read routine, which reports it in order.
+    const size_t before = bytes.size();
+    uint32_t inQueue = 0;
+    int error = 0;
+    while (bytes.size() < kRunLimit && QueryQuietly(inQueue, error) && inQueue > 0) {
+        uint8_t byte = 0;
+        {
+            std::lock_guard<std::recursive_mutex> guard(portLock);
+            const IoResult result = comm->ReadByte(device, byte);
+            if (result == IoResult::Failed ||
+                (result == IoResult::Pending && !comm->WaitReadResult(device, byte)))
+                break;
+        }
+        bytes.push_back(byte);
+    }
+    if (bytes.size() > before)
+        lineTap.Received(found, lineTap.Now(), modemLines,
+                         std::span<const uint8_t>(bytes).subspan(before), false);
+}
+
+void SerialPort::AwaitOwnerTaking(std::vector<uint8_t>& early, LineTap& lineTap) {
+    while (!mailbox.AwaitHandledFor(kLookEvery)) {
+        // What comes once a write or a stop is asked for is the purge's or
+        // the close's, which tap it themselves.
+        // The comm layer may answer a first look from its last read of the
+        // device: an empty answer is asked once more.
+        uint32_t inQueue = 0;
+        int error = 0;
+        if (stopping.load() || WritePending() || early.size() >= kRunLimit ||
+            !QueryQuietly(inQueue, error) || (inQueue == 0 && !QueryQuietly(inQueue, error))) {
+            mailbox.AwaitHandled();
+            return;
+        }
+        if (inQueue > 0) TakeInput(early, lineTap, lineTap.Now());
+    }
 }
 
 void SerialPort::RefreshModemLines() {
@@ -389,25 +442,35 @@ void SerialPort::RefreshModemLines() {
     modemLinesRead = now;
 }
 
-void SerialPort::ReadRoutine(const LineStamp& woken) {
+void SerialPort::ReadRoutine(const LineStamp& woken, std::vector<uint8_t>& early) {
     LineTap* const lineTap = tap.load();
     uint32_t inQueue = 0;
-    if (!QueryInput(inQueue) || inQueue == 0) return;
+    int queryError = 0;
+    bool answered = QueryQuietly(inQueue, queryError);
+    // Bytes taken early were told to the tap; what came after them was
+    // found just now.
+    LineStamp first = early.empty() ? woken : lineTap ? lineTap->Now() : LineStamp{};
+    if (early.empty() && (!answered || inQueue == 0)) {
+        if (!answered) ReportLoss(queryError);
+        return;
+    }
     // The runs after the first were waiting while the owner handled the one
     // before: together they are one stretch of the line.
     bool continues = false;
     for (;;) {
-        const LineStamp first = !lineTap ? LineStamp{} : continues ? lineTap->Now() : woken;
         // What the device holds is taken as one run, so that the owner's
         // thread is not woken once per byte; it still gets the bytes one
         // notification each and may break in between (see SetRunBreak).
         std::vector<uint8_t> run;
-        run.reserve(std::min(inQueue, kRunLimit));
+        run.swap(early);
+        const size_t told = run.size();
+        run.reserve(std::min<size_t>(told + inQueue, kRunLimit));
         const char* failed = nullptr;
         int error = 0;
-        bool answered = true;
-        int queryError = 0;
-        for (;;) {
+        while (answered && inQueue > 0 && run.size() < kRunLimit) {
+            // Input left with the device when a write or a stop comes is
+            // not the owner's: the tap reads it before the purge or the close.
+            if (!run.empty() && (stopping.load() || WritePending())) break;
             uint8_t byte = 0;
             {
                 std::lock_guard<std::recursive_mutex> guard(portLock);
@@ -424,27 +487,27 @@ void SerialPort::ReadRoutine(const LineStamp& woken) {
             if (failed != nullptr) break;
             run.push_back(byte);
             answered = QueryQuietly(inQueue, queryError);
-            if (!answered || inQueue == 0 || run.size() >= kRunLimit) break;
-            // Input left with the device when a write or a stop comes is
-            // not the owner's: the tap reads it before the purge or the close.
-            if (stopping.load() || WritePending()) break;
         }
         // The status is looked at before the run goes out, so that the owner
         // knows whether to wait for more, but a failure is reported after it,
         // in the order things happened. The worker waits for the handling
         // only before the next run, or once it wakes again.
-        if (lineTap && !run.empty())
-            lineTap->Received(first, lineTap->Now(), modemLines, run, continues);
+        if (lineTap && run.size() > told)
+            lineTap->Received(first, lineTap->Now(), modemLines,
+                              std::span<const uint8_t>(run).subspan(told), continues);
         continues = true;
         if (!run.empty()) PostRun(std::move(run), failed == nullptr && answered && inQueue > 0);
         if (failed != nullptr) {
             ReportError(failed, error, true);
             if (!QueryInput(inQueue) || inQueue == 0) return;
+            answered = true;
         } else {
             if (!answered) ReportLoss(queryError);
             if (!answered || inQueue == 0) return;
         }
-        // While the owner takes the run, before the next one is stamped.
+        // Found waiting now, before the owner's hand-over: stamped now.
+        first = lineTap ? lineTap->Now() : LineStamp{};
+        // While the owner takes the run, before the next one is read.
         RefreshModemLines();
         mailbox.AwaitHandled();
         // A stop ends the drain; the close or the next open takes the rest.

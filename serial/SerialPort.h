@@ -90,8 +90,16 @@ private:
 
     void WorkerLoop();
     bool IssueEventWait(uint32_t& eventWord);
-    void DispatchEvents(uint32_t eventWord, const LineStamp& woken);
-    void ReadRoutine(const LineStamp& woken);
+    // `early`: bytes taken from the device before the owner's hand-over and
+    // told to the tap already; they start the run.
+    void DispatchEvents(uint32_t eventWord, const LineStamp& woken, std::vector<uint8_t>& early);
+    void ReadRoutine(const LineStamp& woken, std::vector<uint8_t>& early);
+    // Appends what the device holds now to `bytes` and tells the tap it was
+    // found at `found`.
+    void TakeInput(std::vector<uint8_t>& bytes, LineTap& lineTap, const LineStamp& found);
+    // Waits for the owner to handle the last letter, taking what comes
+    // meanwhile as it comes.
+    void AwaitOwnerTaking(std::vector<uint8_t>& early, LineTap& lineTap);
     void WriteRoutine();
     bool WritePending();
     bool QueryInput(uint32_t& inQueue);

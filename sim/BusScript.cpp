@@ -146,22 +146,63 @@ std::vector<BusExchange> BusCycle() {
     return cycle;
 }
 
+std::vector<BusExchange> RoughBusCycle() {
+    // A master that waits 1 s for a reply, gives up, and tries once more.
+    BusExchange unanswered = Read("station 2 function 3: not answered", 2, 3, 0, 1);
+    unanswered.reply.clear();
+    unanswered.nextAfterMs = 600;
+    BusExchange late = Read("station 3 function 3: answered after the master's 1 s", 3, 3, 0, 1);
+    late.replyAfterMs = 1100;
+    late.answers = false;
+    // One register where two were asked for, its CRC good; the master waits
+    // for the rest until its byte timeout.
+    BusExchange cut = Read("station 4 function 3: a short reply, one register of two", 4, 3, 0, 2);
+    cut.reply = Frame({4, 3, 2, 0x0F, 0xA0});
+    cut.nextAfterMs = 500;
+    BusExchange wrongCount =
+        Refused("station 1 function 16: byte count 3 for 2 registers, exception 3", 1, 16, 0, 2, 3);
+    wrongCount.request.resize(wrongCount.request.size() - 2);
+    wrongCount.request.insert(wrongCount.request.end(), {3, 0x12, 0x34, 0x56});
+    wrongCount.request = Frame(wrongCount.request);
+    BusExchange otherStation = Read("station 5 function 3: answered by station 4", 5, 3, 0, 1);
+    otherStation.reply = Read("", 4, 3, 0, 1).reply;
+    otherStation.answers = false;
+    return {
+        Read("station 1 function 3: 2 holding registers from 0", 1, 3, 0, 2),
+        unanswered,
+        Read("station 2 function 3: the retry, answered", 2, 3, 0, 1),
+        late,
+        cut,
+        {"station 1 function 0x42: no such function, exception 1", Frame({1, 0x42}),
+         Frame({1, 0xC2, 1})},
+        wrongCount,
+        otherStation,
+    };
+}
+
 BusTimeline LayOutBus(const std::vector<BusExchange>& cycle, double characterMicros,
-                      double turnaroundMicros, double intervalMicros) {
+                      double turnaroundMicros, double intervalMicros, bool echo) {
     BusTimeline timeline;
     double at = 0;
-    auto place = [&](const std::vector<uint8_t>& frame) {
+    auto place = [&](const std::vector<uint8_t>& frame, PlayedFrame played) {
         timeline.frames.push_back({std::llround(at), frame.size()});
+        timeline.played.push_back(played);
         timeline.bytes.insert(timeline.bytes.end(), frame.begin(), frame.end());
-        at += frame.size() * characterMicros;
+        at += static_cast<double>(frame.size()) * characterMicros;
     };
-    for (const BusExchange& exchange : cycle) {
-        place(exchange.request);
+    using Role = PlayedFrame::Role;
+    for (size_t i = 0; i < cycle.size(); ++i) {
+        const BusExchange& exchange = cycle[i];
+        place(exchange.request, {Role::Request, i});
+        const double requestEnd = at;
+        if (echo) place(exchange.request, {Role::Echo, i});
         if (!exchange.reply.empty()) {
-            at += turnaroundMicros;
-            place(exchange.reply);
+            at += exchange.replyAfterMs >= 0 ? exchange.replyAfterMs * 1000 : turnaroundMicros;
+            place(exchange.reply, exchange.answers
+                                      ? PlayedFrame{Role::Reply, i, std::llround(at - requestEnd)}
+                                      : PlayedFrame{Role::Unpaired, i});
         }
-        at += intervalMicros;
+        at += exchange.nextAfterMs >= 0 ? exchange.nextAfterMs * 1000 : intervalMicros;
     }
     timeline.cycleMicros = std::llround(at);
     return timeline;

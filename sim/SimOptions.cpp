@@ -26,10 +26,20 @@ Options:
                     character times after the last); usb, like a USB adapter
                     (what has arrived, every 16 ms, at most 62 bytes a
                     packet); write (default), in one piece
+  --echo            echo what the master sends, as a half-duplex RS-485
+                    adapter does: each request's bytes come back as they
+                    cross, before the reply; with --bus, every request
+                    shows twice, its echo right after it, then the reply
   --bus             play a bus instead: a master polling stations 1 to 5 and
                     their replies, one fixed cycle of exchanges printed at
                     the start, for a Talvenor that only listens; --deliver
                     hands every frame over at its time on the wire
+  --rough           bus: a rougher cycle instead, what the field does: a
+                    retry within 1 s, a reply after the master's timeout, a
+                    short reply (good CRC, fewer registers than asked),
+                    function 0x42 and its exception, a write with a wrong
+                    byte count and its exception, a reply from the wrong
+                    station
   --turnaround MS   bus: from a request's last bit to its reply's first
                     (0 to 1000, decimals allowed; default 4.0)
   --interval MS     bus: from an exchange's end to the next request
@@ -97,6 +107,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
             options.bus = true;
             continue;
         }
+        if (arg == "--echo" || arg == "--rough") {
+            (arg == "--echo" ? options.echo : options.rough) = true;
+            continue;
+        }
         if (arg == "--silent") {
             options.silent = true;
             continue;
@@ -162,6 +176,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                 return std::nullopt;
             }
         }
+    }
+    if (options.rough && !options.bus) {
+        error = "--rough is a cycle of the bus: give --bus too";
+        return std::nullopt;
     }
     return options;
 }

@@ -18,7 +18,9 @@ struct SimOptions {
     bool brokenCheck = false;      // spoil the CRC or LRC of every reply
     bool silent = false;           // answer nothing
     Delivery delivery{};           // Write: each reply in one piece
+    bool echo = false;             // an adapter that echoes what the master sends
     bool bus = false;              // play a master and its slaves instead
+    bool rough = false;            // bus: the rougher cycle
     double turnaroundMs = 4.0;     // bus: from a request's last bit to its reply's first
     int intervalMs = 50;           // bus: from the end of an exchange to the next request
     int cycles = 0;                // bus: stop playing after this many cycles; 0: never

@@ -136,21 +136,44 @@ bool WaitForListener(int fd) {
     }
 }
 
+// Every frame of a cycle with what it is, so that what a listener shows can
+// be checked against it.
+void PrintPlayed(const BusTimeline& timeline) {
+    constexpr const char* kRoles[] = {"request", "echo", "reply", "unpaired"};
+    std::printf(
+        "Each cycle, frame by frame (exchange, start from the cycle's start, role, bytes):\n");
+    size_t offset = 0;
+    for (size_t f = 0; f < timeline.frames.size(); ++f) {
+        const PlayedFrame& played = timeline.played[f];
+        std::printf("  %2zu. %10.3f ms %-8s", played.exchange + 1,
+                    static_cast<double>(timeline.frames[f].startMicros) / 1000,
+                    kRoles[static_cast<int>(played.role)]);
+        for (size_t k = 0; k < timeline.frames[f].length; ++k)
+            std::printf(" %02x", timeline.bytes[offset + k]);
+        if (played.role == PlayedFrame::Role::Reply)
+            std::printf("; response %.3f ms", static_cast<double>(played.responseMicros) / 1000);
+        std::printf("\n");
+        offset += timeline.frames[f].length;
+    }
+}
+
 // The bus mode: the cycle, played while a program listens, from its start
 // each time one opens the port.
 void PlayBus(int fd, const SimOptions& options) {
-    const std::vector<BusExchange> cycle = BusCycle();
+    const std::vector<BusExchange> cycle = options.rough ? RoughBusCycle() : BusCycle();
     std::printf(
         "A bus: a master polls stations 1 to 5, %zu exchanges a cycle, each reply %.1f ms "
-        "after its request, %d ms between exchanges:\n",
-        cycle.size(), options.turnaroundMs, options.intervalMs);
+        "after its request%s, %d ms between exchanges:\n",
+        cycle.size(), options.turnaroundMs,
+        options.echo ? "'s echo (the adapter echoes every request)" : "", options.intervalMs);
     for (size_t i = 0; i < cycle.size(); ++i) {
         std::printf("  %2zu. %s; request %zu bytes, ", i + 1, cycle[i].what.c_str(),
                     cycle[i].request.size());
         if (cycle[i].reply.empty())
             std::printf("no reply\n");
         else
-            std::printf("reply %zu bytes\n", cycle[i].reply.size());
+            std::printf("reply %zu bytes%s\n", cycle[i].reply.size(),
+                        cycle[i].answers ? "" : " that answers nothing");
     }
     std::fflush(stdout);
     // Time for the listener to set its line up and purge before the first frame.
@@ -166,11 +189,12 @@ void PlayBus(int fd, const SimOptions& options) {
         uint32_t baudRate = 0;
         DeviceSpeed::Read(fd, baudRate);
         const double character = CharacterMicros(line.c_cflag, baudRate);
-        const BusTimeline timeline =
-            LayOutBus(cycle, character, options.turnaroundMs * 1000, options.intervalMs * 1000.0);
+        const BusTimeline timeline = LayOutBus(cycle, character, options.turnaroundMs * 1000,
+                                               options.intervalMs * 1000.0, options.echo);
         const auto plan = StretchDeliveryPlan(options.delivery, timeline.frames, character);
         std::printf("Playing at %u baud: a character is %.3f ms, a cycle %.1f ms.\n",
                     baudRate ? baudRate : 9600, character / 1000, timeline.cycleMicros / 1000.0);
+        PrintPlayed(timeline);
         std::fflush(stdout);
         Waited waited = Waited::Due;
         while (waited == Waited::Due && (options.cycles == 0 || played < options.cycles)) {
@@ -319,6 +343,9 @@ int main(int argc, char** argv) {
         if (ready > 0 && (fds[1].revents & POLLIN)) {
             uint8_t bytes[1024];
             const ssize_t n = read(master, bytes, sizeof bytes);
+            // The adapter gives back what crosses at once, before any reply.
+            if (n > 0 && options->echo)
+                Deliver(master, std::vector<uint8_t>(bytes, bytes + n), options->delivery);
             if (n > 0) replies = simulator->Take(bytes, static_cast<size_t>(n));
         } else if (ready == 0 && simulator->HasPartialFrame()) {
             replies = simulator->Quiet();

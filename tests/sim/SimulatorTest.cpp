@@ -46,6 +46,7 @@ TEST(SimOptions, RefusesWithOneLine) {
         {{"--deliver", "serial"}, "--deliver wants write, fifo or usb, not serial"},
         {{"--turnaround", "4ms"}, "--turnaround wants milliseconds from 0 to 1000, not 4ms"},
         {{"-x"}, "unknown option -x (see --help)"},
+        {{"--rough", "--echo"}, "--rough is a cycle of the bus: give --bus too"},
     };
     for (const OptionCase& c : cases) {
         std::string error;
@@ -178,6 +179,33 @@ TEST(BusMode, FramesReachTheReaderAtTheirWireTimes) {
                 << static_cast<int>(k.kind) << " " << b;
         }
     }
+}
+
+// The rough cycle behind an echoing adapter: each request twice, back to
+// back, every CRC good, each reply timed from its request's end across the
+// echo, the late reply and the wrong station's answering nothing.
+TEST(BusMode, RoughCycleBehindAnEchoingAdapter) {
+    const double character = CharacterMicros(CS8, 9600);
+    const BusTimeline line = LayOutBus(RoughBusCycle(), character, 4000, 50000, true);
+    std::string roles;
+    for (size_t f = 0, at = 0; f < line.frames.size(); at += line.frames[f++].length) {
+        const uint32_t length = static_cast<uint32_t>(line.frames[f].length);
+        EXPECT_EQ(ChecksumTool::Crc16(line.bytes.data() + at, length), 0) << f;
+        roles += "qerU"[static_cast<int>(line.played[f].role)];
+        if (line.played[f].role == PlayedFrame::Role::Reply) {
+            EXPECT_NEAR(line.played[f].responseMicros,
+                        static_cast<double>(line.frames[f - 1].length) * character + 4000, 1);
+        }
+    }
+    EXPECT_EQ(roles,
+              "qer"
+              "qe"
+              "qer"
+              "qeU"
+              "qer"
+              "qer"
+              "qer"
+              "qeU");
 }
 
 }  // namespace

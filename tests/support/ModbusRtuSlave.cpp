@@ -10,11 +10,15 @@
 #include <stdexcept>
 #include <utility>
 
-ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stationId) {
+ModbusRtuSlave::ModbusRtuSlave(const std::string& devicePath, int baud, int stationId,
+                               int exceptionPauseMs) {
     context = modbus_new_rtu(devicePath.c_str(), baud, 'N', 8, 1);
     if (!context)
         throw std::runtime_error(std::string("modbus_new_rtu: ") + modbus_strerror(errno));
     modbus_set_slave(context, stationId);
+    if (exceptionPauseMs >= 0)
+        modbus_set_response_timeout(context, static_cast<uint32_t>(exceptionPauseMs / 1000),
+                                    static_cast<uint32_t>(exceptionPauseMs % 1000 * 1000));
     if (modbus_connect(context) != 0) {
         std::string why = modbus_strerror(errno);
         modbus_free(context);
@@ -69,7 +73,10 @@ void ModbusRtuSlave::Serve() {
         int length = modbus_receive(context, query);
         if (length <= 0) continue;  // a broken frame, or one for another station
         std::lock_guard<std::mutex> hold(lock);
-        const int sent = modbus_reply(context, query, length, mapping);
+        const std::vector<uint8_t> request(query, query + length);
+        const int sent = answerFirst && answerFirst(*context, request)
+                             ? 0
+                             : modbus_reply(context, query, length, mapping);
         if (sent > 0) replyLengths.push_back(sent);
         if (afterReply) afterReply(*mapping);
         lastRequest.assign(query, query + length - 2);
@@ -101,6 +108,12 @@ void ModbusRtuSlave::WithMapping(const std::function<void(modbus_mapping_t&)>& u
 void ModbusRtuSlave::AfterEachReply(std::function<void(modbus_mapping_t&)> change) {
     std::lock_guard<std::mutex> hold(lock);
     afterReply = std::move(change);
+}
+
+void ModbusRtuSlave::AnswerFirst(
+    std::function<bool(modbus_t&, const std::vector<uint8_t>&)> answer) {
+    std::lock_guard<std::mutex> hold(lock);
+    answerFirst = std::move(answer);
 }
 
 std::vector<int> ModbusRtuSlave::ReplyLengths() const {

@@ -21,7 +21,10 @@ class ModbusRtuSlave {
 public:
     // Opens `devicePath` at `baud` 8N1 and starts serving; throws
     // std::runtime_error when libmodbus cannot open the device.
-    explicit ModbusRtuSlave(const std::string& devicePath, int baud = 9600, int stationId = 1);
+    // `exceptionPauseMs`: how long libmodbus waits before the exceptions it
+    // pauses for (its response timeout); negative: its own 500 ms.
+    explicit ModbusRtuSlave(const std::string& devicePath, int baud = 9600, int stationId = 1,
+                            int exceptionPauseMs = -1);
     ~ModbusRtuSlave();  // stops
     ModbusRtuSlave(const ModbusRtuSlave&) = delete;
     ModbusRtuSlave& operator=(const ModbusRtuSlave&) = delete;
@@ -44,6 +47,10 @@ public:
     // read (so that consecutive replies can differ).
     void AfterEachReply(std::function<void(modbus_mapping_t&)> change);
 
+    // Offers each request for this station to `answer` first (with the
+    // context, to send what it likes); libmodbus answers when it returns false.
+    void AnswerFirst(std::function<bool(modbus_t&, const std::vector<uint8_t>& request)> answer);
+
     // The length of every reply sent, in order, as libmodbus wrote it.
     std::vector<int> ReplyLengths() const;
 
@@ -59,5 +66,6 @@ private:
     std::vector<uint8_t> lastRequest;
     std::vector<int> replyLengths;
     std::function<void(modbus_mapping_t&)> afterReply;
+    std::function<bool(modbus_t&, const std::vector<uint8_t>&)> answerFirst;
     std::thread worker;
 };

@@ -1,0 +1,71 @@
+// A two-wire bus on pseudo-terminals: a master's and a slave's terminal,
+// each hearing what the other writes once it has crossed the wire at the
+// line's speed, and a listener's terminal that gets every byte as serial
+// hardware hands it over (one write a frame, a 16550A's FIFO, a USB
+// adapter's packets). Whatever one side writes in one go is one frame; the
+// bus's log of them (who wrote each, when it was on the wire) is the truth.
+#pragma once
+
+#include "PtyPair.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum class HandOver {
+    Write,  // each frame in one piece once its last bit has crossed
+    Fifo,   // 8 bytes as the 8th arrives, the rest 4 characters after the last
+    Usb,    // what has arrived, every 16 ms, at most 62 bytes a packet
+};
+
+struct BusFrame {
+    bool fromMaster = false;
+    std::vector<uint8_t> bytes;
+    int64_t startUs = 0, endUs = 0;  // first bit, last stop bit; CLOCK_MONOTONIC
+};
+
+class TwoWireBus {
+public:
+    TwoWireBus(uint32_t baudRate, HandOver handOver);  // throws std::runtime_error
+    ~TwoWireBus();
+    TwoWireBus(const TwoWireBus&) = delete;
+    TwoWireBus& operator=(const TwoWireBus&) = delete;
+
+    const std::string& MasterPath() const { return master.SlavePath(); }
+    const std::string& SlavePath() const { return slave.SlavePath(); }
+    const std::string& ListenerPath() const { return listener.SlavePath(); }
+    double CharacterUs() const { return characterUs; }
+
+    std::vector<BusFrame> Log() const;
+    // When each byte of the log reached the listener's terminal, in order.
+    std::vector<int64_t> HandedOverUs() const;
+
+private:
+    struct Delivery {
+        int64_t dueUs;
+        int fd;
+        std::vector<uint8_t> bytes;
+    };
+    void Run();
+    void Put(bool fromMaster, const uint8_t* bytes, size_t count, int64_t nowUs);
+    // The listener's next piece: how many bytes from `done`, and when.
+    size_t NextPiece(int64_t& dueUs) const;
+
+    const double characterUs;
+    const HandOver handOver;
+    PtyPair master, slave, listener;
+    int stopFd = -1;
+    int64_t wireFreeUs = 0;
+    std::vector<Delivery> peers;     // frames on their way to the other side
+    std::vector<int64_t> arrivalUs;  // each byte's last stop bit, in log order
+    std::vector<size_t> frameEnds;   // byte counts at each frame's end
+    std::vector<uint8_t> wire;       // every byte, in log order
+    size_t done = 0;                 // bytes handed to the listener
+    int64_t usbTickUs = 0;
+    mutable std::mutex lock;
+    std::vector<BusFrame> log;
+    std::vector<int64_t> handedUs;
+    std::thread relay;
+};
