@@ -117,6 +117,7 @@ private slots:
     void stationsOfABus();
     void savedFilesReadBackAsShown();
     void failedSaveLosesNothing();
+    void anAdapterThatEchoes();
     void picture();
 };
 
@@ -291,8 +292,9 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
             QCOMPARE(Cell(frames, 2 * i + 1, 5), QStringLiteral("CRC 正确"));
             QVERIFY(!Cell(frames, 2 * i + 1, 6).isEmpty());
         }
-        QCOMPARE(frames.CountersShown(),
-                 QStringLiteral("请求 5    应答 5    无应答 0    未配对 0    校验错误 0    异常 0"));
+        QCOMPARE(
+            frames.CountersShown(),
+            QStringLiteral("请求 5    应答 5    无应答 0    未配对 0    校验错误 0    异常 0"));
     }
     capture.reset();
 
@@ -305,6 +307,30 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
     QCOMPARE(decoded.count(QLatin1String("Query: Unit:   1, Func:   3")), kReads);
     QCOMPARE(decoded.count(QLatin1String("Response: Unit:   1, Func:   3")), kReads);
     QVERIFY2(!decoded.contains(QLatin1String("Malformed")), qPrintable(decoded));
+}
+
+// Through an RS-485 adapter that gives back what it sends, the panel's own
+// request (station 1, function 3, one register) five times: each echo,
+// longer than its reply, marked as such, and each reply paired and timed.
+void FramesWindowTest::anAdapterThatEchoes() {
+    Session s;
+    SimProcess sim({"--com", "6", "--period", "0", "--echo", "--port-dir",
+                    (s.root.path() + "/ports").toStdString()});
+    QVERIFY(s.Open(6));
+    FramesWindow& frames = s.window->ShowFrames();
+    for (int i = 0; i < kReads; ++i) {
+        QTest::mouseClick(s.window->Control(MainIds::IDC_SEND), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(frames), 3 * (i + 1), 5000);
+    }
+    for (int i = 0; i < kReads; ++i) {
+        QCOMPARE(Cell(frames, 3 * i, 1), QStringLiteral("发送"));
+        QCOMPARE(Cell(frames, 3 * i + 1, 1), QStringLiteral("回显"));
+        QCOMPARE(Cell(frames, 3 * i + 2, 1), QStringLiteral("接收"));
+        QCOMPARE(Cell(frames, 3 * i + 2, 5), QStringLiteral("CRC 正确"));
+        QVERIFY(!Cell(frames, 3 * i + 2, 6).isEmpty());
+    }
+    QCOMPARE(frames.CountersShown(),
+             QStringLiteral("请求 5    应答 5    无应答 0    未配对 0    校验错误 0    异常 0"));
 }
 
 // Reads, a write, an exception from a read past the map's end, and a bad
