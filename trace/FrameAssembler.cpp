@@ -37,6 +37,7 @@ constexpr int64_t kUnpaired = 600;
 constexpr int64_t kUnpairedButFits = 1100;
 constexpr int64_t kFirstUnpaired = 100;
 constexpr int64_t kLooseFit = 100;
+constexpr int64_t kLateEcho = 300;
 constexpr int64_t kRequestOfNoRule = 100;
 // Explanations this much dearer than the best are dropped.
 constexpr int64_t kBeam = 700;
@@ -736,9 +737,15 @@ void FrameAssembler::Step(Item item) {
             node.awaiting = 0;
             awaited = nullptr;
         }
-        if (const Request* echoed = node.echoOf ? FindRequest(node.echoOf) : nullptr;
-            echoed && item.startUs > echoed->endUs + kEchoSlackUs)
+        // An echo starts while its request is on the line or within the
+        // adapter's hand-over; one that can be nothing else may come later,
+        // from a busy adapter or pseudo-terminal, as long as a reply could.
+        const Request* echoed = node.echoOf ? FindRequest(node.echoOf) : nullptr;
+        if (echoed && item.startUs >= echoed->deadlineUs) {
             node.echoOf = 0;
+            echoed = nullptr;
+        }
+        const bool lateEcho = echoed && item.startUs > echoed->endUs + kEchoSlackUs;
         if (frame.sent) {
             // What this program sends ends what was awaited before it.
             if (awaited) {
@@ -782,10 +789,11 @@ void FrameAssembler::Step(Item item) {
             add(node);
             continue;
         }
-        if (node.echoOf && frame.bytes == FindRequest(node.echoOf)->bytes) {
+        if (echoed && frame.bytes == echoed->bytes) {
             Node echo = node;
             echo.decision.role = Role::Echo;
             echo.echoOf = 0;
+            echo.cost += lateEcho ? kLateEcho : 0;
             add(echo);
             added = true;
         }

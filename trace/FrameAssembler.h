@@ -41,7 +41,8 @@
 //            before the line opened): +100;
 //            one that fits the request awaited ............................. +1100
 //            a request of no length rule ...................................... +100
-//            an echo .............................................................. 0
+//            an echo: 0; one that starts later than kEchoSlackUs after its
+//            request's end (a busy adapter or pseudo-terminal) .............. +300
 //   An echo is a copy of the request sent, starting before that request has
 //   ended on the wire or within kEchoSlackUs after; a request has one echo.
 //   A reply starts after its request did and before its reply timeout ends.
