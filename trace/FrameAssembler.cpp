@@ -64,6 +64,34 @@ bool IsHexDigit(uint8_t c) {
 
 LineStamp Later(LineStamp stamp, int64_t us) { return {stamp.wallUs + us, stamp.steadyUs + us}; }
 
+// A CRC16 register is linear in what it held and in the bytes it took, so
+// the check of any stretch follows from the registers before and after it,
+// both run from one origin: over [s, e) from the initial value it ends at
+// after(e) ^ Zeros(e - s, after(s) ^ initial), where Zeros(n, r) is what n
+// zero bytes make of r. A frame checks where that is 0. One lookup for
+// each byte of r replaces a pass over a long frame.
+class CrcZeros {
+public:
+    CrcZeros() {
+        for (unsigned v = 0; v < 256; ++v)
+            low[0][v] = static_cast<uint16_t>(v), high[0][v] = static_cast<uint16_t>(v << 8);
+        for (size_t n = 1; n <= Rules::kLargestRtuFrame; ++n)
+            for (unsigned v = 0; v < 256; ++v) {
+                low[n][v] = ChecksumTool::Crc16Step(low[n - 1][v], 0);
+                high[n][v] = ChecksumTool::Crc16Step(high[n - 1][v], 0);
+            }
+    }
+    uint16_t operator()(size_t n, uint16_t r) const {
+        return static_cast<uint16_t>(low[n][r & 0xff] ^ high[n][r >> 8]);
+    }
+
+private:
+    uint16_t low[Rules::kLargestRtuFrame + 1][256], high[Rules::kLargestRtuFrame + 1][256];
+};
+const CrcZeros kCrcZeros;
+// Below this a pass over the bytes is as quick.
+constexpr size_t kShortCheck = 12;
+
 // The frame as long as it would be in RTU, station and function first, two
 // check bytes last (an ASCII frame's LRC and one more).
 // (An RTU frame is its own bytes.)
@@ -258,6 +286,7 @@ int64_t FrameAssembler::SilenceWithin(uint64_t start, uint64_t end) const {
 void FrameAssembler::Take(uint8_t byte) {
     const uint64_t at = base + pending.size();
     pending.push_back(byte);
+    registers.push_back(ChecksumTool::Crc16Step(registers.back(), byte));
     {
         // A loose byte: the first of a run costs the run. Loose bytes on
         // both sides of a pause are two runs.
@@ -385,9 +414,10 @@ void FrameAssembler::Examine(uint64_t start, uint8_t forms) {
         lastEnd = std::max(lastEnd, at);
     }
     if (lastEnd == 0) return;
-    auto place = open.end();
-    while (place != open.begin() && std::prev(place)->start > start) --place;
-    open.insert(place, {start, lastEnd});
+    // Unordered; what has ended goes now and then.
+    if (open.size() >= 256)
+        std::erase_if(open, [&](const Open& o) { return o.lastEnd < end - 1 || o.start < base; });
+    open.push_back({start, lastEnd});
 }
 
 void FrameAssembler::CheckEnd(const Candidate& candidate) {
@@ -397,8 +427,11 @@ void FrameAssembler::CheckEnd(const Candidate& candidate) {
     if (candidate.reading == Reading::Echo) {
         if (!std::ranges::equal(frame, sent.bytes)) return;
         good = true;
-    } else {
+    } else if (candidate.length < kShortCheck) {
         good = Rules::RtuCheckGood(frame);
+    } else {
+        const uint16_t before = registers[candidate.start - base] ^ ChecksumTool::kCrc16Initial;
+        good = (registers[end - base] ^ kCrcZeros(candidate.length, before)) == 0;
     }
     // Whether the line falls silent after a frame that fails its check is
     // told by what comes next. With more bytes right behind it, only the
@@ -488,16 +521,6 @@ void FrameAssembler::OnSilence(int64_t silentUs) {
     CommitFraming(false);
 }
 
-uint64_t FrameAssembler::FirstOpen() const {
-    const uint64_t last = base + pending.size();
-    uint64_t first = UINT64_MAX;
-    for (const Open& o : open)
-        if (o.start >= base && o.lastEnd >= last) first = std::min(first, o.start);
-    if (asciiOpen) first = std::min(first, asciiStart);
-    for (const Deferred& d : deferred) first = std::min(first, d.start);
-    return first;
-}
-
 void FrameAssembler::CommitFraming(bool all) {
     const uint64_t end = base + pending.size();
     if (all) {
@@ -505,7 +528,6 @@ void FrameAssembler::CommitFraming(bool all) {
         open.clear();
         asciiOpen = false;
     }
-    std::erase_if(open, [&](const Open& o) { return o.start < base || o.lastEnd < end; });
     // A place on a path: a position and whether its last byte was loose.
     struct Place {
         uint64_t at;
@@ -600,6 +622,7 @@ void FrameAssembler::Trim(uint64_t to, bool loose) {
     const int64_t origin = loose ? CellAt(to).costL : CellAt(to).costF;
     pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(drop));
     cells.erase(cells.begin(), cells.begin() + static_cast<ptrdiff_t>(drop));
+    registers.erase(registers.begin(), registers.begin() + static_cast<ptrdiff_t>(drop));
     base = to;
     originLoose = loose;
     // What is left keeps only the explanations that go through the commit;

@@ -160,7 +160,6 @@ private:
     // when `all`.
     void CommitFraming(bool all);
     void Trim(uint64_t to, bool loose);
-    uint64_t FirstOpen() const;
     std::span<const uint8_t> Bytes(uint64_t start, uint64_t end) const;
 
     // ---- pairing ----
@@ -231,6 +230,7 @@ private:
 
     std::vector<uint8_t> pending;  // received, not yet committed; pending[0] is at `base`
     std::vector<Cell> cells;       // cells[i]: before pending[i]; one more than pending
+    std::vector<uint16_t> registers{0};  // the CRC16 register before pending[i], from one origin
     uint64_t base = 0;
     bool originLoose = false;  // the state at `base`
     std::deque<Run> runs;
@@ -241,7 +241,7 @@ private:
     uint64_t readEnd = 0;     // just past the last byte of the read being taken
     std::vector<Candidate> endsAt[512];
     std::vector<std::pair<uint64_t, uint8_t>> examineAt[512];
-    std::deque<Open> open;
+    std::vector<Open> open;
     std::vector<Anchor> anchors;
     std::vector<Deferred> deferred;
     uint64_t asciiStart = 0;
