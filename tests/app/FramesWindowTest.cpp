@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -69,6 +70,8 @@ struct BusSession : Session {
         frames = &window->ShowFrames();
         frames->Tabs().setCurrentWidget(&frames->StationView());
         const QTreeView& view = frames->StationView();
+        // Once every station is seen, only counts change: the view is told.
+        repainted = std::make_unique<QSignalSpy>(view.model(), &QAbstractItemModel::dataChanged);
         QTRY_VERIFY_WITH_TIMEOUT(
             Cell(view, 0, 0).startsWith('0') && Cell(view, 0, 1) == QString::number(cycles), 20000);
     }
@@ -76,7 +79,14 @@ struct BusSession : Session {
     SimProcess sim;
     FramesWindow* frames = nullptr;
     std::unique_ptr<LineCapture> capture;
+    std::unique_ptr<QSignalSpy> repainted;
 };
+
+void Click(FramesWindow& frames, std::string_view text) {
+    for (QPushButton* button : frames.findChildren<QPushButton*>())
+        if (button->text() == QString::fromUtf8(text.data()))
+            QTest::mouseClick(button, Qt::LeftButton);
+}
 
 // Saves the shown tab through its dialog, the path typed as a user would.
 void SaveAs(FramesWindow& frames, const QString& path) {
@@ -89,9 +99,7 @@ void SaveAs(FramesWindow& frames, const QString& path) {
         }
     });
     answer->start(10);
-    for (QPushButton* button : frames.findChildren<QPushButton*>())
-        if (button->text() == QString::fromUtf8(FramesWindow::SaveText.data()))
-            QTest::mouseClick(button, Qt::LeftButton);
+    Click(frames, FramesWindow::SaveText);
 }
 
 // The file as Python's csv module reads it.
@@ -190,8 +198,13 @@ void FramesWindowTest::stationsOfABus() {
             QVERIFY2(std::abs(Cell(view, row, column).toDouble() - 4.0) <=
                          toleranceMs + (column == 7 ? 0 : kSchedulerMs),
                      qPrintable(Cell(view, row, 0) + ": " + Cell(view, row, column)));
+        QVERIFY(silent || (Cell(view, row, 6).toDouble() <= Cell(view, row, 7).toDouble() &&
+                           Cell(view, row, 7).toDouble() <= Cell(view, row, 8).toDouble()));
         ++row;
     }
+    QVERIFY(s.repainted->count() > 0);
+    Click(*s.frames, FramesWindow::ZeroText);
+    QTRY_COMPARE(view.model()->rowCount(), 0);
 
     // The list: every frame a request or a reply of its station, the spoiled
     // reply among them with its bad check, nothing left as loose bytes.
@@ -223,6 +236,7 @@ void FramesWindowTest::stationsOfABus() {
 void FramesWindowTest::savedFilesReadBackAsShown() {
     BusSession s(1, "write");
     QVERIFY(s.frames);
+    QStringList bytes;  // the last field of each frame: all its bytes
     for (QTreeView* view : {&s.frames->View(), &s.frames->StationView()}) {
         s.frames->Tabs().setCurrentWidget(view);
         const QString path = s.root.filePath("saved.csv");
@@ -231,6 +245,7 @@ void FramesWindowTest::savedFilesReadBackAsShown() {
         QCOMPARE(records.size(), view->model()->rowCount() + 1);
         for (int row = 0; row < view->model()->rowCount(); ++row) {
             const QJsonArray fields = records[row + 1].toArray();
+            if (view == &s.frames->View()) bytes << fields.last().toString();
             for (int column = 0; column < view->model()->columnCount(); ++column) {
                 const QString field = fields[column].toString();
                 if (view == &s.frames->View() && column == 0)  // the date before the time
@@ -240,6 +255,12 @@ void FramesWindowTest::savedFilesReadBackAsShown() {
             }
         }
     }
+    for (const BusExchange& e : BusCycle())
+        for (const auto* frame : {&e.request, &e.reply})
+            QVERIFY(frame->empty() ||
+                    bytes.contains(
+                        QByteArray(reinterpret_cast<const char*>(frame->data()), frame->size())
+                            .toHex(' ')));
     QVERIFY(s.boxes.Texts().empty());
 }
 
@@ -279,6 +300,11 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
         s.window->SetCapture(capture.get());
         FramesWindow& frames = s.window->ShowFrames();
         for (int i = 0; i < kReads; ++i) {
+            // Minimised and restored on the way: the list goes on.
+            if (i == 2) {
+                frames.hide();
+                frames.show();
+            }
             Request(s, 3, "0", "10");
             QTRY_COMPARE_WITH_TIMEOUT(Rows(frames), 2 * (i + 1), 5000);
         }
