@@ -16,8 +16,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 
 #include "DialogShot.h"
@@ -169,6 +171,10 @@ void FramesWindowTest::stationsOfABus() {
             c.codes[e.reply[2]] = true;
         }
     }
+    std::map<int, std::vector<double>> times;  // each station's timed replies in the list
+    for (int i = 0; i < Rows(*s.frames); ++i)
+        if (Cell(*s.frames, i, 5) == QStringLiteral("CRC 正确") && !Cell(*s.frames, i, 6).isEmpty())
+            times[Cell(*s.frames, i, 2).toInt()].push_back(Cell(*s.frames, i, 6).toDouble());
     const QTreeView& view = s.frames->StationView();
     if (deliver == "fifo")  // the README's picture
         QVERIFY(SaveDialogShot(*s.frames, ShotDirectory(TALVENOR_SOURCE_DIR), "FramesStations"));
@@ -190,16 +196,22 @@ void FramesWindowTest::stationsOfABus() {
         const bool silent = station && c.replies == 0;
         QCOMPARE(!Cell(view, row, 0, Qt::BackgroundRole).isEmpty(), silent);
         QCOMPARE(Cell(view, row, 10).isEmpty(), station == 0 || silent);
-        // Shortest, mean, longest, last: the mean within the hand-over's
-        // blur; any one reply also within what a shared machine's scheduler
-        // adds when it wakes the simulator or the reader late.
-        constexpr double kSchedulerMs = 5;
-        for (int column = 6; column <= 9 && station && !silent; ++column)
-            QVERIFY2(std::abs(Cell(view, row, column).toDouble() - 4.0) <=
-                         toleranceMs + (column == 7 ? 0 : kSchedulerMs),
-                     qPrintable(Cell(view, row, 0) + ": " + Cell(view, row, column)));
-        QVERIFY(silent || (Cell(view, row, 6).toDouble() <= Cell(view, row, 7).toDouble() &&
-                           Cell(view, row, 7).toDouble() <= Cell(view, row, 8).toDouble()));
+        // Shortest, mean, longest, last: those of the list's replies with a
+        // good check. A shared machine wakes the simulator or the reader late
+        // now and then, by 10 ms and more; the middle reply is the wire's,
+        // within the hand-over's blur.
+        std::vector<double> t = times[station];
+        std::sort(t.begin(), t.end());
+        QString shown;
+        for (double ms : t) shown += QString::number(ms) + ' ';
+        if (station && !silent)
+            QVERIFY2(Cell(view, row, 6).toDouble() == t.front() &&
+                         std::abs(Cell(view, row, 7).toDouble() -
+                                  std::accumulate(t.begin(), t.end(), 0.0) / t.size()) <= 0.1 &&
+                         Cell(view, row, 8).toDouble() == t.back() &&
+                         Cell(view, row, 9).toDouble() == times[station].back() &&
+                         std::abs(t[t.size() / 2] - 4.0) <= toleranceMs,
+                     qPrintable(Cell(view, row, 0) + ": " + shown));
         ++row;
     }
     QVERIFY(s.repainted->count() > 0);
