@@ -59,10 +59,12 @@ std::string LinkTarget(const std::string& path) {
         const ssize_t n = readlink(target.c_str(), link.data(), link.size());
         if (n <= 0) return target;
         link.resize(static_cast<size_t>(n));
+        // A relative link leads from the directory it stands in.
         const size_t slash = target.rfind('/');
-        target = link.front() == '/' || slash == std::string::npos
-                     ? link
-                     : target.substr(0, slash + 1) + link;
+        if (link.front() == '/' || slash == std::string::npos)
+            target = link;
+        else
+            target.replace(slash + 1, std::string::npos, link);
     }
     return target;
 }
