@@ -72,13 +72,23 @@ bool ReconnectWatcher::Lost(const std::string& report) {
     waiting = true;
     seenGone = false;
     shownText.clear();
-    if (IsBack(IdentifyPort(names, portNumber))) Show(FromUtf8(WaitingText));
+    if (IsBack(IdentifyPort(names, portNumber))) {
+        Show(FromUtf8(WaitingText));
+        // Back before its loss was told: nothing more will change in the
+        // file system to wake the wait.
+        if (seenGone) settle.start();
+    }
     Watch();
     return true;
 }
 
 bool ReconnectWatcher::IsBack(const DeviceIdentity& now) {
-    if (IsSameDevice(identity, now)) return true;
+    if (IsSameDevice(identity, now)) {
+        // Under another path it went away and came back: a slave started
+        // again on a linked number leads it to its new pseudo-terminal.
+        if (now.path != identity.path) seenGone = true;
+        return true;
+    }
     seenGone = true;
     // Another device under the number (the order of devices gave it on) is
     // never opened: the caption says what the wait is for.

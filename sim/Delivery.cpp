@@ -79,14 +79,23 @@ std::vector<DeliveryPiece> StretchDeliveryPlan(Delivery kind, const std::vector<
             break;
         }
         case Delivery::Usb: {
-            size_t done = 0, arrived = 0;
-            for (int64_t tick = 1; done < ends.size(); ++tick) {
-                const double at = tick * kLatencyMicros;
-                while (arrived < ends.size() && ends[arrived] <= at + 1e-6) ++arrived;
-                const size_t count = std::min(arrived - done, kUsbPacketBytes);
-                if (count == 0) continue;
-                pieces.push_back({Micros(at), count});
-                done += count;
+            // A packet goes up as soon as 62 bytes have gathered; the latency
+            // timer sends what is left, if anything, at each tick.
+            size_t done = 0;
+            int64_t tick = 1;
+            auto flush = [&](size_t upTo, int64_t at) {
+                if (upTo > done) pieces.push_back({at, upTo - done});
+                done = upTo;
+            };
+            for (size_t i = 0; i < ends.size(); ++i) {
+                for (; tick * kLatencyMicros < ends[i] - 1e-6; ++tick)
+                    flush(i, Micros(tick * kLatencyMicros));
+                if (i + 1 - done == kUsbPacketBytes)
+                    flush(i + 1, static_cast<int64_t>(std::ceil(ends[i])));
+            }
+            if (done < ends.size()) {
+                while (tick * kLatencyMicros < ends.back() - 1e-6) ++tick;
+                flush(ends.size(), Micros(tick * kLatencyMicros));
             }
             break;
         }

@@ -10,7 +10,8 @@
 enum class Delivery {
     Write,  // the whole reply in one write, as a pty passes it on
     Fifo,   // a 16550A with Linux's default receive trigger of 8 bytes
-    Usb,    // a USB adapter with a 16 ms latency timer, 62 bytes a packet
+    Usb,    // a USB adapter: a packet once 62 bytes have gathered, the rest at
+            // each tick of its 16 ms latency timer
 };
 
 struct DeliveryPiece {

@@ -12,8 +12,9 @@ std::string CsvRecord(const std::vector<std::string>& fields);
 
 // Writes the header and then every record `next` fills in (it answers false
 // after the last) to `path`. The file is written beside its place under a
-// name of its own and put in place when whole, so a failed save leaves what
-// was there before (a device or a pipe is written directly). Answers 0, or
-// the error number of what failed.
+// name of its own and put in place when whole and on the disk, so a failed
+// save leaves what was there before (a device or a pipe is written
+// directly). A file replaced keeps its mode and owner, a link keeps leading
+// to the file it names. Answers 0, or the error number of what failed.
 int WriteCsvFile(const std::string& path, const std::vector<std::string>& header,
                  const std::function<bool(std::vector<std::string>&)>& next);

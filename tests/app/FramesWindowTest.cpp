@@ -10,13 +10,16 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 
 #include "DialogShot.h"
@@ -69,6 +72,8 @@ struct BusSession : Session {
         frames = &window->ShowFrames();
         frames->Tabs().setCurrentWidget(&frames->StationView());
         const QTreeView& view = frames->StationView();
+        // Once every station is seen, only counts change: the view is told.
+        repainted = std::make_unique<QSignalSpy>(view.model(), &QAbstractItemModel::dataChanged);
         QTRY_VERIFY_WITH_TIMEOUT(
             Cell(view, 0, 0).startsWith('0') && Cell(view, 0, 1) == QString::number(cycles), 20000);
     }
@@ -76,7 +81,14 @@ struct BusSession : Session {
     SimProcess sim;
     FramesWindow* frames = nullptr;
     std::unique_ptr<LineCapture> capture;
+    std::unique_ptr<QSignalSpy> repainted;
 };
+
+void Click(FramesWindow& frames, std::string_view text) {
+    for (QPushButton* button : frames.findChildren<QPushButton*>())
+        if (button->text() == QString::fromUtf8(text.data()))
+            QTest::mouseClick(button, Qt::LeftButton);
+}
 
 // Saves the shown tab through its dialog, the path typed as a user would.
 void SaveAs(FramesWindow& frames, const QString& path) {
@@ -89,9 +101,7 @@ void SaveAs(FramesWindow& frames, const QString& path) {
         }
     });
     answer->start(10);
-    for (QPushButton* button : frames.findChildren<QPushButton*>())
-        if (button->text() == QString::fromUtf8(FramesWindow::SaveText.data()))
-            QTest::mouseClick(button, Qt::LeftButton);
+    Click(frames, FramesWindow::SaveText);
 }
 
 // The file as Python's csv module reads it.
@@ -162,6 +172,10 @@ void FramesWindowTest::stationsOfABus() {
             c.codes[e.reply[2]] = true;
         }
     }
+    std::map<int, std::vector<double>> times;  // each station's timed replies in the list
+    for (int i = 0; i < Rows(*s.frames); ++i)
+        if (Cell(*s.frames, i, 5) == QStringLiteral("CRC 正确") && !Cell(*s.frames, i, 6).isEmpty())
+            times[Cell(*s.frames, i, 2).toInt()].push_back(Cell(*s.frames, i, 6).toDouble());
     const QTreeView& view = s.frames->StationView();
     if (deliver == "fifo")  // the README's picture
         QVERIFY(SaveDialogShot(*s.frames, ShotDirectory(TALVENOR_SOURCE_DIR), "FramesStations"));
@@ -183,16 +197,28 @@ void FramesWindowTest::stationsOfABus() {
         const bool silent = station && c.replies == 0;
         QCOMPARE(!Cell(view, row, 0, Qt::BackgroundRole).isEmpty(), silent);
         QCOMPARE(Cell(view, row, 11).isEmpty(), station == 0 || silent);
-        // Shortest, mean, longest, last: the mean within the hand-over's
-        // blur; any one reply also within what a shared machine's scheduler
-        // adds when it wakes the simulator or the reader late.
-        constexpr double kSchedulerMs = 5;
-        for (int column = 7; column <= 10 && station && !silent; ++column)
-            QVERIFY2(std::abs(Cell(view, row, column).toDouble() - 4.0) <=
-                         toleranceMs + (column == 8 ? 0 : kSchedulerMs),
-                     qPrintable(Cell(view, row, 0) + ": " + Cell(view, row, column)));
+        // Shortest, mean, longest, last: those of the list's replies with a
+        // good check. A shared machine wakes the simulator or the reader late,
+        // by 20 ms and more, for most replies when it is busy; a reply read
+        // in time shows the wire's 4.0 ms within the hand-over's blur.
+        std::vector<double> t = times[station];
+        std::sort(t.begin(), t.end());
+        QString shown;
+        for (double ms : t) shown += QString::number(ms) + ' ';
+        if (station && !silent)
+            QVERIFY2(Cell(view, row, 7).toDouble() == t.front() &&
+                         std::abs(Cell(view, row, 8).toDouble() -
+                                  std::accumulate(t.begin(), t.end(), 0.0) / t.size()) <= 0.1 &&
+                         Cell(view, row, 9).toDouble() == t.back() &&
+                         Cell(view, row, 10).toDouble() == times[station].back() &&
+                         std::ranges::any_of(
+                             t, [&](double ms) { return std::abs(ms - 4.0) <= toleranceMs; }),
+                     qPrintable(Cell(view, row, 0) + ": " + shown));
         ++row;
     }
+    QVERIFY(s.repainted->count() > 0);
+    Click(*s.frames, FramesWindow::ZeroText);
+    QTRY_COMPARE(view.model()->rowCount(), 0);
 
     // The list: every frame a request or a reply of its station, the spoiled
     // reply among them with its bad check, nothing left as loose bytes.
@@ -224,6 +250,7 @@ void FramesWindowTest::stationsOfABus() {
 void FramesWindowTest::savedFilesReadBackAsShown() {
     BusSession s(1, "write");
     QVERIFY(s.frames);
+    QStringList bytes;  // the last field of each frame: all its bytes
     for (QTreeView* view : {&s.frames->View(), &s.frames->StationView()}) {
         s.frames->Tabs().setCurrentWidget(view);
         const QString path = s.root.filePath("saved.csv");
@@ -232,6 +259,7 @@ void FramesWindowTest::savedFilesReadBackAsShown() {
         QCOMPARE(records.size(), view->model()->rowCount() + 1);
         for (int row = 0; row < view->model()->rowCount(); ++row) {
             const QJsonArray fields = records[row + 1].toArray();
+            if (view == &s.frames->View()) bytes << fields.last().toString();
             for (int column = 0; column < view->model()->columnCount(); ++column) {
                 const QString field = fields[column].toString();
                 if (view == &s.frames->View() && column == 0)  // the date before the time
@@ -241,6 +269,12 @@ void FramesWindowTest::savedFilesReadBackAsShown() {
             }
         }
     }
+    for (const BusExchange& e : BusCycle())
+        for (const auto* frame : {&e.request, &e.reply})
+            QVERIFY(frame->empty() ||
+                    bytes.contains(
+                        QByteArray(reinterpret_cast<const char*>(frame->data()), frame->size())
+                            .toHex(' ')));
     QVERIFY(s.boxes.Texts().empty());
 }
 
@@ -280,6 +314,11 @@ void FramesWindowTest::repliesHandedOverAsHardwareDoesAreWhole() {
         s.window->SetCapture(capture.get());
         FramesWindow& frames = s.window->ShowFrames();
         for (int i = 0; i < kReads; ++i) {
+            // Minimised and restored on the way: the list goes on.
+            if (i == 2) {
+                frames.hide();
+                frames.show();
+            }
             Request(s, 3, "0", "10");
             QTRY_COMPARE_WITH_TIMEOUT(Rows(frames), 2 * (i + 1), 5000);
         }

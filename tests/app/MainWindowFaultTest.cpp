@@ -122,6 +122,7 @@ private slots:
     void misbehavingSlaveDuringTimedSending();
     void lineComesBackWhenTheSimulatorDoes_data();
     void lineComesBackWhenTheSimulatorDoes();
+    void linkLeadsToANewPtyWhenTheLossIsTold();
 };
 
 void MainWindowFaultTest::adapterPulledWhileBytesStream() {
@@ -355,6 +356,32 @@ void MainWindowFaultTest::lineComesBackWhenTheSimulatorDoes() {
     };
     const QString lost = QStringLiteral("线路断开，等待设备");
     QTRY_VERIFY(said(lost) >= 0 && said(QStringLiteral("设备已恢复，线路重新打开")) > said(lost));
+}
+
+// A slave started again relinks its number at once (ln -sf), before the old
+// one's hang-up is told: the box closes by itself, the caption is plain
+// again, and the next send reaches the new slave.
+void MainWindowFaultTest::linkLeadsToANewPtyWhenTheLossIsTold() {
+    Session s;
+    QVERIFY(s.Open(3));
+    PtyPair next;
+    const std::string link = (s.root.path() + "/ports/COM3").toStdString();
+    std::filesystem::create_symlink(next.SlavePath(), link + ".new");
+    std::filesystem::rename(link + ".new", link);
+    s.boxes.whileOpen = [&](const RecordingMessageBoxSink::Box&) {
+        QEventLoop box;
+        s.boxes.onClose = [&](std::string_view) { box.quit(); };
+        QTimer::singleShot(5000, &box, &QEventLoop::quit);
+        box.exec();
+        s.boxes.onClose = nullptr;
+    };
+    s.pty.CloseMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(!s.boxes.Texts().empty(), 5000);
+    QCOMPARE(s.boxes.Closed(), s.boxes.Texts());
+    QTRY_COMPARE(s.window->windowTitle(), QStringLiteral("串口通讯-端口 3"));
+    s.boxes.whileOpen = nullptr;
+    QTest::mouseClick(s.window->Control(IDC_SEND), Qt::LeftButton);
+    QVERIFY(!next.ReadMaster(8, 5s).empty());
 }
 
 QTEST_MAIN(MainWindowFaultTest)

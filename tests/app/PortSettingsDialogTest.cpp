@@ -80,7 +80,7 @@ void Link(const std::filesystem::path& target, const std::filesystem::path& at) 
 // as the kernel and udev publish it: an FTDI one with serial number
 // `serial`, or without one a CH340 (whose by-id name udev gives every CH340).
 void PlugAdapter(const std::filesystem::path& root, const std::string& tty,
-                 const std::string& serial, const std::string& port = "1") {
+                 const std::string& serial, const std::string& port = "1", bool byPath = true) {
     const std::filesystem::path usb = root / "sys/devices/usb1" / ("1-" + port);
     const bool ftdi = !serial.empty();
     for (auto [name, text] : {std::pair{"idVendor", ftdi ? "0403" : "1a86"},
@@ -95,8 +95,9 @@ void PlugAdapter(const std::filesystem::path& root, const std::string& tty,
     if (ftdi)
         Link("../../" + tty,
              root / ("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0"));
-    Link("../../" + tty,
-         root / ("dev/serial/by-path/pci-0000:00:14.0-usb-0:" + port + ":1.0-port0"));
+    if (byPath)
+        Link("../../" + tty,
+             root / ("dev/serial/by-path/pci-0000:00:14.0-usb-0:" + port + ":1.0-port0"));
 }
 
 // Pulled: udev removes the node and its links, the kernel the sysfs entries.
@@ -432,12 +433,14 @@ void PortSettingsDialogTest::lineWaitsForTheSameDevice() {
         bool pulled;                         // else its box stays open
         int refusals, reopens;
         QString caption;
+        bool late = false;  // udev links its place on the bus after a wait
     } rows[] = {
         // clang-format off
         {"SerialNumberInAnotherPortAndName", {ftdi}, {{"ttyUSB1", "A50285BI", "2"}}, true, 0, 1, waiting},
         {"OtherSerialNumberUnderTheName", {ftdi}, {{"ttyUSB0", "A7001XYZ", "1"}}, true, 0, 0, waiting + "：序列号 A50285BI" + other},
         {"TwoAlikeTheOtherNowUnderTheNumber", {cheap, {"ttyUSB1", "", "2"}}, {}, true, 0, 0, waiting + ch340},
         {"NoSerialNumberBackInItsPortAsTtyUSB1", {cheap}, {{"ttyUSB1", "", "1"}}, true, 0, 1, waiting},
+        {"NoSerialNumberPlaceLinkedLate", {cheap}, {cheap}, true, 0, 1, waiting + ch340, true},
         {"NoSerialNumberInAnotherPort", {cheap}, {{"ttyUSB0", "", "2"}}, true, 0, 0, waiting + ch340},
         {"BackButRefusedTwice", {ftdi}, {ftdi}, true, 2, 3, waiting + "：无法打开"},
         {"NeverWentAwayBoxOpen", {ftdi}, {{"ttyUSB1", "", "2"}}, false, 0, 1, waiting},
@@ -460,8 +463,10 @@ void PortSettingsDialogTest::lineWaitsForTheSameDevice() {
         if (row.pulled && !row.plugged.empty()) PullAdapter(root, "ttyUSB0");
         QVERIFY(watcher.Lost("gone"));
         if (row.pulled) watcher.ReportClosed();
-        for (const Adapter& a : row.back) PlugAdapter(root, a.tty, a.serial, a.port);
+        for (const Adapter& a : row.back) PlugAdapter(root, a.tty, a.serial, a.port, !row.late);
         QTest::qWait(3 * ReconnectWatcher::settleMs);
+        if (row.late)
+            Link("../../ttyUSB0", root / "dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0");
         QVERIFY2(boxes.Closed().empty(), row.name);
         if (!row.pulled) watcher.ReportClosed();
         QTRY_COMPARE_WITH_TIMEOUT(reopens, row.reopens, 5000);

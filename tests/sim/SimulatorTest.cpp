@@ -122,10 +122,11 @@ TEST(DeliveryPlan, PiecesAsHardwareHandsThemOver) {
         {Delivery::Fifo, 7, CharacterMicros(CS8 | CSTOPB, 0), {{12605, 7}}},  // 11 bits at 9600
         // 15.4 characters cross the line in 16 ms.
         {Delivery::Usb, 25, at9600, {{16000, 15}, {32000, 10}}},
+        // At 115200 a packet fills before the timer runs out: it goes at once.
         {Delivery::Usb,
-         200,
+         255,
          CharacterMicros(CS8, 115200),
-         {{16000, 62}, {32000, 62}, {48000, 62}, {64000, 14}}},
+         {{5382, 62}, {10764, 62}, {16000, 60}, {21355, 62}, {32000, 9}}},
         // At 300 baud a character takes 33 ms: ticks pass with nothing to send.
         {Delivery::Usb, 2, CharacterMicros(CS8, 300), {{48000, 1}, {80000, 1}}},
     };
