@@ -304,6 +304,15 @@ int FakeUartCountErrors(const char* path, int frame, int parity, int overrun, in
     return 0;
 }
 
+// A new pseudo-terminal that got the number of one gone: a new device.
+int FakeUartForget(const char* path) {
+    dev_t device{};
+    if (!PathDevice(path, device)) return -1;
+    std::lock_guard guard(stateLock);
+    if (uarts) uarts->erase(device);
+    return 0;
+}
+
 // The lines as they are (TIOCM_* bits), -1 for no such device.
 int FakeUartLines(const char* path) {
     dev_t device{};

@@ -23,8 +23,12 @@ struct FakeUart {
     Query lowLatency = Find<Query>("FakeUartLowLatency");
     SetLowLatency setLowLatency = Find<SetLowLatency>("FakeUartSetLowLatency");
     Query rs485Flags = Find<Query>("FakeUartRs485Flags");
+    // Call for each new pty: its number may be that of one gone.
+    Query forget = Find<Query>("FakeUartForget");
 
-    bool Loaded() const { return setInputs && countErrors && lines && lowLatency && rs485Flags; }
+    bool Loaded() const {
+        return setInputs && countErrors && lines && lowLatency && rs485Flags && forget;
+    }
 
     // Runs this program again with the aid preloaded, unless it is; for a
     // static initialiser, so that every way of running the tests gets it.
