@@ -479,6 +479,21 @@ uint32_t PosixComm::Rs485Flags(const Rs485Settings& settings) {
            (settings.receiveDuringSend ? SER_RS485_RX_DURING_TX : 0u);
 }
 
+int PosixComm::ReadRs485(const std::string& path, Rs485Settings& settings) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    serial_rs485 rs485{};
+    int error = 0;
+    if (!isatty(fd) || IsPtyMaster(fd))
+        error = ENOTTY;
+    else if (IoctlRetry(fd, TIOCGRS485, &rs485) != 0)
+        error = errno;
+    else
+        settings = Rs485Of(rs485.flags, rs485.delay_rts_before_send, rs485.delay_rts_after_send);
+    close(fd);
+    return error;
+}
+
 bool PosixComm::GetRs485(CommHandle handle, Rs485Settings& settings) {
     auto device = Find(handle);
     if (!device) return false;
