@@ -140,11 +140,12 @@ void MainWindow::StartTrace() {
 
 FramesWindow& MainWindow::ShowFrames() {
     StartTrace();
-    if (!framesWindow) framesWindow = new FramesWindow(*frameList, this);
+    if (!framesWindow) {
+        framesWindow = new FramesWindow(*frameList, this);
+        framesWindow->SetLineStatus([this] { return LineControlWindow::StatusText(Port()); });
+        connect(framesWindow, &FramesWindow::lineControlAsked, this, [this] { ShowLineControl(); });
+    }
     framesWindow->SetAdapterLatency(adapterLatencyMs);
-    framesWindow->SetLineStatus([this] { return LineControlWindow::StatusText(Port()); });
-    connect(framesWindow, &FramesWindow::lineControlAsked, this, [this] { ShowLineControl(); },
-            Qt::UniqueConnection);
     framesWindow->Open();
     return *framesWindow;
 }
