@@ -138,7 +138,12 @@ void LineControlTest::latencyTimerAsTheDriverLeavesIt() {
     std::ofstream(device + "/latency_timer") << (lowersTimer ? "16\n" : "8\n");
     if (lowersTimer)
         setenv("FAKE_UART_LATENCY_FILE", (device + "/latency_timer").c_str(), 1);
-    QVERIFY(s.Open());
+    // COM4 is pinned to the adapter's by-id name, as the README advises.
+    const std::string byId = (s.root.path() + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")
+                                 .toStdString();
+    std::filesystem::create_symlink(s.pty.SlavePath(), byId);
+    s.Link(4, byId);
+    QVERIFY(s.Open(4));
     unsetenv("FAKE_UART_LATENCY_FILE");
     QCOMPARE(s.window->ShowFrames().TimingShown(), shown);
 }
