@@ -16,6 +16,8 @@
 #include "app/FramesWindow.h"
 #include "app/LineControlWindow.h"
 #include "app/SendScheduler.h"
+#include "app/SessionRun.h"
+#include "trace/LineCapture.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemError.h"
 #include "ui/GbkText.h"
@@ -40,6 +42,7 @@ private slots:
     void plainPtyShowsWhatItCannotDo();
     void listenOnlyRefusesEverySend();
     void lampsAndCountsFollowTheDevice();
+    void rs485AsTheWindowSetItThenAsFoundAfterASignal();
     void latencyTimerAsTheDriverLeavesIt_data();
     void latencyTimerAsTheDriverLeavesIt();
 };
@@ -113,6 +116,28 @@ void LineControlTest::lampsAndCountsFollowTheDevice() {
     fake->FailOnce(FakeComm::Call::SetControlLine, EIO);
     Find<QCheckBox>(window, "DTR")->click();
     QVERIFY(Find<QCheckBox>(window, "DTR")->isChecked());
+}
+
+// Switched on in the window, the driver's mode is read back; SIGTERM ends the
+// run and the port has its own settings again.
+void LineControlTest::rs485AsTheWindowSetItThenAsFoundAfterASignal() {
+    QVERIFY(preloaded);
+    setenv("FAKE_UART", "1", 1);
+    Session s;
+    const FakeUart uart;
+    uart.forget(s.pty.SlavePath().c_str());
+    const int original = uart.rs485Flags(s.pty.SlavePath().c_str());
+    QVERIFY(s.Open());
+    LineControlWindow& window = s.window->ShowLineControl();
+    Find<QCheckBox>(window, FromUtf8(LineControlWindow::Rs485Text))->setChecked(true);
+    Find<QAbstractButton>(window, FromUtf8(LineControlWindow::ApplyText))->click();
+    QVERIFY(s.window->Port().GetRs485().settings.enabled);
+    QVERIFY(!Find<QCheckBox>(window, "RTS")->isEnabled());  // the driver's now
+    QVERIFY(uart.rs485Flags(s.pty.SlavePath().c_str()) != original);
+    SessionRun run;
+    QTimer::singleShot(0, [] { raise(SIGTERM); });
+    QCOMPARE(run.Run(std::move(s.window), nullptr), 0);
+    QCOMPARE(uart.rs485Flags(s.pty.SlavePath().c_str()), original);
 }
 
 void LineControlTest::latencyTimerAsTheDriverLeavesIt_data() {
