@@ -256,7 +256,8 @@ void LineControlWindow::ApplyRs485() {
     if (applied)
         rs485Note->clear();
     else
-        rs485Note->setText(FromUtf8(NoRs485Message).arg(Refusal(error)));
+        rs485Note->setText(
+            FromUtf8(error == ENOTTY ? NoRs485Message : Rs485RefusedMessage).arg(Refusal(error)));
     Refresh();
 }
 

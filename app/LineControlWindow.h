@@ -37,6 +37,7 @@ public:
     static constexpr std::string_view ApplyText = "应用";
     static constexpr std::string_view NoRs485Message =
         "此设备没有内核 RS-485 模式（%1）：这类适配器自己切换收发方向。";
+    static constexpr std::string_view Rs485RefusedMessage = "设备拒绝了 RS-485 设置：%1";
     static constexpr std::string_view Rs485DriverOwnsRts = "RS-485 模式开启时 RTS 由驱动控制";
     // In the frames window: %1 the line errors since the open.
     static constexpr std::string_view ListenOnlyStatus = "只听";
