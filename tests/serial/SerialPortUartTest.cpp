@@ -31,6 +31,7 @@ protected:
     ~SerialPortUart() override {
         std::remove(log.c_str());
         unsetenv("FAKE_UART_RS485");
+        unsetenv("FAKE_UART_LOW_LATENCY");
     }
     void SetUp() override { ASSERT_TRUE(preloaded && uart.Loaded()); }
 
@@ -62,36 +63,12 @@ TEST_F(SerialPortUart, LowLatencyOnForTheLineAndAsFoundAfterIt) {
         SCOPED_TRACE(before ? "adapter had it on" : "adapter had it off");
         PtyPair pty;
     uart.forget(pty.SlavePath().c_str());
+        setenv("FAKE_UART_LOW_LATENCY", before ? "1" : "", 1);
         uart.forget(pty.SlavePath().c_str());
-        uart.setLowLatency(pty.SlavePath().c_str(), before);
         auto port = Open(pty);
         EXPECT_EQ(uart.lowLatency(pty.SlavePath().c_str()), 1);
         port.reset();
         EXPECT_EQ(uart.lowLatency(pty.SlavePath().c_str()), before ? 1 : 0);
-    }
-}
-
-// The kernel raised both at the open; a listener takes them down and never
-// raises them, and writes nothing.
-TEST_F(SerialPortUart, ListenerLowersRtsAndDtrAtOnceAndWritesNothing) {
-    struct Row {
-        bool listenOnly;
-        int lines;
-    } const rows[] = {{false, TIOCM_RTS | TIOCM_DTR}, {true, 0}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.listenOnly ? "listen only" : "master");
-        std::remove(log.c_str());
-        PtyPair pty;
-    uart.forget(pty.SlavePath().c_str());
-        uart.forget(pty.SlavePath().c_str());
-        auto port = Open(pty, row.listenOnly);
-        EXPECT_EQ(uart.lines(pty.SlavePath().c_str()) & (TIOCM_RTS | TIOCM_DTR), row.lines);
-        const uint8_t byte = 0x55;
-        EXPECT_EQ(port->RequestWrite(&byte, 1), !row.listenOnly);
-        EXPECT_EQ(pty.ReadMaster(1, 300ms).size(), row.listenOnly ? 0u : 1u);
-        if (row.listenOnly) {
-            EXPECT_EQ(Log().find("TIOCMBIS"), std::string::npos) << Log();
-        }
     }
 }
 
@@ -121,15 +98,6 @@ TEST_F(SerialPortUart, Rs485ReadAppliedReadBackAndRestored) {
     port.reset();
     EXPECT_EQ(uart.rs485Flags(pty.SlavePath().c_str()), original);
     EXPECT_EQ(Log().find("during-rs485"), std::string::npos) << Log();
-}
-
-TEST_F(SerialPortUart, DeviceWithoutRs485OpensAndSaysWhy) {
-    setenv("FAKE_UART_RS485", "none", 1);
-    PtyPair pty;
-    uart.forget(pty.SlavePath().c_str());
-    auto port = Open(pty);
-    EXPECT_FALSE(port->GetRs485().known);
-    EXPECT_EQ(port->GetRs485().error, ENOTTY);
 }
 
 // The far end moves CTS and sends damaged bytes: the watcher's TIOCMIWAIT

@@ -46,7 +46,6 @@ struct Uart {
     serial_rs485 rs485{};
     bool hasRs485 = true;
     serial_struct serial{};
-    bool breakOn = false;
     std::atomic<unsigned> inputChanges{0};
 };
 
@@ -197,11 +196,6 @@ int Answer(Uart& uart, unsigned long request, void* argument) {
                 wanted.delay_rts_before_send, wanted.delay_rts_after_send);
             return 0;
         }
-        case TIOCSBRK:
-        case TIOCCBRK:
-            uart.breakOn = request == TIOCSBRK;
-            Log(uart, request == TIOCSBRK ? "TIOCSBRK" : "TIOCCBRK");
-            return 0;
         default:
             return 1;  // not ours: the kernel answers
     }
@@ -313,31 +307,11 @@ int FakeUartForget(const char* path) {
     return 0;
 }
 
-// The lines as they are (TIOCM_* bits), -1 for no such device.
-int FakeUartLines(const char* path) {
-    dev_t device{};
-    if (!PathDevice(path, device)) return -1;
-    std::lock_guard guard(stateLock);
-    return UartOf(device).lines;
-}
-
 int FakeUartLowLatency(const char* path) {
     dev_t device{};
     if (!PathDevice(path, device)) return -1;
     std::lock_guard guard(stateLock);
     return (UartOf(device).serial.flags & ASYNC_LOW_LATENCY) != 0;
-}
-
-// The device's state before any open in this process: low latency on or off.
-int FakeUartSetLowLatency(const char* path, int on) {
-    dev_t device{};
-    if (!PathDevice(path, device)) return -1;
-    std::lock_guard guard(stateLock);
-    Uart& uart = UartOf(device);
-    uart.serial.flags = on ? uart.serial.flags | ASYNC_LOW_LATENCY
-                           : uart.serial.flags & ~ASYNC_LOW_LATENCY;
-    WriteLatencyFile(uart);
-    return 0;
 }
 
 int FakeUartRs485Flags(const char* path) {

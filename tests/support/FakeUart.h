@@ -15,19 +15,16 @@ struct FakeUart {
     using SetInputs = int (*)(const char* path, int tiocmBits);
     using CountErrors = int (*)(const char* path, int frame, int parity, int overrun, int breaks);
     using Query = int (*)(const char* path);
-    using SetLowLatency = int (*)(const char* path, int on);
 
     SetInputs setInputs = Find<SetInputs>("FakeUartSetInputs");
     CountErrors countErrors = Find<CountErrors>("FakeUartCountErrors");
-    Query lines = Find<Query>("FakeUartLines");
     Query lowLatency = Find<Query>("FakeUartLowLatency");
-    SetLowLatency setLowLatency = Find<SetLowLatency>("FakeUartSetLowLatency");
     Query rs485Flags = Find<Query>("FakeUartRs485Flags");
     // Call for each new pty: its number may be that of one gone.
     Query forget = Find<Query>("FakeUartForget");
 
     bool Loaded() const {
-        return setInputs && countErrors && lines && lowLatency && rs485Flags && forget;
+        return setInputs && countErrors && lowLatency && rs485Flags && forget;
     }
 
     // Runs this program again with the aid preloaded, unless it is; for a
