@@ -147,8 +147,8 @@ void LineControlWindow::hideEvent(QHideEvent* event) {
 
 void LineControlWindow::ShowAvailable(QWidget* widget, int error, const QString& tip) {
     widget->setEnabled(error == 0);
-    widget->setToolTip(error == 0 ? tip : FromUtf8(NotAvailableText) + QStringLiteral(": ") +
-                                              Refusal(error));
+    widget->setToolTip(
+        error == 0 ? tip : FromUtf8(NotAvailableText) + QStringLiteral(": ") + Refusal(error));
 }
 
 void LineControlWindow::Refresh() {
@@ -190,8 +190,9 @@ void LineControlWindow::Refresh() {
                               .arg(count.brk));
         ShowAvailable(counters, 0);
     } else {
-        counters->setText(FromUtf8(CountersText).replace(QRegularExpression(QStringLiteral("%[1-5]")),
-                                                         QStringLiteral("-")));
+        counters->setText(
+            FromUtf8(CountersText)
+                .replace(QRegularExpression(QStringLiteral("%[1-5]")), QStringLiteral("-")));
         ShowAvailable(counters, error);
         counters->setEnabled(true);
     }
@@ -225,12 +226,13 @@ void LineControlWindow::EndBreak() {
 
 void LineControlWindow::ShowRs485() {
     const SerialPort::Rs485State state = port.GetRs485();
-    QWidget* const controls[] = {rs485,      rtsOnSend,  rtsAfterSend, receiveDuringSend,
+    QWidget* const controls[] = {rs485,       rtsOnSend,  rtsAfterSend, receiveDuringSend,
                                  delayBefore, delayAfter, apply};
     for (QWidget* control : controls) ShowAvailable(control, state.known ? 0 : state.error);
     if (!state.known) {
-        rs485Note->setText(state.error == EBADF ? FromUtf8(kNotOpen)
-                                                : FromUtf8(NoRs485Message).arg(Refusal(state.error)));
+        rs485Note->setText(state.error == EBADF
+                               ? FromUtf8(kNotOpen)
+                               : FromUtf8(NoRs485Message).arg(Refusal(state.error)));
         return;
     }
     rs485->setChecked(state.settings.enabled);

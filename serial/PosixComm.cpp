@@ -515,8 +515,8 @@ bool PosixComm::SetRs485(CommHandle handle, Rs485Settings& settings) {
     // Read first: the flags this layer does not know (termination, addressing)
     // stay as the port had them.
     if (IoctlRetry(device->fd, TIOCGRS485, &rs485) != 0) return Fail(errno, false);
-    constexpr uint32_t kKnown =
-        SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX;
+    constexpr uint32_t kKnown = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND |
+                                SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX;
     rs485.flags = (rs485.flags & ~kKnown) | Rs485Flags(settings);
     rs485.delay_rts_before_send = settings.delayBeforeSendMs;
     rs485.delay_rts_after_send = settings.delayAfterSendMs;

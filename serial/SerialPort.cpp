@@ -162,8 +162,8 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         } else {
             // RTS stays as SetUpLines left it where the driver's RS-485 mode
             // or the listener's rule holds it; else the line holds it on.
-            const bool rtsHeld = rs485State.settings.enabled || (userLines & LINE_RTS) ||
-                                 listenOnly.load();
+            const bool rtsHeld =
+                rs485State.settings.enabled || (userLines & LINE_RTS) || listenOnly.load();
             if (!rtsHeld) state.rtsControl = RTS_CONTROL_ENABLE;
             settings.dcb = state;
             if (!comm->BuildCommDCB(lineText, state)) {

@@ -161,8 +161,8 @@ private:
     // at the open go back at the close when they were changed.
     void SetUpLines();
     std::atomic<bool> listenOnly{false};
-    int userLines = 0;     // LINE_RTS, LINE_DTR: set by the user ...
-    int userLinesOn = 0;   // ... to these levels
+    int userLines = 0;    // LINE_RTS, LINE_DTR: set by the user ...
+    int userLinesOn = 0;  // ... to these levels
     Rs485State rs485State;
     Rs485Settings rs485Original;
     bool rs485Changed = false;

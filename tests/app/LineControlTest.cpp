@@ -17,9 +17,9 @@
 #include "app/LineControlWindow.h"
 #include "app/SendScheduler.h"
 #include "app/SessionRun.h"
-#include "trace/LineCapture.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemError.h"
+#include "trace/LineCapture.h"
 #include "ui/GbkText.h"
 
 using namespace std::chrono_literals;
@@ -108,8 +108,9 @@ void LineControlTest::lampsAndCountsFollowTheDevice() {
     QTRY_VERIFY(Find<QLabel>(window, "CTS")->property("lit").toBool());
     QVERIFY(Find<QLabel>(window, "DSR")->property("lit").toBool());
     QVERIFY(!Find<QLabel>(window, "RI")->property("lit").toBool());
-    QVERIFY(Find<QLabel>(window, "counters")->text().startsWith(
-        FromUtf8(LineControlWindow::CountersText).arg(3).arg(2).left(12)));
+    QVERIFY(Find<QLabel>(window, "counters")
+                ->text()
+                .startsWith(FromUtf8(LineControlWindow::CountersText).arg(3).arg(2).left(12)));
     QVERIFY(s.window->ShowFrames().LineStatusShown().contains(
         FromUtf8(LineControlWindow::LineErrorsStatus).arg(5)));
     // The switch shows what the device reports, not what was clicked.
@@ -161,11 +162,10 @@ void LineControlTest::latencyTimerAsTheDriverLeavesIt() {
     const std::string device = (s.root.path() + "/ports/").toStdString() + pts + "/device";
     std::filesystem::create_directories(device);
     std::ofstream(device + "/latency_timer") << (lowersTimer ? "16\n" : "8\n");
-    if (lowersTimer)
-        setenv("FAKE_UART_LATENCY_FILE", (device + "/latency_timer").c_str(), 1);
+    if (lowersTimer) setenv("FAKE_UART_LATENCY_FILE", (device + "/latency_timer").c_str(), 1);
     // COM4 is pinned to the adapter's by-id name, as the README advises.
-    const std::string byId = (s.root.path() + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")
-                                 .toStdString();
+    const std::string byId =
+        (s.root.path() + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").toStdString();
     std::filesystem::create_symlink(s.pty.SlavePath(), byId);
     s.Link(4, byId);
     QVERIFY(s.Open(4));

@@ -326,8 +326,8 @@ TEST(RecorderTest, NeverRaisesRtsOrDtrUnlessAsked) {
         Scratch scratch;
         PtyPair line;
         const fs::path log = scratch.dir / "uart.log";
-        std::vector<std::string> args = {kRecorder, "-q", "-i", line.SlavePath(), "-w",
-                                         scratch.dir / "bus.pcap"};
+        std::vector<std::string> args = {kRecorder,        "-q", "-i",
+                                         line.SlavePath(), "-w", scratch.dir / "bus.pcap"};
         args.insert(args.end(), row.options.begin(), row.options.end());
         const char* asan = std::getenv("ASAN_OPTIONS");
         Child recorder(args, scratch.dir,

@@ -62,7 +62,7 @@ TEST_F(SerialPortUart, LowLatencyOnForTheLineAndAsFoundAfterIt) {
     for (const bool before : {false, true}) {
         SCOPED_TRACE(before ? "adapter had it on" : "adapter had it off");
         PtyPair pty;
-    uart.forget(pty.SlavePath().c_str());
+        uart.forget(pty.SlavePath().c_str());
         setenv("FAKE_UART_LOW_LATENCY", before ? "1" : "", 1);
         uart.forget(pty.SlavePath().c_str());
         auto port = Open(pty);
@@ -112,7 +112,8 @@ TEST_F(SerialPortUart, ModemLineChangeAndLineErrorsReachTheOwner) {
     int flips = 0;
     while (owner.NotesOf(SPN_CTS).empty() && flips < 100) {
         uart.setInputs(pty.SlavePath().c_str(), ++flips % 2 ? TIOCM_CTS : 0);
-        owner.PumpUntil(*port, [&] { return !owner.NotesOf(SPN_CTS).empty(); }, 50ms);
+        owner.PumpUntil(
+            *port, [&] { return !owner.NotesOf(SPN_CTS).empty(); }, 50ms);
     }
     ASSERT_FALSE(owner.NotesOf(SPN_CTS).empty());
     if (flips % 2 == 0) uart.setInputs(pty.SlavePath().c_str(), TIOCM_CTS), ++flips;

@@ -313,7 +313,7 @@ bool FakeComm::SetCommState(CommHandle handle, const DCB& dcb) {
             ++rtsWhileRs485;
         else
             modemLines = dcb.rtsControl == RTS_CONTROL_ENABLE ? modemLines | LINE_RTS
-                                                             : modemLines & ~LINE_RTS;
+                                                              : modemLines & ~LINE_RTS;
     }
     device->dcb = dcb;
     lastState = dcb;

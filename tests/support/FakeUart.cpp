@@ -116,10 +116,14 @@ void WriteLatencyFile(const Uart& uart) {
 
 const char* LineNames(int bits) {
     switch (bits & kOutputs) {
-        case TIOCM_RTS: return "RTS";
-        case TIOCM_DTR: return "DTR";
-        case kOutputs: return "RTS|DTR";
-        default: return "-";
+        case TIOCM_RTS:
+            return "RTS";
+        case TIOCM_DTR:
+            return "DTR";
+        case kOutputs:
+            return "RTS|DTR";
+        default:
+            return "-";
     }
 }
 
@@ -153,8 +157,12 @@ int Answer(Uart& uart, unsigned long request, void* argument) {
         case TIOCMGET:
             *static_cast<int*>(argument) = uart.lines;
             return 0;
-        case TIOCMBIS: SetOutputs(uart, *static_cast<int*>(argument), 0, "TIOCMBIS"); return 0;
-        case TIOCMBIC: SetOutputs(uart, 0, *static_cast<int*>(argument), "TIOCMBIC"); return 0;
+        case TIOCMBIS:
+            SetOutputs(uart, *static_cast<int*>(argument), 0, "TIOCMBIS");
+            return 0;
+        case TIOCMBIC:
+            SetOutputs(uart, 0, *static_cast<int*>(argument), "TIOCMBIC");
+            return 0;
         case TIOCMSET: {
             const int bits = *static_cast<int*>(argument);
             SetOutputs(uart, bits, ~bits, "TIOCMSET");

@@ -23,9 +23,7 @@ struct FakeUart {
     // Call for each new pty: its number may be that of one gone.
     Query forget = Find<Query>("FakeUartForget");
 
-    bool Loaded() const {
-        return setInputs && countErrors && lowLatency && rs485Flags && forget;
-    }
+    bool Loaded() const { return setInputs && countErrors && lowLatency && rs485Flags && forget; }
 
     // Runs this program again with the aid preloaded, unless it is; for a
     // static initialiser, so that every way of running the tests gets it.
