@@ -51,6 +51,7 @@ LineControlWindow::LineControlWindow(SerialPort& linePort, QWidget* owner)
     connect(listenOnly, &QCheckBox::clicked, this, [this](bool on) {
         port.SetListenOnly(on);
         Refresh();
+        emit listenOnlyChanged(on);
     });
 
     rts = Named(new QCheckBox(QStringLiteral("RTS"), this), QStringLiteral("RTS"));

@@ -54,6 +54,10 @@ public:
     // For the frames window: "只听" when listening, and the line errors.
     static QString StatusText(SerialPort& port);
 
+signals:
+    // The switch was clicked; the port has taken it already.
+    void listenOnlyChanged(bool on);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;

@@ -151,12 +151,21 @@ FramesWindow& MainWindow::ShowFrames() {
 }
 
 LineControlWindow& MainWindow::ShowLineControl() {
-    if (!lineControl) lineControl = new LineControlWindow(Port(), this);
+    if (!lineControl) {
+        lineControl = new LineControlWindow(Port(), this);
+        // Timed sending would go on ticking with every write refused.
+        connect(lineControl, &LineControlWindow::listenOnlyChanged, this, [this](bool on) {
+            if (on) sender->StopTimedSending();
+        });
+    }
     lineControl->Open();
     return *lineControl;
 }
 
-void MainWindow::SetListenOnly(bool on) { Port().SetListenOnly(on); }
+void MainWindow::SetListenOnly(bool on) {
+    Port().SetListenOnly(on);
+    if (on) sender->StopTimedSending();
+}
 
 // A listener's send refuses in one line; the engine would refuse it too.
 bool MainWindow::RefusedListening() {

@@ -75,7 +75,9 @@ void LineControlTest::listenOnlyRefusesEverySend() {
     Session s;
     QVERIFY(s.Open());
     s.UseStringPanel(true, "01 03");
+    s.TimedSend()->click();  // running as the switch goes on: it stops
     Find<QCheckBox>(s.window->ShowLineControl(), "listenOnly")->click();
+    QVERIFY(!s.window->Sender().TimedSending());
     QTest::mouseClick(s.window->Control(MainIds::IDC_SEND), Qt::LeftButton);
     QCOMPARE(s.LastBox(), FromUtf8(MainWindow::ListenOnlyMessage));
     QVERIFY(!s.LastBox().contains('\n'));
