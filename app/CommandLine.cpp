@@ -7,7 +7,7 @@
 #include "serial/SystemError.h"
 
 const char CommandLine::kHelp[] =
-    "Usage: talvenor [--capture FILE]\n"
+    "Usage: talvenor [--capture FILE] [--listen-only]\n"
     "A test tool for devices on a serial line: a Modbus master request generator\n"
     "and a line monitor.\n"
     "\n"
@@ -15,6 +15,9 @@ const char CommandLine::kHelp[] =
     "                  FILE (created or overwritten) while Talvenor runs: a pcap\n"
     "                  file of link type 250 (RTAC serial) that Wireshark opens;\n"
     "                  tshark -r FILE -d \"rtacser.data,mbrtu\" decodes Modbus RTU\n"
+    "  --listen-only   never write to the line: sending refuses, RTS and DTR are\n"
+    "                  lowered as soon as the port is open (the line control\n"
+    "                  window, Ctrl+L, can set them)\n"
     "  --help          show this text\n"
     "\n"
     "Qt's own options (-platform, -style, ...) are taken as well. SIGINT, SIGTERM\n"
@@ -43,6 +46,10 @@ CommandLine::CommandLine(int& argc, char** argv) {
             std::fputs(kHelp, stdout);
             exitStatus = 0;
             return;
+        }
+        if (argument == "--listen-only") {
+            listenOnly = true;
+            continue;
         }
         if (argument == kCapture || argument.starts_with("--capture=")) {
             const bool joined = argument != kCapture;

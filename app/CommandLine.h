@@ -10,7 +10,8 @@ class LineCapture;
 
 class CommandLine {
 public:
-    // Takes --capture FILE (or --capture=FILE) and --help out of argv.
+    // Takes --capture FILE (or --capture=FILE), --listen-only and --help out
+    // of argv.
     CommandLine(int& argc, char** argv);
 
     // -1: go on. Otherwise --help or a wrong use, printed already: the
@@ -22,9 +23,13 @@ public:
     // error; the program then ends with status 2.
     bool Finish(int argc, char** argv, std::unique_ptr<LineCapture>& capture) const;
 
+    // --listen-only: the line never writes.
+    bool ListenOnly() const { return listenOnly; }
+
     static const char kHelp[];
 
 private:
     std::string capturePath;
     int exitStatus = -1;
+    bool listenOnly = false;
 };

@@ -183,6 +183,9 @@ FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
 
     counters = new QLabel(this);
     timing = new QLabel(this);
+    lineStatus = new QLabel(this);
+    auto* lineControl = new QPushButton(FromUtf8(LineControlText), this);
+    connect(lineControl, &QPushButton::clicked, this, &FramesWindow::lineControlAsked);
     auto* save = new QPushButton(FromUtf8(SaveText), this);
     connect(save, &QPushButton::clicked, this, &FramesWindow::Save);
     auto* zero = new QPushButton(FromUtf8(ZeroText), this);
@@ -194,6 +197,8 @@ FramesWindow::FramesWindow(FrameList& frameList, QWidget* owner)
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(counters, 1);
     bottom->addWidget(timing);
+    bottom->addWidget(lineStatus);
+    bottom->addWidget(lineControl);
     bottom->addWidget(save);
     bottom->addWidget(zero);
     auto* layout = new QVBoxLayout(this);
@@ -237,7 +242,15 @@ void FramesWindow::Refresh() {
     if (following) view->scrollToBottom();
     ShowCounters();
     ShowStations();
+    if (lineStatusText) lineStatus->setText(lineStatusText());
 }
+
+void FramesWindow::SetLineStatus(std::function<QString()> status) {
+    lineStatusText = std::move(status);
+    lineStatus->setText(lineStatusText ? lineStatusText() : QString());
+}
+
+QString FramesWindow::LineStatusShown() const { return lineStatus->text(); }
 
 void FramesWindow::ShowStations() {
     // Nobody looks at a hidden tab: the list is not asked then.

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class FrameList;
 class FramesModel;
@@ -53,6 +54,14 @@ public:
     // less: nothing to say (a pseudo-terminal, a timer lowered to 1 ms).
     void SetAdapterLatency(int ms);
     QString TimingShown() const;
+    // The line's own state beside the counters (listen-only, line errors),
+    // asked at each refresh.
+    void SetLineStatus(std::function<QString()> status);
+    QString LineStatusShown() const;
+    static constexpr std::string_view LineControlText = "线路控制...";
+
+signals:
+    void lineControlAsked();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -74,6 +83,8 @@ private:
     QTabWidget* tabs;
     QLabel* counters;
     QLabel* timing;
+    QLabel* lineStatus;
+    std::function<QString()> lineStatusText;
     QString saveDirectory;
     QTimer* refresh;
 };

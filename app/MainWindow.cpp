@@ -11,6 +11,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/FramesWindow.h"
+#include "app/LineControlWindow.h"
 #include "app/ModbusPanel.h"
 #include "app/OpenArguments.h"
 #include "app/PortSettingsDialog.h"
@@ -97,6 +98,8 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
     connect(sender, &SendScheduler::progressChanged, this, &MainWindow::ShowProgress);
     auto* framesKey = new QShortcut(QKeySequence(QString::fromLatin1(FramesKey)), this);
     connect(framesKey, &QShortcut::activated, this, [this] { ShowFrames(); });
+    auto* lineKey = new QShortcut(QKeySequence(QString::fromLatin1(LineControlKey)), this);
+    connect(lineKey, &QShortcut::activated, this, [this] { ShowLineControl(); });
 }
 
 MainWindow::~MainWindow() {
@@ -108,6 +111,7 @@ MainWindow::~MainWindow() {
     // trace still holds reaches the capture and the list; the frames window
     // goes before the list it shows.
     bridge->SetPort(nullptr);
+    delete lineControl;  // ends a break it holds, while the line is still open
     record.reset();
     delete framesWindow;
 }
@@ -136,10 +140,38 @@ void MainWindow::StartTrace() {
 
 FramesWindow& MainWindow::ShowFrames() {
     StartTrace();
-    if (!framesWindow) framesWindow = new FramesWindow(*frameList, this);
+    if (!framesWindow) {
+        framesWindow = new FramesWindow(*frameList, this);
+        framesWindow->SetLineStatus([this] { return LineControlWindow::StatusText(Port()); });
+        connect(framesWindow, &FramesWindow::lineControlAsked, this, [this] { ShowLineControl(); });
+    }
     framesWindow->SetAdapterLatency(adapterLatencyMs);
     framesWindow->Open();
     return *framesWindow;
+}
+
+LineControlWindow& MainWindow::ShowLineControl() {
+    if (!lineControl) {
+        lineControl = new LineControlWindow(Port(), this);
+        // Timed sending would go on ticking with every write refused.
+        connect(lineControl, &LineControlWindow::listenOnlyChanged, this, [this](bool on) {
+            if (on) sender->StopTimedSending();
+        });
+    }
+    lineControl->Open();
+    return *lineControl;
+}
+
+void MainWindow::SetListenOnly(bool on) {
+    Port().SetListenOnly(on);
+    if (on) sender->StopTimedSending();
+}
+
+// A listener's send refuses in one line; the engine would refuse it too.
+bool MainWindow::RefusedListening() {
+    if (!Port().ListenOnly()) return false;
+    ShowMessageBox(ListenOnlyMessage);
+    return true;
 }
 
 bool MainWindow::OnInitDialog() {
@@ -300,7 +332,9 @@ void MainWindow::OnMonitorTime() {
 
 // ---- Sending
 
-void MainWindow::OnSend() { sender->Send(); }
+void MainWindow::OnSend() {
+    if (!RefusedListening()) sender->Send();
+}
 
 int32_t MainWindow::BuildFrame(uint8_t* buffer) {
     if (sendMode == 0) return stringPanel ? stringPanel->BuildFrame(buffer) : 0;
@@ -310,6 +344,10 @@ int32_t MainWindow::BuildFrame(uint8_t* buffer) {
 void MainWindow::OnTimedSend() {
     if (sender->TimedSending()) {
         sender->StopTimedSending();
+        return;
+    }
+    if (RefusedListening()) {
+        ControlAs<QCheckBox>(IDC_TIMED_SEND)->setChecked(false);
         return;
     }
     // The interval edit holds no number from 10 to 10000: the exchange has
@@ -341,6 +379,9 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     QAction* frames = menu.addAction(FromUtf8(FramesMenuText));
     frames->setData(IDM_FRAMES);
     frames->setShortcut(QKeySequence(QString::fromLatin1(FramesKey)));
+    QAction* line = menu.addAction(FromUtf8(LineControlMenuText));
+    line->setData(IDM_LINE_CONTROL);
+    line->setShortcut(QKeySequence(QString::fromLatin1(LineControlKey)));
     menu.addAction(FromUtf8(aboutText))->setData(IDM_ABOUTBOX);
     if (const QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
 }
@@ -348,6 +389,10 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
 void MainWindow::OnSysCommand(int command) {
     if ((command & 0xFFF0) == IDM_FRAMES) {
         ShowFrames();
+        return;
+    }
+    if ((command & 0xFFF0) == IDM_LINE_CONTROL) {
+        ShowLineControl();
         return;
     }
     if ((command & 0xFFF0) != IDM_ABOUTBOX) return;

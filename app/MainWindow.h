@@ -17,6 +17,7 @@
 class FrameList;
 class FramesWindow;
 class LineCapture;
+class LineControlWindow;
 class LineRecord;
 class ModbusPanel;
 class ReceiveEdit;
@@ -62,6 +63,14 @@ public:
     FramesWindow& ShowFrames();
     static constexpr std::string_view FramesMenuText = "Modbus 帧列表(&F)...";
     static constexpr std::string_view FramesKey = "Ctrl+F";
+
+    // The line control window (window menu, Ctrl+L, or the frames window).
+    LineControlWindow& ShowLineControl();
+    static constexpr std::string_view LineControlMenuText = "线路控制(&L)...";
+    static constexpr std::string_view LineControlKey = "Ctrl+L";
+    // A listen-only line never writes: each send refuses with this line.
+    void SetListenOnly(bool on);
+    static constexpr std::string_view ListenOnlyMessage = "只听模式：本程序不向线路发送。";
 
     // A notification of the engine (SPN_RXCHAR is the one handled).
     void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam);
@@ -122,6 +131,8 @@ private:
     // The line's trace runs once the capture or the frames window wants it.
     std::unique_ptr<FrameList> frameList;
     FramesWindow* framesWindow = nullptr;
+    LineControlWindow* lineControl = nullptr;
+    bool RefusedListening();
     int adapterLatencyMs = -1;  // of the line open last; -1: it has no latency timer
     void StartTrace();
     // Declared last and reset first: its worker delivers into everything above.

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
         // application object.
         auto window = std::make_unique<MainWindow>();
         window->SetCapture(capture.get());
+        window->SetListenOnly(options.ListenOnly());
         status = run.Run(std::move(window), std::move(capture));
     }
     InstallMessageBoxSink(nullptr);

@@ -16,6 +16,8 @@ const char kCaptureUsage[] =
     "  --parity P         N, E, O, M or S (N)\n"
     "  --data-bits N      5 to 8 (8)\n"
     "  --stop-bits N      1 or 2 (1)\n"
+    "  --rts on|off       RTS level (off: lowered as soon as the port is open)\n"
+    "  --dtr on|off       DTR level (off), for converters powered by the port\n"
     "  -w FILE            the capture file; - for standard output\n"
     "  -a duration:SEC    stop after SEC seconds\n"
     "  -a filesize:KB     stop before the file grows past KB kilobytes (1000 bytes)\n"
@@ -24,7 +26,8 @@ const char kCaptureUsage[] =
     "  -b duration:SEC    switch to the next file every SEC seconds\n"
     "  -b files:N         keep the newest N files (ring), removing the oldest\n"
     "  -q                 no live count of frames on standard error\n"
-    "  -D                 list the serial ports and end\n"
+    "  -D                 list the serial ports and end; a UART port is opened for a\n"
+    "                     moment to tell whether the kernel's RS-485 mode is on\n"
     "  -h, --help         show this text\n"
     "\n"
     "Ring files are named as dumpcap names them: PREFIX_NNNNN_YYYYMMDDHHMMSS.EXT\n"
@@ -104,6 +107,8 @@ bool SetLineSetting(CaptureOptions& o, std::string_view name, std::string_view t
         o.dataBits = static_cast<uint32_t>(value);
     } else if (name == "--stop-bits" && ReadNumber(text, 2, value)) {
         o.stopBits = static_cast<uint32_t>(value);
+    } else if ((name == "--rts" || name == "--dtr") && (text == "on" || text == "off")) {
+        (name == "--rts" ? o.rts : o.dtr) = text == "on";
     } else {
         error = std::string(name) + " does not take " + std::string(text);
         return false;
@@ -214,7 +219,7 @@ std::optional<CaptureOptions> ParseCaptureOptions(const std::vector<std::string>
         } else if (name == "-a" || name == "-b") {
             if (!value(text) || !SetCondition(o, name[1], text, error)) return std::nullopt;
         } else if (name == "--baud" || name == "--parity" || name == "--data-bits" ||
-                   name == "--stop-bits") {
+                   name == "--stop-bits" || name == "--rts" || name == "--dtr") {
             if (!value(text) || !SetLineSetting(o, name, text, error)) return std::nullopt;
         } else {
             error = (name.starts_with("-") ? "unknown option " : "unexpected argument ") +

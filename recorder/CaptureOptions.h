@@ -16,6 +16,8 @@ struct CaptureOptions {
     char parity = 'N';  // N, E, O, M or S
     uint32_t dataBits = 8;
     uint32_t stopBits = 1;
+    // --rts, --dtr: a level the listener sets; unset: lowered at the open.
+    std::optional<bool> rts, dtr;
     std::string output;  // -w: a file, or "-" for standard output
     bool quiet = false;
     // Stop conditions (-a); 0: none. A kilobyte is 1000 bytes, as dumpcap counts.

@@ -122,11 +122,12 @@ bool ResolveLine(const std::string& text, PathLink& link, Line& line, std::strin
 }
 
 void ListPortsText(const ComNames& names) {
-    const std::vector<PortEntry> ports = ListPorts(names);
+    const std::vector<PortEntry> ports = ListPorts(names, true);
     if (ports.empty()) std::puts("No serial ports.");
     for (const PortEntry& port : ports)
-        std::printf("COM%d\t%s\t%s%s%s\n", port.number, port.path.c_str(), port.state.c_str(),
-                    port.identity.empty() ? "" : "\t", port.identity.c_str());
+        std::printf("COM%d\t%s\t%s%s%s%s%s\n", port.number, port.path.c_str(), port.state.c_str(),
+                    port.identity.empty() ? "" : "\t", port.identity.c_str(),
+                    port.rs485.empty() ? "" : "\t", port.rs485.c_str());
 }
 
 class Recorder {
@@ -187,6 +188,12 @@ int Recorder::Run() {
     Owner owner(wakeFd);
     auto record = std::make_unique<LineRecord>(std::move(comm));
     owner.SetPort(&record->Port());
+    // Only listening: nothing is written, and RTS and DTR go down at the open
+    // (a transceiver enabled by RTS would drive the bus) unless asked for.
+    record->Port().SetListenOnly(true);
+    int lineError = 0;
+    if (options.rts) record->Port().SetControlLine(LINE_RTS, *options.rts, lineError);
+    if (options.dtr) record->Port().SetControlLine(LINE_DTR, *options.dtr, lineError);
     const auto open = [&] {
         return record->Open(&owner, line.number, options.baudRate, options.parity, options.dataBits,
                             options.stopBits, EV_RXCHAR, kWriteBuffer);

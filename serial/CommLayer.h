@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include "serial/LineCounters.h"
+
 // Comm event bits, with the platform's values.
 constexpr uint32_t EV_RXCHAR = 0x0001;
 constexpr uint32_t EV_RXFLAG = 0x0002;
@@ -68,6 +70,18 @@ struct CommStatus {
     uint32_t outQueue = 0;  // bytes not yet sent
 };
 
+// The kernel's RS-485 mode of a UART whose transceiver follows RTS: while it
+// is on, the driver raises and lowers RTS around each transmission itself.
+struct Rs485Settings {
+    bool enabled = false;
+    bool rtsOnSend = true;  // the RTS level while sending
+    bool rtsAfterSend = false;
+    bool receiveDuringSend = false;
+    uint32_t delayBeforeSendMs = 0;
+    uint32_t delayAfterSendMs = 0;
+    bool operator==(const Rs485Settings&) const = default;
+};
+
 enum class IoResult { Done, Pending, Failed };
 
 using CommHandle = int;
@@ -112,6 +126,20 @@ public:
     // says which the device had. False where the device has no such mode or
     // refuses it, which leaves the line as it was.
     virtual bool SetLowLatency(CommHandle device, bool on, bool& wasOn) = 0;
+
+    // The RS-485 mode as the driver holds it. SetRs485 hands back in
+    // `settings` what the driver made of the request (it may drop what it
+    // cannot do). ENOTTY: the device has no such mode (a pseudo-terminal, a
+    // USB adapter that switches direction by itself).
+    virtual bool GetRs485(CommHandle device, Rs485Settings& settings) = 0;
+    virtual bool SetRs485(CommHandle device, Rs485Settings& settings) = 0;
+    // Raises or lowers one output line, LINE_RTS or LINE_DTR.
+    virtual bool SetControlLine(CommHandle device, uint8_t line, bool on) = 0;
+    // Starts or ends a break (the line held at space); the caller times it.
+    virtual bool SetBreak(CommHandle device, bool on) = 0;
+    // The driver's event and error counts (they only ever grow while the
+    // device is open).
+    virtual bool GetLineCounters(CommHandle device, LineCounters& counters) = 0;
 
     // One-byte read and a write, each with its own completion, so that a
     // finished transfer never signals the event wait's completion.

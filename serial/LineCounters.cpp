@@ -40,3 +40,10 @@ uint32_t LineCounters::ErrorsBetween(const LineCounters& before, const LineCount
         if (before.*row.counter != after.*row.counter) errors |= row.error;
     return errors;
 }
+
+LineCounters LineCounters::Between(const LineCounters& before, const LineCounters& after) {
+    LineCounters difference;
+    for (const CounterRow& row : kRows)
+        difference.*row.counter = after.*row.counter - before.*row.counter;
+    return difference;
+}

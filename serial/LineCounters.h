@@ -26,6 +26,8 @@ struct LineCounters {
     // The comm events between two readings, limited to `mask`.
     static uint32_t EventsBetween(const LineCounters& before, const LineCounters& after,
                                   uint32_t mask);
+    // The counts from `before` to `after`, each one's difference.
+    static LineCounters Between(const LineCounters& before, const LineCounters& after);
     // The CE_ error bits between two readings.
     static uint32_t ErrorsBetween(const LineCounters& before, const LineCounters& after);
 };

@@ -109,6 +109,9 @@ struct PosixComm::Device {
     uint32_t baudRate = 9600;
     uint8_t rtsControl = RTS_CONTROL_DISABLE;
     bool modemLines = false;
+    // The driver's RS-485 mode was on when last read or set: RTS is the
+    // driver's then, and the engine's hold on it is skipped.
+    bool rs485On = false;
     bool lineStatus = true;   // the driver answers TIOCSERGETLSR
     bool outputIdle = false;  // nothing written since the output queue was found empty
     bool hasCounters = false;
@@ -249,8 +252,11 @@ bool Service(Device& device, short revents) {
 // signal gets it out; CloseDevice sends kWakeSignal until the thread is done.
 void Watch(Device& device, int fd) {
     constexpr int kLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
-    while (!device.stopWatcher.load()) {
-        if (ioctl(fd, TIOCMIWAIT, kLines) != 0 && errno != EINTR) break;
+    // TIOCMIWAIT waits for a change after it is entered: one between the
+    // open's reading of the counters and the first wait (or between two
+    // waits) is found by comparing the counters before each wait.
+    for (bool waited = false; !device.stopWatcher.load(); waited = true) {
+        if (waited && ioctl(fd, TIOCMIWAIT, kLines) != 0 && errno != EINTR) break;
         std::lock_guard guard(device.lock);
         LineCounters now;
         if (device.fd < 0 || device.deadError || !ReadCounters(fd, now)) continue;
@@ -323,7 +329,7 @@ bool WriteSome(Device& device, const uint8_t* bytes, size_t length, size_t& done
 }
 
 void HoldRts(Device& device, uint8_t rtsControl) {
-    if (!device.modemLines) return;
+    if (!device.modemLines || device.rs485On) return;
     int rts = TIOCM_RTS;
     IoctlRetry(device.fd, rtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
 }
@@ -402,8 +408,12 @@ CommHandle PosixComm::OpenDevice(const std::string& name) {
     device->modemLines = IoctlRetry(fd, TIOCMGET, &lines) == 0;
     device->hasCounters = ReadCounters(fd, device->eventCounters);
     device->errorCounters = device->eventCounters;
-    device->rtsControl = RTS_CONTROL_ENABLE;
-    HoldRts(*device, RTS_CONTROL_ENABLE);
+    // The kernel raised RTS and DTR at the open; the engine's settings say
+    // what happens to them next (a listener lowers them at once).
+    device->rtsControl = lines & TIOCM_RTS ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    serial_rs485 rs485{};
+    device->rs485On =
+        IoctlRetry(fd, TIOCGRS485, &rs485) == 0 && (rs485.flags & SER_RS485_ENABLED) != 0;
     if (device->modemLines && device->hasCounters) {
         InstallWakeHandler();
         try {
@@ -448,6 +458,106 @@ bool PosixComm::SetLowLatency(CommHandle handle, bool on, bool& wasOn) {
     if (wasOn == on) return true;
     serial.flags = on ? serial.flags | ASYNC_LOW_LATENCY : serial.flags & ~ASYNC_LOW_LATENCY;
     if (IoctlRetry(device->fd, TIOCSSERIAL, &serial) != 0) return Fail(errno, false);
+    return true;
+}
+
+Rs485Settings PosixComm::Rs485Of(uint32_t flags, uint32_t delayBefore, uint32_t delayAfter) {
+    Rs485Settings settings;
+    settings.enabled = (flags & SER_RS485_ENABLED) != 0;
+    settings.rtsOnSend = (flags & SER_RS485_RTS_ON_SEND) != 0;
+    settings.rtsAfterSend = (flags & SER_RS485_RTS_AFTER_SEND) != 0;
+    settings.receiveDuringSend = (flags & SER_RS485_RX_DURING_TX) != 0;
+    settings.delayBeforeSendMs = delayBefore;
+    settings.delayAfterSendMs = delayAfter;
+    return settings;
+}
+
+uint32_t PosixComm::Rs485Flags(const Rs485Settings& settings) {
+    return (settings.enabled ? SER_RS485_ENABLED : 0u) |
+           (settings.rtsOnSend ? SER_RS485_RTS_ON_SEND : 0u) |
+           (settings.rtsAfterSend ? SER_RS485_RTS_AFTER_SEND : 0u) |
+           (settings.receiveDuringSend ? SER_RS485_RX_DURING_TX : 0u);
+}
+
+int PosixComm::ReadRs485(const std::string& path, Rs485Settings& settings) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    serial_rs485 rs485{};
+    int error = 0;
+    if (!isatty(fd) || IsPtyMaster(fd))
+        error = ENOTTY;
+    else if (IoctlRetry(fd, TIOCGRS485, &rs485) != 0)
+        error = errno;
+    else
+        settings = Rs485Of(rs485.flags, rs485.delay_rts_before_send, rs485.delay_rts_after_send);
+    close(fd);
+    return error;
+}
+
+bool PosixComm::GetRs485(CommHandle handle, Rs485Settings& settings) {
+    auto device = Find(handle);
+    if (!device) return false;
+    std::lock_guard guard(device->lock);
+    if (device->deadError) return Fail(device->deadError, false);
+    serial_rs485 rs485{};
+    if (IoctlRetry(device->fd, TIOCGRS485, &rs485) != 0) return Fail(errno, false);
+    settings = Rs485Of(rs485.flags, rs485.delay_rts_before_send, rs485.delay_rts_after_send);
+    device->rs485On = settings.enabled;
+    return true;
+}
+
+bool PosixComm::SetRs485(CommHandle handle, Rs485Settings& settings) {
+    auto device = Find(handle);
+    if (!device) return false;
+    std::lock_guard guard(device->lock);
+    if (device->deadError) return Fail(device->deadError, false);
+    serial_rs485 rs485{};
+    // Read first: the flags this layer does not know (termination, addressing)
+    // stay as the port had them.
+    if (IoctlRetry(device->fd, TIOCGRS485, &rs485) != 0) return Fail(errno, false);
+    constexpr uint32_t kKnown = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND |
+                                SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX;
+    rs485.flags = (rs485.flags & ~kKnown) | Rs485Flags(settings);
+    rs485.delay_rts_before_send = settings.delayBeforeSendMs;
+    rs485.delay_rts_after_send = settings.delayAfterSendMs;
+    if (IoctlRetry(device->fd, TIOCSRS485, &rs485) != 0) return Fail(errno, false);
+    // The kernel writes back what the driver accepted.
+    settings = Rs485Of(rs485.flags, rs485.delay_rts_before_send, rs485.delay_rts_after_send);
+    device->rs485On = settings.enabled;
+    // Back from the driver, RTS is the engine's again.
+    if (!settings.enabled) HoldRts(*device, device->rtsControl);
+    return true;
+}
+
+bool PosixComm::SetControlLine(CommHandle handle, uint8_t line, bool on) {
+    auto device = Find(handle);
+    if (!device) return false;
+    if (line != LINE_RTS && line != LINE_DTR) return Fail(EINVAL, false);
+    std::lock_guard guard(device->lock);
+    if (device->deadError) return Fail(device->deadError, false);
+    // While the driver's RS-485 mode is on, RTS switches the transceiver.
+    if (line == LINE_RTS && device->rs485On) return Fail(EBUSY, false);
+    int bit = line == LINE_RTS ? TIOCM_RTS : TIOCM_DTR;
+    if (IoctlRetry(device->fd, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) return Fail(errno, false);
+    if (line == LINE_RTS) device->rtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    return true;
+}
+
+bool PosixComm::SetBreak(CommHandle handle, bool on) {
+    auto device = Find(handle);
+    if (!device) return false;
+    std::lock_guard guard(device->lock);
+    if (device->deadError) return Fail(device->deadError, false);
+    if (IoctlRetry(device->fd, on ? TIOCSBRK : TIOCCBRK, nullptr) != 0) return Fail(errno, false);
+    return true;
+}
+
+bool PosixComm::GetLineCounters(CommHandle handle, LineCounters& counters) {
+    auto device = Find(handle);
+    if (!device) return false;
+    std::lock_guard guard(device->lock);
+    if (device->deadError) return Fail(device->deadError, false);
+    if (!ReadCounters(device->fd, counters)) return Fail(errno, false);
     return true;
 }
 

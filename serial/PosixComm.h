@@ -36,6 +36,11 @@ public:
     bool ClearCommError(CommHandle device, CommStatus& status) override;
     bool GetModemLines(CommHandle device, uint8_t& lines) override;
     bool SetLowLatency(CommHandle device, bool on, bool& wasOn) override;
+    bool GetRs485(CommHandle device, Rs485Settings& settings) override;
+    bool SetRs485(CommHandle device, Rs485Settings& settings) override;
+    bool SetControlLine(CommHandle device, uint8_t line, bool on) override;
+    bool SetBreak(CommHandle device, bool on) override;
+    bool GetLineCounters(CommHandle device, LineCounters& counters) override;
 
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
@@ -58,6 +63,13 @@ public:
 
     // TIOCMGET's bits as LINE_* bits.
     static uint8_t LinesOf(int modemBits);
+    // The RS-485 mode of the terminal at `path`, opened for the moment it
+    // takes to ask (the kernel raises DTR and RTS for that moment); 0 or
+    // the error number (ENOTTY: the device has no such mode).
+    static int ReadRs485(const std::string& path, Rs485Settings& settings);
+    // struct serial_rs485's flags and delays, both ways.
+    static Rs485Settings Rs485Of(uint32_t flags, uint32_t delayBefore, uint32_t delayAfter);
+    static uint32_t Rs485Flags(const Rs485Settings& settings);
 
     struct Device;
 

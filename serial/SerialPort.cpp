@@ -140,6 +140,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     device = comm->OpenDevice(name);
     if (device == kNoDevice) return false;
     modemLinesKnown = false;
+    SetUpLines();
     // Bytes handed over at once keep their times close to the wire's; a
     // device without the mode opens all the same.
     bool wasOn = false;
@@ -163,7 +164,11 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
         if (!comm->GetCommState(device, state)) {
             failed = "GetCommState()";
         } else {
-            state.rtsControl = RTS_CONTROL_ENABLE;
+            // RTS stays as SetUpLines left it where the driver's RS-485 mode
+            // or the listener's rule holds it; else the line holds it on.
+            const bool rtsHeld =
+                rs485State.settings.enabled || (userLines & LINE_RTS) || listenOnly.load();
+            if (!rtsHeld) state.rtsControl = RTS_CONTROL_ENABLE;
             settings.dcb = state;
             if (!comm->BuildCommDCB(lineText, state)) {
                 failed = "BuildCommDCB()";
@@ -215,7 +220,10 @@ void SerialPort::StopWorker() {
 bool SerialPort::RequestWrite(const uint8_t* bytes, uint32_t length) {
     // Nothing would ever write a request without an open device, or to a
     // device that stopped answering: refused, so that nothing is lost unseen.
-    if ((bytes == nullptr && length > 0) || device == kNoDevice || deviceLost.load()) return false;
+    // A listener never drives the line.
+    if ((bytes == nullptr && length > 0) || device == kNoDevice || deviceLost.load() ||
+        listenOnly.load())
+        return false;
     {
         std::lock_guard<std::mutex> guard(requestLock);
         if (!bufferAllocated) return false;
@@ -281,13 +289,117 @@ void SerialPort::CloseDevice() {
     // A lost device was closed when its loss was reported.
     if (!deviceLost.load()) {
         if (LineTap* lineTap = tap.load()) TapUnread(*lineTap);
-        // The mode the device had before goes back with it.
+        // The modes the device had before go back with it.
         bool wasOn = false;
         if (lowLatencySet) comm->SetLowLatency(device, false, wasOn);
+        if (rs485Changed) comm->SetRs485(device, rs485Original);
         comm->CloseDevice(device);
     }
     lowLatencySet = false;
+    rs485Changed = false;
     device = kNoDevice;
+}
+
+void SerialPort::SetUpLines() {
+    rs485State = Rs485State{};
+    rs485State.known = comm->GetRs485(device, rs485State.settings);
+    if (!rs485State.known) rs485State.error = comm->LastError();
+    rs485Original = rs485State.settings;
+    int error = 0;
+    if (rs485State.known && rs485Wanted) SetRs485(rs485Wish, error);
+    // The kernel raised RTS and DTR at the open (with a non-zero speed); a
+    // listener takes them down before anything else happens on the line.
+    for (const uint8_t line : {LINE_RTS, LINE_DTR}) {
+        if (line == LINE_RTS && rs485State.settings.enabled) continue;
+        if (userLines & line)
+            comm->SetControlLine(device, line, (userLinesOn & line) != 0);
+        else if (listenOnly.load())
+            comm->SetControlLine(device, line, false);
+    }
+    countersAtOpen = LineCounters{};
+    comm->GetLineCounters(device, countersAtOpen);
+}
+
+void SerialPort::SetListenOnly(bool on) {
+    listenOnly.store(on);
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (!on || device == kNoDevice || deviceLost.load()) return;
+    {
+        // A request taken before the switch is not written after it.
+        std::lock_guard<std::mutex> requestGuard(requestLock);
+        requestPending.store(false);
+    }
+    for (const uint8_t line : {LINE_RTS, LINE_DTR}) {
+        if ((userLines & line) || (line == LINE_RTS && rs485State.settings.enabled)) continue;
+        comm->SetControlLine(device, line, false);
+        if (line == LINE_RTS) settings.dcb.rtsControl = RTS_CONTROL_DISABLE;
+    }
+    modemLinesKnown = false;
+}
+
+bool SerialPort::GetModemLines(uint8_t& lines, int& error) {
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (device == kNoDevice || deviceLost.load()) return (error = EBADF), false;
+    if (comm->GetModemLines(device, lines)) return true;
+    error = comm->LastError();
+    return false;
+}
+
+bool SerialPort::SetControlLine(uint8_t line, bool on, int& error) {
+    if (line != LINE_RTS && line != LINE_DTR) return (error = EINVAL), false;
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (line == LINE_RTS && rs485State.settings.enabled) return (error = EBUSY), false;
+    userLines |= line;
+    userLinesOn = on ? userLinesOn | line : userLinesOn & ~line;
+    if (device == kNoDevice || deviceLost.load()) return (error = EBADF), false;
+    if (!comm->SetControlLine(device, line, on)) {
+        error = comm->LastError();
+        return false;
+    }
+    if (line == LINE_RTS) settings.dcb.rtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    modemLinesKnown = false;
+    return true;
+}
+
+bool SerialPort::SetBreak(bool on, int& error) {
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (device == kNoDevice || deviceLost.load()) return (error = EBADF), false;
+    if (comm->SetBreak(device, on)) return true;
+    error = comm->LastError();
+    return false;
+}
+
+bool SerialPort::GetLineCounters(LineCounters& counters, int& error) {
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    if (device == kNoDevice || deviceLost.load()) return (error = EBADF), false;
+    LineCounters now;
+    if (!comm->GetLineCounters(device, now)) {
+        error = comm->LastError();
+        return false;
+    }
+    counters = LineCounters::Between(countersAtOpen, now);
+    return true;
+}
+
+bool SerialPort::SetRs485(const Rs485Settings& wanted, int& error) {
+    std::lock_guard<std::recursive_mutex> guard(portLock);
+    rs485Wanted = true;
+    rs485Wish = wanted;
+    if (device == kNoDevice || deviceLost.load()) return (error = EBADF), false;
+    Rs485Settings applied = wanted;
+    const bool set = comm->SetRs485(device, applied);
+    if (!set) error = comm->LastError();
+    rs485Changed = rs485Changed || set;
+    // What the driver holds now, whatever became of the request.
+    Rs485Settings now;
+    if (comm->GetRs485(device, now)) {
+        rs485State.known = true;
+        rs485State.error = 0;
+        rs485State.settings = now;
+    } else if (set) {
+        rs485State.settings = applied;
+    }
+    return set;
 }
 
 void SerialPort::WorkerLoop() {

@@ -56,6 +56,36 @@ public:
     // device was lost.
     bool RequestWrite(const uint8_t* bytes, uint32_t length);
 
+    // A listen-only line never writes: RequestWrite refuses, and RTS and DTR
+    // are lowered as soon as the device is open, unless SetControlLine set
+    // them. Takes effect at once on an open line.
+    void SetListenOnly(bool on);
+    bool ListenOnly() const { return listenOnly.load(); }
+
+    // ---- The line itself; owner's thread. Each answers false with the
+    // device's error number in `error`; EBADF when no device is open.
+    bool GetModemLines(uint8_t& lines, int& error);
+    // Raises or lowers RTS or DTR (LINE_RTS, LINE_DTR) and keeps the choice
+    // for the next opens. RTS is refused (EBUSY) while the driver's RS-485
+    // mode is on: the driver owns it then.
+    bool SetControlLine(uint8_t line, bool on, int& error);
+    bool SetBreak(bool on, int& error);
+    // The driver's counts since this line was opened.
+    bool GetLineCounters(LineCounters& counters, int& error);
+
+    // The port's RS-485 mode as read at the open (or after the last change);
+    // `rs485Error` is why it could not be read (ENOTTY: the device has none).
+    struct Rs485State {
+        bool known = false;
+        int error = 0;
+        Rs485Settings settings;
+    };
+    Rs485State GetRs485() const { return rs485State; }
+    // Applies `wanted` and reads back what the driver made of it, which the
+    // state then holds; the port's own settings go back when the line closes.
+    // The wish is applied again at each later open.
+    bool SetRs485(const Rs485Settings& wanted, int& error);
+
     // Hands what is written and read, stamped, to `tap` from now on, across
     // opens; told of the line first when it is open. Owner's thread; null
     // (no more) only while no worker runs.
@@ -134,6 +164,19 @@ private:
     // the worker then leaves the device alone until the next open.
     std::atomic<bool> deviceLost{false};
     bool lowLatencySet = false;  // by the engine, to be undone at close
+
+    // The line itself, owner's thread. The port's RS-485 settings as found
+    // at the open go back at the close when they were changed.
+    void SetUpLines();
+    std::atomic<bool> listenOnly{false};
+    int userLines = 0;    // LINE_RTS, LINE_DTR: set by the user ...
+    int userLinesOn = 0;  // ... to these levels
+    Rs485State rs485State;
+    Rs485Settings rs485Original;
+    bool rs485Changed = false;
+    bool rs485Wanted = false;
+    Rs485Settings rs485Wish;
+    LineCounters countersAtOpen;
 
     // The pending write request, guarded by its own short lock so that a
     // request never waits for the device. The worker swaps it out and writes

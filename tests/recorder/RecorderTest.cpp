@@ -312,3 +312,38 @@ TEST(RecorderTest, RefusesWhatItCannotDo) {
     EXPECT_NE(Child::Text(busy.errPath).find("busy"), std::string::npos);
     EXPECT_EQ(holder.Stop(SIGTERM), 0);
 }
+
+// On a port that answers like a UART, the kernel raises RTS and DTR at the
+// open; the recorder takes them down at once and never raises them, unless
+// asked to: a transceiver enabled by RTS must not drive the bus it records.
+TEST(RecorderTest, NeverRaisesRtsOrDtrUnlessAsked) {
+    struct Row {
+        std::vector<std::string> options;
+        const char* lines;
+    } const rows[] = {{{}, "rts=0 dtr=0"}, {{"--rts", "on"}, "rts=1 dtr=0"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.lines);
+        Scratch scratch;
+        PtyPair line;
+        const fs::path log = scratch.dir / "uart.log";
+        std::vector<std::string> args = {kRecorder,        "-q", "-i",
+                                         line.SlavePath(), "-w", scratch.dir / "bus.pcap"};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        Child recorder(args, scratch.dir,
+                       {std::string("LD_PRELOAD=") + TALVENOR_FAKE_UART, "FAKE_UART=1",
+                        "FAKE_UART_LOG=" + log.string(),
+                        std::string("ASAN_OPTIONS=") + (asan ? asan + std::string(":") : "") +
+                            "verify_asan_link_order=0"});
+        for (int i = 0; i < 200 && Child::Text(log).find("low_latency=1") == std::string::npos; ++i)
+            std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(recorder.Stop(SIGTERM), 0) << Child::Text(recorder.errPath);
+        const std::string calls = Child::Text(log);
+        EXPECT_EQ(calls.find("TIOCMBIS DTR"), std::string::npos) << calls;
+        EXPECT_EQ(calls.find("TIOCMBIS RTS") != std::string::npos, !row.options.empty()) << calls;
+        const size_t lastLine = calls.rfind('\n', calls.size() - 2);
+        EXPECT_NE(calls.find(row.lines, lastLine == std::string::npos ? 0 : lastLine),
+                  std::string::npos)
+            << calls;
+    }
+}

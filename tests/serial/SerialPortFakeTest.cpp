@@ -627,7 +627,7 @@ TEST_F(SerialPortFake, TheTapKeepsWhatThePurgeBeforeAWriteDiscards) {
     ASSERT_EQ(tap.records.size(), 2u);
     EXPECT_TRUE(!tap.records[0].sent && tap.records[0].bytes == (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_TRUE(tap.records[1].sent && tap.records[1].bytes == std::vector<uint8_t>{9});
-    EXPECT_EQ(tap.records[1].lines, LINE_CTS | LINE_RTS);
+    EXPECT_EQ(tap.records[1].lines, LINE_CTS | LINE_RTS | LINE_DTR);  // DTR: raised by the open
 }
 
 // What waits in the device at the first open is the previous user's (6, taken
@@ -780,6 +780,81 @@ TEST(SerialPortResources, OpensAndDestructionLeaveNoDeviceOrEventOpen) {
     EXPECT_EQ(counts[Call::OpenDevice], counts[Call::CloseDevice]);
     EXPECT_EQ(counts[Call::CreateEvent], counts[Call::CloseEvent]);
     EXPECT_EQ(counts[Call::StartThread], 200);
+}
+
+}  // namespace
+
+namespace {
+
+// The port's RS-485 mode at the open goes back at the close, whatever the
+// user applied meanwhile; the driver's answer is what the engine then holds.
+TEST_F(SerialPortFake, Rs485ReadAtOpenAppliedReadBackAndRestoredAtClose) {
+    Rs485Settings original;
+    original.delayAfterSendMs = 3;
+    fake->SetRs485(original);
+    OpenAndStart();
+    ASSERT_TRUE(port->GetRs485().known);
+    EXPECT_EQ(port->GetRs485().settings, original);
+    Rs485Settings wanted;
+    wanted.enabled = true;
+    wanted.delayBeforeSendMs = 300;
+    int error = 0;
+    ASSERT_TRUE(port->SetRs485(wanted, error));
+    EXPECT_TRUE(fake->Rs485().enabled);
+    EXPECT_EQ(port->GetRs485().settings.delayBeforeSendMs, 100u);
+    // The fake goes with the engine: what the device holds as it closes.
+    Rs485Settings atClose;
+    fake->SetCallHook([&atClose, f = fake](Call call) {
+        if (call == Call::CloseDevice) atClose = f->Rs485();
+    });
+    port.reset();
+    EXPECT_EQ(atClose, original);
+}
+
+TEST_F(SerialPortFake, DeviceWithoutRs485OpensAndSaysWhyWithoutABox) {
+    OpenAndStart();
+    EXPECT_FALSE(port->GetRs485().known);
+    EXPECT_EQ(port->GetRs485().error, ENOTTY);
+    EXPECT_TRUE(owner.errors.empty());
+}
+
+// The kernel raised RTS and DTR at the open. A listener lowers both and writes
+// nothing; while the driver's RS-485 mode is on nobody but the driver moves
+// RTS, master or listener.
+TEST_F(SerialPortFake, ListenerAndRs485LeaveRtsAlone) {
+    struct Row {
+        const char* name;
+        bool listenOnly, rs485;
+        int lines;
+    } const rows[] = {
+        {"master", false, false, LINE_RTS | LINE_DTR},
+        {"listener", true, false, 0},
+        {"master on RS-485", false, true, LINE_RTS | LINE_DTR},
+        {"listener on RS-485", true, true, LINE_RTS},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto owned = std::make_unique<FakeComm>();
+        FakeComm* comm = owned.get();
+        SerialPort line(std::move(owned));
+        comm->SetModemLines(0);
+        Rs485Settings rs485;
+        rs485.enabled = row.rs485;
+        comm->SetRs485(rs485);
+        line.SetListenOnly(row.listenOnly);
+        ASSERT_TRUE(line.Open(&owner, 3, 9600, 'N', 8, 1, EV_RXCHAR, 512));
+        ASSERT_TRUE(line.StartWorker());
+        EXPECT_EQ(comm->ModemLines() & (LINE_RTS | LINE_DTR), row.lines);
+        const uint8_t byte = 1;
+        EXPECT_EQ(line.RequestWrite(&byte, 1), !row.listenOnly);
+        int error = 0;
+        EXPECT_EQ(line.SetControlLine(LINE_RTS, false, error), !row.rs485);
+        ASSERT_TRUE(line.Open(&owner, 3, 19200, 'E', 8, 1, EV_RXCHAR, 512));
+        EXPECT_EQ(comm->RtsWhileRs485(), 0);
+        if (row.listenOnly) {
+            EXPECT_TRUE(comm->Writes().empty());
+        }
+    }
 }
 
 }  // namespace

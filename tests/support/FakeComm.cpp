@@ -2,6 +2,7 @@
 
 #include "serial/LineSettings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -251,6 +252,7 @@ CommHandle FakeComm::OpenDevice(const std::string& name) {
     Device& device = devices[handle];
     device.name = name;
     device.dcb = initialState;
+    if (modemLines >= 0) modemLines |= LINE_RTS | LINE_DTR;
     lastState = initialState;
     openedNames.push_back(name);
     return handle;
@@ -306,6 +308,13 @@ bool FakeComm::SetCommState(CommHandle handle, const DCB& dcb) {
     if (Enter(scope.Guard(), Call::SetCommState)) return false;
     Device* device = Find(handle);
     if (device == nullptr) return false;
+    if (modemLines >= 0 && dcb.rtsControl != device->dcb.rtsControl) {
+        if (hasRs485 && rs485.enabled)
+            ++rtsWhileRs485;
+        else
+            modemLines = dcb.rtsControl == RTS_CONTROL_ENABLE ? modemLines | LINE_RTS
+                                                              : modemLines & ~LINE_RTS;
+    }
     device->dcb = dcb;
     lastState = dcb;
     return true;
@@ -391,6 +400,89 @@ bool FakeComm::SetLowLatency(CommHandle handle, bool on, bool& wasOn) {
     if (Find(handle) == nullptr) return false;
     wasOn = lowLatency;
     lowLatency = on;
+    return true;
+}
+
+void FakeComm::SetRs485(const Rs485Settings& settings) {
+    std::lock_guard guard(lock);
+    hasRs485 = true;
+    rs485 = settings;
+}
+
+void FakeComm::SetLineCounters(const LineCounters& now) {
+    std::lock_guard guard(lock);
+    hasCounters = true;
+    counters = now;
+}
+
+int FakeComm::ModemLines() const {
+    Scope scope(*this);
+    return modemLines;
+}
+
+Rs485Settings FakeComm::Rs485() const {
+    Scope scope(*this);
+    return rs485;
+}
+
+int FakeComm::RtsWhileRs485() const {
+    Scope scope(*this);
+    return rtsWhileRs485;
+}
+
+bool FakeComm::BreakOn() const {
+    Scope scope(*this);
+    return breakOn;
+}
+
+bool FakeComm::GetRs485(CommHandle handle, Rs485Settings& settings) {
+    Scope scope(*this);
+    if (Enter(scope.Guard(), Call::GetRs485)) return false;
+    if (Find(handle) == nullptr) return false;
+    if (!hasRs485) return !Fail(ENOTTY);
+    settings = rs485;
+    return true;
+}
+
+bool FakeComm::SetRs485(CommHandle handle, Rs485Settings& settings) {
+    Scope scope(*this);
+    if (Enter(scope.Guard(), Call::SetRs485)) return false;
+    if (Find(handle) == nullptr) return false;
+    if (!hasRs485) return !Fail(ENOTTY);
+    // Like most UART drivers: a delay beyond 100 ms is cut to 100 ms.
+    settings.delayBeforeSendMs = std::min<uint32_t>(settings.delayBeforeSendMs, 100);
+    settings.delayAfterSendMs = std::min<uint32_t>(settings.delayAfterSendMs, 100);
+    rs485 = settings;
+    return true;
+}
+
+bool FakeComm::SetControlLine(CommHandle handle, uint8_t line, bool on) {
+    Scope scope(*this);
+    if (Enter(scope.Guard(), Call::SetControlLine)) return false;
+    if (Find(handle) == nullptr) return false;
+    if (modemLines < 0) return !Fail(ENOTTY);
+    if (line == LINE_RTS && hasRs485 && rs485.enabled) {
+        ++rtsWhileRs485;
+        return !Fail(EBUSY);
+    }
+    modemLines = on ? modemLines | line : modemLines & ~line;
+    return true;
+}
+
+bool FakeComm::SetBreak(CommHandle handle, bool on) {
+    Scope scope(*this);
+    if (Enter(scope.Guard(), Call::SetBreak)) return false;
+    if (Find(handle) == nullptr) return false;
+    breakOn = on;
+    return true;
+}
+
+bool FakeComm::GetLineCounters(CommHandle handle, LineCounters& now) {
+    Scope scope(*this);
+    if (Enter(scope.Guard(), Call::GetLineCounters)) return false;
+    if (Find(handle) == nullptr) return false;
+    if (!hasCounters) return !Fail(ENOTTY);
+    now = counters;
     return true;
 }
 

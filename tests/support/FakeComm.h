@@ -35,6 +35,11 @@ public:
         ClearCommError,
         GetModemLines,
         SetLowLatency,
+        GetRs485,
+        SetRs485,
+        SetControlLine,
+        SetBreak,
+        GetLineCounters,
         ReadByte,
         WaitReadResult,
         Write,
@@ -67,6 +72,12 @@ public:
     // The control lines GetModemLines answers; -1 (the default): it fails
     // with ENOTTY, as on a pseudo-terminal.
     void SetModemLines(int lines);
+    // The RS-485 mode a device has when opened; without one (the default)
+    // the calls fail with ENOTTY, as on a USB adapter.
+    void SetRs485(const Rs485Settings& settings);
+    // The counts GetLineCounters answers from now on; until the first call it
+    // fails with ENOTTY.
+    void SetLineCounters(const LineCounters& counters);
     // The system text ErrorText answers for `error`.
     void SetErrorText(int error, const std::string& text);
     // Called on entry to every call, before the fake locks anything.
@@ -103,6 +114,13 @@ public:
     // at its own pace), and whether it is still open.
     bool LowLatency() const;
     int OpenEventCount() const;
+    // The control lines as they are now, outputs included (-1 without lines);
+    // a device opened raises RTS and DTR, as the kernel does.
+    int ModemLines() const;
+    Rs485Settings Rs485() const;
+    // Attempts to move RTS while the RS-485 mode was on.
+    int RtsWhileRs485() const;
+    bool BreakOn() const;
     // Waits with a bound until `done` holds for the fake's state.
     bool WaitFor(const std::function<bool(const FakeComm&)>& done,
                  std::chrono::milliseconds timeout) const;
@@ -121,6 +139,11 @@ public:
     bool ClearCommError(CommHandle device, CommStatus& status) override;
     bool GetModemLines(CommHandle device, uint8_t& lines) override;
     bool SetLowLatency(CommHandle device, bool on, bool& wasOn) override;
+    bool GetRs485(CommHandle device, Rs485Settings& settings) override;
+    bool SetRs485(CommHandle device, Rs485Settings& settings) override;
+    bool SetControlLine(CommHandle device, uint8_t line, bool on) override;
+    bool SetBreak(CommHandle device, bool on) override;
+    bool GetLineCounters(CommHandle device, LineCounters& counters) override;
     IoResult ReadByte(CommHandle device, uint8_t& byte) override;
     bool WaitReadResult(CommHandle device, uint8_t& byte) override;
     IoResult Write(CommHandle device, const uint8_t* bytes, uint32_t length,
@@ -177,6 +200,12 @@ private:
     std::map<int, std::string> errorTexts;
     DCB initialState;
     int modemLines = -1;
+    bool hasRs485 = false;
+    Rs485Settings rs485;
+    int rtsWhileRs485 = 0;
+    bool breakOn = false;
+    bool hasCounters = false;
+    LineCounters counters;
 
     std::map<CommHandle, Device> devices;
     CommHandle nextDevice = 100;

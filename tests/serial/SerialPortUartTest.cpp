@@ -1,0 +1,133 @@
+// The serial engine on the system's comm layer, where the pseudo-terminal
+// answers the modem-line, counter, RS-485 and serial-info calls as a UART
+// driver does (the FakeUart aid, preloaded): what the real layer asks of the
+// driver, and what the driver is left with when the line closes.
+#include "FakeUart.h"
+#include "PtyPair.h"
+#include "SerialPortPtyFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/ioctl.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const bool preloaded = FakeUart::Preload(TALVENOR_FAKE_UART);
+
+class SerialPortUart : public ::testing::Test {
+protected:
+    static constexpr int kPort = 9;
+
+    SerialPortUart() {
+        setenv("FAKE_UART", "1", 1);
+        setenv("FAKE_UART_LOG", log.c_str(), 1);
+    }
+    ~SerialPortUart() override {
+        std::remove(log.c_str());
+        unsetenv("FAKE_UART_RS485");
+        unsetenv("FAKE_UART_LOW_LATENCY");
+    }
+    void SetUp() override { ASSERT_TRUE(preloaded && uart.Loaded()); }
+
+    std::unique_ptr<SerialPort> Open(const PtyPair& pty, bool listenOnly = false) {
+        ports.Link(kPort, pty.SlavePath());
+        auto port = std::make_unique<SerialPort>(ports.Comm());
+        port->SetListenOnly(listenOnly);
+        EXPECT_TRUE(port->Open(&owner, kPort, 9600, 'N', 8, 1, EV_RXCHAR | EV_CTS, 512));
+        EXPECT_TRUE(port->StartWorker());
+        return port;
+    }
+    std::string Log() const {
+        std::ifstream file(log);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    FakeUart uart;
+    std::string log = "/tmp/fake-uart-" + std::to_string(getpid()) + ".log";
+    PrivatePortDirectory ports;
+    SerialPortTestOwner owner;
+};
+
+// An adapter keeps its low-latency flag when closed: the engine turns it on
+// for the line and leaves it as it found it.
+TEST_F(SerialPortUart, LowLatencyOnForTheLineAndAsFoundAfterIt) {
+    for (const bool before : {false, true}) {
+        SCOPED_TRACE(before ? "adapter had it on" : "adapter had it off");
+        PtyPair pty;
+        uart.forget(pty.SlavePath().c_str());
+        setenv("FAKE_UART_LOW_LATENCY", before ? "1" : "", 1);
+        uart.forget(pty.SlavePath().c_str());
+        auto port = Open(pty);
+        EXPECT_EQ(uart.lowLatency(pty.SlavePath().c_str()), 1);
+        port.reset();
+        EXPECT_EQ(uart.lowLatency(pty.SlavePath().c_str()), before ? 1 : 0);
+    }
+}
+
+// A port in the kernel's RS-485 mode: its settings are read at the open,
+// RTS is never touched, a change is applied and read back as the driver took
+// it, and the port's own settings are back after the close.
+TEST_F(SerialPortUart, Rs485ReadAppliedReadBackAndRestored) {
+    setenv("FAKE_UART_RS485", "on", 1);
+    PtyPair pty;
+    uart.forget(pty.SlavePath().c_str());
+    const int original = uart.rs485Flags(pty.SlavePath().c_str());
+    auto port = Open(pty);
+    ASSERT_TRUE(port->GetRs485().known);
+    EXPECT_TRUE(port->GetRs485().settings.enabled);
+    int error = 0;
+    EXPECT_FALSE(port->SetControlLine(LINE_RTS, true, error));
+    EXPECT_EQ(error, EBUSY);
+
+    Rs485Settings wanted;
+    wanted.enabled = true;
+    wanted.rtsOnSend = false;
+    wanted.rtsAfterSend = true;
+    wanted.delayBeforeSendMs = 250;  // beyond what serial_core allows
+    ASSERT_TRUE(port->SetRs485(wanted, error));
+    EXPECT_TRUE(port->GetRs485().settings.rtsAfterSend);
+    EXPECT_EQ(port->GetRs485().settings.delayBeforeSendMs, 100u);
+    port.reset();
+    EXPECT_EQ(uart.rs485Flags(pty.SlavePath().c_str()), original);
+    EXPECT_EQ(Log().find("during-rs485"), std::string::npos) << Log();
+}
+
+// The far end moves CTS and sends damaged bytes: the watcher's TIOCMIWAIT
+// wakes, and the counts move from the open on.
+TEST_F(SerialPortUart, ModemLineChangeAndLineErrorsReachTheOwner) {
+    PtyPair pty;
+    uart.forget(pty.SlavePath().c_str());
+    uart.countErrors(pty.SlavePath().c_str(), 5, 0, 0, 0);  // before the open: not this line's
+    auto port = Open(pty);
+    // The engine passes over an event that comes before its first wait, which
+    // nothing outside it can see: the far end flips CTS until one is told.
+    int flips = 0;
+    while (owner.NotesOf(SPN_CTS).empty() && flips < 100) {
+        uart.setInputs(pty.SlavePath().c_str(), ++flips % 2 ? TIOCM_CTS : 0);
+        owner.PumpUntil(
+            *port, [&] { return !owner.NotesOf(SPN_CTS).empty(); }, 50ms);
+    }
+    ASSERT_FALSE(owner.NotesOf(SPN_CTS).empty());
+    if (flips % 2 == 0) uart.setInputs(pty.SlavePath().c_str(), TIOCM_CTS), ++flips;
+    uint8_t lines = 0;
+    int error = 0;
+    ASSERT_TRUE(port->GetModemLines(lines, error));
+    EXPECT_TRUE(lines & LINE_CTS);
+    uart.countErrors(pty.SlavePath().c_str(), 2, 1, 0, 1);
+    LineCounters counts;
+    ASSERT_TRUE(port->GetLineCounters(counts, error));
+    EXPECT_EQ(counts.frame, 2u);
+    EXPECT_EQ(counts.parity, 1u);
+    EXPECT_EQ(counts.brk, 1u);
+    EXPECT_EQ(counts.cts, static_cast<uint32_t>(flips));
+}
+
+}  // namespace
