@@ -219,11 +219,17 @@ int64_t FrameAssembler::Deadline() const {
                 break;
             }
     }
+    // Pairing waits for framing: nothing past a byte not yet in a frame is
+    // decided, so such a time is no deadline of its own.
+    const int64_t framedUntil = pending.empty() ? kNever : StampAt(base).steadyUs;
+    auto pairingDue = [&](int64_t at) {
+        if (at <= framedUntil) deadline = std::min(deadline, at);
+    };
     const Column& now = columns.empty() ? survivors : columns.back();
     for (const Node& node : now)
         if (const Request* r = node.awaiting ? FindRequest(node.awaiting) : nullptr)
-            deadline = std::min(deadline, r->deadlineUs);
-    if (!items.empty()) deadline = std::min(deadline, items.front().startUs + kReplyTimeoutUs);
+            pairingDue(r->deadlineUs);
+    if (!items.empty()) pairingDue(items.front().startUs + kReplyTimeoutUs);
     return deadline;
 }
 
