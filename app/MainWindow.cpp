@@ -19,6 +19,7 @@
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
+#include "app/WatchWindow.h"
 #include "serial/DeviceAccess.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemError.h"
@@ -71,6 +72,10 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
       receivePane(new ReceiveEdit(this)),
       sender(new SendScheduler([this](uint8_t* buffer) { return BuildFrame(buffer); },
                                [this](const uint8_t* bytes, uint32_t length) {
+                                   // A tick that meets a poll's exchange passes its turn.
+                                   if (sender->TimedSending() && watchWindow &&
+                                       watchWindow->Poller().Exchanging())
+                                       return false;
                                    return record->Port().RequestWrite(bytes, length);
                                },
                                this)),
@@ -97,6 +102,8 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
     connect(sender, &SendScheduler::progressChanged, this, &MainWindow::ShowProgress);
     auto* framesKey = new QShortcut(QKeySequence(QString::fromLatin1(FramesKey)), this);
     connect(framesKey, &QShortcut::activated, this, [this] { ShowFrames(); });
+    auto* watchKey = new QShortcut(QKeySequence(QString::fromLatin1(WatchKey)), this);
+    connect(watchKey, &QShortcut::activated, this, [this] { ShowWatch(); });
 }
 
 MainWindow::~MainWindow() {
@@ -108,6 +115,7 @@ MainWindow::~MainWindow() {
     // trace still holds reaches the capture and the list; the frames window
     // goes before the list it shows.
     bridge->SetPort(nullptr);
+    delete watchWindow;
     record.reset();
     delete framesWindow;
 }
@@ -140,6 +148,22 @@ FramesWindow& MainWindow::ShowFrames() {
     framesWindow->SetAdapterLatency(adapterLatencyMs);
     framesWindow->Open();
     return *framesWindow;
+}
+
+// Polls as the master on the open line; while timed sending runs the line is
+// its, and polling waits.
+WatchWindow& MainWindow::ShowWatch() {
+    StartTrace();
+    if (!watchWindow)
+        watchWindow = new WatchWindow(
+            *frameList,
+            [this](const uint8_t* bytes, uint32_t length) {
+                return record->Port().RequestWrite(bytes, length);
+            },
+            [this] { return record->Port().IsWorkerRunning() && !record->Port().DeviceLost(); },
+            [this] { return sender->TimedSending(); }, this);
+    watchWindow->Open();
+    return *watchWindow;
 }
 
 bool MainWindow::OnInitDialog() {
@@ -341,6 +365,9 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     QAction* frames = menu.addAction(FromUtf8(FramesMenuText));
     frames->setData(IDM_FRAMES);
     frames->setShortcut(QKeySequence(QString::fromLatin1(FramesKey)));
+    QAction* watch = menu.addAction(FromUtf8(WatchMenuText));
+    watch->setData(IDM_WATCH);
+    watch->setShortcut(QKeySequence(QString::fromLatin1(WatchKey)));
     menu.addAction(FromUtf8(aboutText))->setData(IDM_ABOUTBOX);
     if (const QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
 }
@@ -348,6 +375,10 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
 void MainWindow::OnSysCommand(int command) {
     if ((command & 0xFFF0) == IDM_FRAMES) {
         ShowFrames();
+        return;
+    }
+    if ((command & 0xFFF0) == IDM_WATCH) {
+        ShowWatch();
         return;
     }
     if ((command & 0xFFF0) != IDM_ABOUTBOX) return;

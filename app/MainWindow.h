@@ -25,6 +25,7 @@ class SendScheduler;
 class SerialOwnerBridge;
 class SerialPort;
 class StringPanel;
+class WatchWindow;
 
 class MainWindow : public Dialog {
     Q_OBJECT
@@ -62,6 +63,10 @@ public:
     FramesWindow& ShowFrames();
     static constexpr std::string_view FramesMenuText = "Modbus 帧列表(&F)...";
     static constexpr std::string_view FramesKey = "Ctrl+F";
+    // The watch window, opened (from the window menu, or Ctrl+M).
+    WatchWindow& ShowWatch();
+    static constexpr std::string_view WatchMenuText = "寄存器监视(&W)...";
+    static constexpr std::string_view WatchKey = "Ctrl+M";
 
     // A notification of the engine (SPN_RXCHAR is the one handled).
     void OnNotification(uint32_t message, uint32_t wParam, int32_t lParam);
@@ -122,6 +127,7 @@ private:
     // The line's trace runs once the capture or the frames window wants it.
     std::unique_ptr<FrameList> frameList;
     FramesWindow* framesWindow = nullptr;
+    WatchWindow* watchWindow = nullptr;
     int adapterLatencyMs = -1;  // of the line open last; -1: it has no latency timer
     void StartTrace();
     // Declared last and reset first: its worker delivers into everything above.

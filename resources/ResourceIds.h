@@ -24,6 +24,7 @@ inline constexpr int IDS_ABOUTBOX = 101;   // the text of the About entry
 // Commands. The edit commands keep the platform's numbers, 57632 to 57644.
 inline constexpr int IDM_ABOUTBOX = 16;  // the About entry; the low four bits are ignored
 inline constexpr int IDM_FRAMES = 32;    // the frames window's entry above it
+inline constexpr int IDM_WATCH = 48;     // the watch window's entry
 inline constexpr int ID_EDIT_CLEAR = 57632;
 inline constexpr int ID_EDIT_CLEAR_ALL = 57633;
 inline constexpr int ID_EDIT_COPY = 57634;
