@@ -145,7 +145,8 @@ WatchWindow::WatchWindow(FrameList& list, WatchPoller::Writer write, WatchPoller
     table->setItemDelegate(new ChoiceDelegate(table));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized to the contents when rows change, not on every value: that mode
+    // measures every cell of a column each time one of them changes.
     table->horizontalHeader()->setSectionResizeMode(ValueColumn, QHeaderView::Stretch);
     interval->setRange(10, 3600000);
     interval->setValue(kDefaultIntervalMs);
@@ -214,7 +215,14 @@ WatchWindow::WatchWindow(FrameList& list, WatchPoller::Writer write, WatchPoller
     });
     connect(table, &QTableWidget::itemChanged, this, &WatchWindow::OnItemChanged);
     connect(table, &QTableWidget::cellDoubleClicked, this, &WatchWindow::OnDoubleClick);
-    connect(poller, &WatchPoller::updated, this, &WatchWindow::ShowValues);
+    // The reads of one poll end within milliseconds: shown together.
+    auto* showSoon = new QTimer(this);
+    showSoon->setSingleShot(true);
+    showSoon->setInterval(30);
+    connect(showSoon, &QTimer::timeout, this, &WatchWindow::ShowValues);
+    connect(poller, &WatchPoller::updated, showSoon, [showSoon] {
+        if (!showSoon->isActive()) showSoon->start();
+    });
     connect(poller, &WatchPoller::written, this, &WatchWindow::OnWritten);
     connect(poller, &WatchPoller::cycleDone, this, &WatchWindow::OnCycleDone);
     // Takes the marks of changed values and old notes away.
@@ -246,6 +254,7 @@ void WatchWindow::SetRows(std::vector<WatchRow> newRows) {
     table->setRowCount(static_cast<int>(rows.size()));
     showing = false;
     for (int row = 0; row < static_cast<int>(rows.size()); ++row) ShowRow(row);
+    table->resizeColumnsToContents();
     if (plot) plot->Clear();
     PointsChanged();
 }
@@ -428,6 +437,17 @@ void WatchWindow::ShowValues() {
         QTableWidgetItem* item = table->item(row, column);
         if (item && item->text() != text) item->setText(text);
     };
+    // The rows of one read share their time: the local time (a look at the
+    // zone file each) is made once for them.
+    int64_t timeMs = 0;
+    QString timeText;
+    const auto localTime = [&](int64_t ms) {
+        if (ms != timeMs) {
+            timeMs = ms;
+            timeText = QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
+        }
+        return timeText;
+    };
     for (int index = 0; index < static_cast<int>(rows.size()); ++index) {
         if (static_cast<size_t>(index) >= poller->Points().size()) break;
         const WatchRow& row = rows[static_cast<size_t>(index)];
@@ -448,10 +468,7 @@ void WatchWindow::ShowValues() {
         set(index, StateColumn,
             note.untilMs > now ? note.text
                                : QString::fromStdString(WatchPoller::StateText(state)));
-        set(index, LastGoodColumn,
-            state.lastGoodMs ? QDateTime::fromMSecsSinceEpoch(state.lastGoodMs)
-                                   .toString(QStringLiteral("HH:mm:ss.zzz"))
-                             : QString());
+        set(index, LastGoodColumn, state.lastGoodMs ? localTime(state.lastGoodMs) : QString());
         set(index, PollsColumn,
             state.polls ? QStringLiteral("%1/%2").arg(state.good).arg(state.polls) : QString());
         set(index, ResponseColumn,
