@@ -28,6 +28,10 @@ TrendPlot::TrendPlot(QWidget* owner)
       pause(new QCheckBox(FromUtf8(PauseText), this)) {
     setWindowTitle(FromUtf8(Caption));
     timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
+    // A date axis shown before it has a range of its own draws no labels
+    // afterwards (Qt Charts 6.4): it starts with the last N minutes.
+    const QDateTime now = QDateTime::currentDateTime();
+    timeAxis->setRange(now.addSecs(-60 * kDefaultMinutes), now);
     chart->addAxis(timeAxis, Qt::AlignBottom);
     chart->addAxis(valueAxis, Qt::AlignLeft);
     chart->legend()->setAlignment(Qt::AlignBottom);

@@ -486,6 +486,7 @@ void WatchWindow::ShowValues() {
 }
 
 void WatchWindow::OnCycleDone() {
+    ShowValues();
     const int64_t wallMs = QDateTime::currentMSecsSinceEpoch();
     std::vector<std::string> record{
         QDateTime::fromMSecsSinceEpoch(wallMs)

@@ -6,6 +6,7 @@
 // picture showing the curve.
 #include <QChart>
 #include <QImage>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -115,7 +116,32 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
     QTRY_COMPARE_WITH_TIMEOUT(state(Refused), QStringLiteral("写入失败：异常 02 非法数据地址"), 5000);
     QCOMPARE(value(Word), before);
     QVERIFY(SaveDialogShot(watch, ShotDirectory(TALVENOR_SOURCE_DIR), "WatchWindow"));
+
+    // Polls logged as Python's csv module reads them; the list saved and
+    // loaded back the same.
+    QString error;
+    const QString log = s.root.filePath("watch.csv"), list = s.root.filePath("watch.json");
+    QVERIFY(watch.StartLog(log, error));
+    const int logged = cycles.count();
+    QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= logged + 2, 10000);
     watch.StopPolling();
+    watch.StopLog();
+    QProcess python;
+    python.start(TALVENOR_PYTHON, {"-c",
+                                   "import csv, sys\n"
+                                   "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8')))\n"
+                                   "print(len(rows[0]), rows[-1][1 + int(sys.argv[2])])",
+                                   log, QString::number(Word)});
+    QVERIFY(python.waitForFinished(30000));
+    QCOMPARE(QString(python.readAllStandardOutput()).trimmed(),
+             QStringLiteral("%1 1003").arg(Silent + 2));
+    const std::vector<WatchRow> saved = watch.Rows();
+    QVERIFY(watch.SaveList(list, error));
+    watch.SetRows({});
+    QVERIFY(watch.LoadList(list, error));
+    QCOMPARE(watch.Rows().size(), saved.size());
+    QCOMPARE(watch.Rows()[Real].format.order, WordOrder::CDAB);
+    QCOMPARE(watch.Rows()[Text].format.textRegisters, 2);
 }
 
 // A curve fed for three times its window keeps the points of one window, and
@@ -123,7 +149,7 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
 void WatchWindowTest::plotKeepsItsWindow() {
     TrendPlot plot(nullptr);
     plot.SetMinutes(1);
-    plot.resize(640, 360);
+    plot.resize(720, 400);
     plot.show();
     const int64_t start = 1767225600000;  // 2026-01-01 00:00 UTC
     int most = 0;
@@ -133,6 +159,7 @@ void WatchWindowTest::plotKeepsItsWindow() {
         most = std::max(most, plot.PointCount(0));
     }
     plot.Refresh();
+    QTest::qWait(50);  // the chart lays its axes out on the next turn
     QVERIFY2(most <= 601, qPrintable(QString::number(most)));
     QCOMPARE(plot.PointCount(0), 601);
 
