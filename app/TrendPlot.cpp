@@ -1,8 +1,8 @@
 #include "app/TrendPlot.h"
 
-#include <QCheckBox>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFileDialog>
@@ -31,7 +31,7 @@ TrendPlot::TrendPlot(QWidget* owner)
     // A date axis shown before it has a range of its own draws no labels
     // afterwards (Qt Charts 6.4): it starts with the last N minutes.
     const QDateTime now = QDateTime::currentDateTime();
-    timeAxis->setRange(now.addSecs(-60 * kDefaultMinutes), now);
+    timeAxis->setRange(now.addSecs(qint64{-60} * kDefaultMinutes), now);
     chart->addAxis(timeAxis, Qt::AlignBottom);
     chart->addAxis(valueAxis, Qt::AlignLeft);
     chart->legend()->setAlignment(Qt::AlignBottom);

@@ -21,8 +21,7 @@ bool SamePoint(const PollPoint& a, const PollPoint& b) {
 
 }  // namespace
 
-WatchPoller::WatchPoller(FrameList& frames, Writer writer, Check open, Check taken,
-                         QObject* parent)
+WatchPoller::WatchPoller(FrameList& frames, Writer writer, Check open, Check taken, QObject* parent)
     : QObject(parent),
       list(frames),
       write(std::move(writer)),
@@ -85,8 +84,8 @@ bool WatchPoller::Write(size_t point, std::vector<uint16_t> values, std::string&
         error = NotWritableText;
         return false;
     }
-    if (!lineOpen()) {
-        error = LineClosedText;
+    if (!lineOpen() || lineTaken()) {
+        error = !lineOpen() ? LineClosedText : LineTakenText;
         return false;
     }
     // Ahead of the reads still to go, after the exchange on the line.
@@ -102,22 +101,32 @@ void WatchPoller::SendNext() {
     while (!current && !queue.empty()) {
         Exchange next = std::move(queue.front());
         queue.pop_front();
+        // The line closed, or timed sending took it, since this was queued.
+        std::string_view refusal = !lineOpen()   ? LineClosedText
+                                   : lineTaken() ? LineTakenText
+                                                 : std::string_view();
         scanFrom = list.Next();
-        if (!lineOpen() ||
-            !write(next.request.data(), static_cast<uint32_t>(next.request.size()))) {
-            if (next.writePoint >= 0)
-                emit written(next.writePoint, QString::fromUtf8(LineClosedText.data()));
-            continue;
+        if (refusal.empty() &&
+            write(next.request.data(), static_cast<uint32_t>(next.request.size()))) {
+            ++totals.requests;
+            current = std::move(next);
+            sentAt.start();
+            watchTimer.start();
+            break;
         }
-        ++totals.requests;
-        current = std::move(next);
-        sentAt.start();
-        watchTimer.start();
+        if (refusal.empty()) refusal = LineClosedText;
+        if (next.writePoint >= 0 && next.generation == generation)
+            emit written(next.writePoint, Failed(refusal));
     }
     if (!current && queue.empty() && cycleRunning) {
         cycleRunning = false;
         emit cycleDone();
     }
+}
+
+QString WatchPoller::Failed(std::string_view why) {
+    return QString::fromUtf8(WriteFailedText.data(), static_cast<qsizetype>(WriteFailedText.size()))
+        .arg(QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size())));
 }
 
 void WatchPoller::OnWatch() {
@@ -151,10 +160,18 @@ void WatchPoller::Finish(const LineFrame* reply) {
                                                                  : State::BadCheck;
     }
     switch (state) {
-        case State::Good: ++totals.replies; break;
-        case State::Exception: ++totals.exceptions; break;
-        case State::BadCheck: ++totals.badChecks; break;
-        default: ++totals.noReply; break;
+        case State::Good:
+            ++totals.replies;
+            break;
+        case State::Exception:
+            ++totals.exceptions;
+            break;
+        case State::BadCheck:
+            ++totals.badChecks;
+            break;
+        default:
+            ++totals.noReply;
+            break;
     }
     const std::string exception =
         state == State::Exception ? ModbusExceptionText(answer.exception) : std::string();
@@ -163,10 +180,10 @@ void WatchPoller::Finish(const LineFrame* reply) {
         PointState shown;
         shown.state = state;
         shown.exception = exception;
-        emit written(exchange.writePoint,
-                     state == State::Good ? QString()
-                                          : QString::fromUtf8(WriteFailedText.data())
-                                                .arg(QString::fromStdString(StateText(shown))));
+        // Rows removed or moved since: the note would land on another row.
+        if (exchange.generation == generation)
+            emit written(exchange.writePoint,
+                         state == State::Good ? QString() : Failed(StateText(shown)));
     } else if (exchange.generation == generation) {
         const int64_t wallMs = QDateTime::currentMSecsSinceEpoch();
         for (size_t index : exchange.read.points) {
@@ -192,13 +209,20 @@ void WatchPoller::Finish(const LineFrame* reply) {
 
 std::string WatchPoller::StateText(const PointState& state) {
     switch (state.state) {
-        case State::Good: return std::string(GoodText);
-        case State::NoReply: return std::string(NoReplyText);
-        case State::Exception: return state.exception;
-        case State::BadCheck: return std::string(BadCheckText);
-        case State::LineClosed: return std::string(LineClosedText);
-        case State::LineTaken: return std::string(LineTakenText);
-        case State::None: break;
+        case State::Good:
+            return std::string(GoodText);
+        case State::NoReply:
+            return std::string(NoReplyText);
+        case State::Exception:
+            return state.exception;
+        case State::BadCheck:
+            return std::string(BadCheckText);
+        case State::LineClosed:
+            return std::string(LineClosedText);
+        case State::LineTaken:
+            return std::string(LineTakenText);
+        case State::None:
+            break;
     }
     return {};
 }

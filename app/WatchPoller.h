@@ -101,6 +101,7 @@ private:
     };
 
     void SendNext();
+    static QString Failed(std::string_view why);
     void Finish(const struct LineFrame* reply);
     void MarkAll(State state);
 

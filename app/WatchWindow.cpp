@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 
 #include "app/TrendPlot.h"
 #include "tools/CsvFile.h"
@@ -32,8 +33,8 @@
 namespace {
 
 constexpr std::string_view kHeaders[WatchWindow::ColumnCount] = {
-    "名称", "站号", "功能", "地址",     "格式",     "字节序",   "寄存器数", "倍率",
-    "偏移", "单位", "数值", "状态",     "最后成功", "成功/次数", "响应(ms)", "曲线"};
+    "名称", "站号", "功能", "地址", "格式",     "字节序",    "寄存器数", "倍率",
+    "偏移", "单位", "数值", "状态", "最后成功", "成功/次数", "响应(ms)", "曲线"};
 
 constexpr std::string_view kFunctionTexts[] = {"01 线圈", "02 离散输入", "03 保持寄存器",
                                                "04 输入寄存器"};
@@ -55,7 +56,8 @@ QStringList Choices(WatchWindow::Column column) {
         for (RegisterFormat format : RegisterValue::Formats())
             list << Latin(RegisterValue::FormatName(format));
     if (column == WatchWindow::OrderColumn)
-        for (WordOrder order : RegisterValue::Orders()) list << Latin(RegisterValue::OrderName(order));
+        for (WordOrder order : RegisterValue::Orders())
+            list << Latin(RegisterValue::OrderName(order));
     return list;
 }
 
@@ -104,11 +106,10 @@ PollPoint PointOf(const WatchRow& row) {
 QString Number(double value) { return QString::number(value, 'g', 10); }
 
 QString ColumnName(const WatchRow& row) {
-    QString name = row.label.isEmpty() ? QStringLiteral("%1/%2/%3")
-                                             .arg(row.station)
-                                             .arg(row.function)
-                                             .arg(row.address)
-                                       : row.label;
+    QString name =
+        row.label.isEmpty()
+            ? QStringLiteral("%1/%2/%3").arg(row.station).arg(row.function).arg(row.address)
+            : row.label;
     if (!row.unit.isEmpty()) name += QStringLiteral(" (%1)").arg(row.unit);
     return name;
 }
@@ -129,8 +130,8 @@ QString AskPath(QWidget* parent, std::string_view caption, std::string_view filt
 WatchWindow::WatchWindow(FrameList& list, WatchPoller::Writer write, WatchPoller::Check lineOpen,
                          WatchPoller::Check lineTaken, QWidget* owner)
     : QWidget(owner, Qt::Window),
-      poller(new WatchPoller(list, std::move(write), std::move(lineOpen), std::move(lineTaken),
-                             this)),
+      poller(
+          new WatchPoller(list, std::move(write), std::move(lineOpen), std::move(lineTaken), this)),
       table(new QTableWidget(0, ColumnCount, this)),
       interval(new QSpinBox(this)),
       poll(new QCheckBox(FromUtf8(PollText), this)),
@@ -157,7 +158,8 @@ WatchWindow::WatchWindow(FrameList& list, WatchPoller::Writer write, WatchPoller
     auto* open = new QPushButton(FromUtf8(OpenText), this);
     auto* save = new QPushButton(FromUtf8(SaveText), this);
     auto* controls = new QHBoxLayout;
-    for (QWidget* widget : std::initializer_list<QWidget*>{add, remove}) controls->addWidget(widget);
+    for (QWidget* widget : std::initializer_list<QWidget*>{add, remove})
+        controls->addWidget(widget);
     controls->addSpacing(12);
     controls->addWidget(new QLabel(FromUtf8(IntervalText), this));
     for (QWidget* widget : std::initializer_list<QWidget*>{interval, poll, plotButton, logBox})
@@ -261,8 +263,9 @@ void WatchWindow::SetRows(std::vector<WatchRow> newRows) {
 
 void WatchWindow::AddRow(int after) {
     std::vector<WatchRow> next = rows;
-    const int at = after < 0 || after >= static_cast<int>(rows.size()) ? static_cast<int>(rows.size())
-                                                                        : after + 1;
+    const int at = after < 0 || after >= static_cast<int>(rows.size())
+                       ? static_cast<int>(rows.size())
+                       : after + 1;
     WatchRow row;
     if (at > 0) {
         row = rows[static_cast<size_t>(at - 1)];
@@ -357,37 +360,52 @@ void WatchWindow::OnItemChanged(QTableWidgetItem* item) {
             refusal = FromUtf8(NumberText);
     };
     switch (item->column()) {
-        case LabelColumn: row.label = item->text(); break;
-        case StationColumn: integer(row.station, 1, 247); break;
-        case FunctionColumn: row.function = std::clamp(text.left(2).toInt(), 1, 4); break;
-        case AddressColumn: integer(row.address, 0, 0xFFFF); break;
+        case LabelColumn:
+            row.label = item->text();
+            break;
+        case StationColumn:
+            integer(row.station, 1, 247);
+            break;
+        case FunctionColumn:
+            row.function = std::clamp(text.left(2).toInt(), 1, 4);
+            break;
+        case AddressColumn:
+            integer(row.address, 0, 0xFFFF);
+            break;
         case FormatColumn:
             row.format.format =
                 RegisterValue::FormatNamed(text.toStdString()).value_or(row.format.format);
             break;
         case OrderColumn:
-            row.format.order = RegisterValue::OrderNamed(text.toStdString()).value_or(row.format.order);
+            row.format.order =
+                RegisterValue::OrderNamed(text.toStdString()).value_or(row.format.order);
             break;
         case LengthColumn:
             if (row.format.format == RegisterFormat::Text)
                 integer(row.format.textRegisters, 1, RegisterValue::kMaxTextRegisters);
             break;
-        case ScaleColumn: real(row.format.scale); break;
-        case OffsetColumn: real(row.format.offset); break;
-        case UnitColumn: row.unit = item->text(); break;
+        case ScaleColumn:
+            real(row.format.scale);
+            break;
+        case OffsetColumn:
+            real(row.format.offset);
+            break;
+        case UnitColumn:
+            row.unit = item->text();
+            break;
         case PlotColumn:
             row.plotted = item->checkState() == Qt::Checked;
             if (!row.plotted && plot) plot->Remove(index);
             break;
-        default: return;
+        default:
+            return;
     }
     message->setText(refusal);
     FitFormat(row);
-    const bool pointChanged = !refusal.isEmpty() ||
-                              PointOf(row).address != PointOf(rows[size_t(index)]).address ||
-                              PointOf(row).count != PointOf(rows[size_t(index)]).count ||
-                              row.station != rows[size_t(index)].station ||
-                              row.function != rows[size_t(index)].function;
+    const bool pointChanged =
+        !refusal.isEmpty() || PointOf(row).address != PointOf(rows[size_t(index)]).address ||
+        PointOf(row).count != PointOf(rows[size_t(index)]).count ||
+        row.station != rows[size_t(index)].station || row.function != rows[size_t(index)].function;
     rows[static_cast<size_t>(index)] = row;
     // Shown again as it holds now: a refused text goes back to what it was.
     QTimer::singleShot(0, this, [this, index] {
@@ -455,8 +473,9 @@ void WatchWindow::ShowValues() {
         QString value;
         if (!state.values.empty()) {
             const RegisterValue::Reading reading = RegisterValue::Read(row.format, state.values);
-            value = row.format.format == RegisterFormat::Text ? FromGbk(reading.text)
-                                                              : QString::fromStdString(reading.text);
+            value = row.format.format == RegisterFormat::Text
+                        ? FromGbk(reading.text)
+                        : QString::fromStdString(reading.text);
         }
         set(index, ValueColumn, value);
         if (QTableWidgetItem* item = table->item(index, ValueColumn)) {
@@ -466,14 +485,12 @@ void WatchWindow::ShowValues() {
         }
         const RowNote& note = notes[static_cast<size_t>(index)];
         set(index, StateColumn,
-            note.untilMs > now ? note.text
-                               : QString::fromStdString(WatchPoller::StateText(state)));
+            note.untilMs > now ? note.text : QString::fromStdString(WatchPoller::StateText(state)));
         set(index, LastGoodColumn, state.lastGoodMs ? localTime(state.lastGoodMs) : QString());
         set(index, PollsColumn,
             state.polls ? QStringLiteral("%1/%2").arg(state.good).arg(state.polls) : QString());
         set(index, ResponseColumn,
-            state.responseUs >= 0 ? QString::number(state.responseUs / 1000.0, 'f', 1)
-                                  : QString());
+            state.responseUs >= 0 ? QString::number(state.responseUs / 1000.0, 'f', 1) : QString());
     }
     showing = false;
     const WatchPoller::Counters& totals = poller->Totals();
@@ -488,17 +505,17 @@ void WatchWindow::ShowValues() {
 void WatchWindow::OnCycleDone() {
     ShowValues();
     const int64_t wallMs = QDateTime::currentMSecsSinceEpoch();
-    std::vector<std::string> record{
-        QDateTime::fromMSecsSinceEpoch(wallMs)
-            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
-            .toStdString()};
+    std::vector<std::string> record{QDateTime::fromMSecsSinceEpoch(wallMs)
+                                        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                                        .toStdString()};
     for (size_t index = 0; index < rows.size() && index < poller->Points().size(); ++index) {
         const WatchPoller::PointState& state = poller->StateOf(index);
         const bool good = state.state == WatchPoller::State::Good;
         RegisterValue::Reading reading;
         if (good) reading = RegisterValue::Read(rows[index].format, state.values);
         if (good && rows[index].plotted && reading.number)
-            Plot().Append(static_cast<int>(index), ColumnName(rows[index]), wallMs, *reading.number);
+            Plot().Append(static_cast<int>(index), ColumnName(rows[index]), wallMs,
+                          *reading.number);
         if (rows[index].format.format == RegisterFormat::Text)
             reading.text = FromGbk(reading.text).toStdString();
         record.push_back(good ? reading.text : std::string());
@@ -525,9 +542,8 @@ void WatchWindow::OnDoubleClick(int row, int column) {
         return;
     }
     bool ok = false;
-    const QString text = QInputDialog::getText(
-        this, FromUtf8(WriteCaption), ColumnName(watched), QLineEdit::Normal,
-        CellText(row, ValueColumn), &ok);
+    const QString text = QInputDialog::getText(this, FromUtf8(WriteCaption), ColumnName(watched),
+                                               QLineEdit::Normal, CellText(row, ValueColumn), &ok);
     if (ok) WriteValue(row, text);
 }
 
@@ -575,11 +591,11 @@ bool WatchWindow::SaveList(const QString& path, QString& error) const {
         };
         list.append(object);
     }
-    const QJsonObject document{{"talvenorWatch", 1}, {"intervalMs", interval->value()},
-                               {"rows", list}};
+    const QJsonObject document{
+        {"talvenorWatch", 1}, {"intervalMs", interval->value()}, {"rows", list}};
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(document).toJson()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson()) < 0 ||
+        !file.commit()) {
         error = file.errorString();
         return false;
     }
@@ -596,20 +612,22 @@ bool WatchWindow::LoadList(const QString& path, QString& error) {
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
     const QJsonObject top = document.object();
     if (parse.error != QJsonParseError::NoError || !top.value("rows").isArray()) {
-        error = parse.error != QJsonParseError::NoError ? parse.errorString()
-                                                        : FromUtf8(NotAListText);
+        error =
+            parse.error != QJsonParseError::NoError ? parse.errorString() : FromUtf8(NotAListText);
         return false;
     }
     std::vector<WatchRow> loaded;
-    for (const QJsonValue& value : top.value("rows").toArray()) {
+    for (const QJsonValue value : top.value("rows").toArray()) {
         const QJsonObject object = value.toObject();
         WatchRow row;
         row.label = object.value("label").toString();
         row.station = object.value("station").toInt(-1);
         row.function = object.value("function").toInt(-1);
         row.address = object.value("address").toInt(-1);
-        const auto format = RegisterValue::FormatNamed(object.value("format").toString().toStdString());
-        const auto order = RegisterValue::OrderNamed(object.value("order").toString("ABCD").toStdString());
+        const auto format =
+            RegisterValue::FormatNamed(object.value("format").toString().toStdString());
+        const auto order =
+            RegisterValue::OrderNamed(object.value("order").toString("ABCD").toStdString());
         row.format.textRegisters = object.value("registers").toInt(1);
         row.format.scale = object.value("scale").toDouble(1.0);
         row.format.offset = object.value("offset").toDouble(0.0);

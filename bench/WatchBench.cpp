@@ -56,9 +56,9 @@ struct Simulator {
 };
 
 std::vector<WatchRow> Rows() {
-    constexpr RegisterFormat formats[] = {RegisterFormat::U16, RegisterFormat::S16,
+    constexpr RegisterFormat formats[] = {RegisterFormat::U16,   RegisterFormat::S16,
                                           RegisterFormat::Hex16, RegisterFormat::F32,
-                                          RegisterFormat::S32, RegisterFormat::Binary16};
+                                          RegisterFormat::S32,   RegisterFormat::Binary16};
     std::vector<WatchRow> rows;
     for (int i = 0; i < kRows; ++i) {
         WatchRow row;
@@ -83,9 +83,10 @@ void Measure(WatchWindow& watch, const char* what) {
     RunUntil([] { return false; }, kSeconds * 1000, 100);
     const double seconds = clock.elapsed() / 1000.0, used = CpuSeconds() - cpu;
     const double usedUi = CpuSeconds(RUSAGE_THREAD) - ui;
-    std::printf("%-44s: %5.2f %% of one core, UI thread %5.2f %% (%.2f s CPU in %.1f s, %llu replies)\n",
-                what, 100.0 * used / seconds, 100.0 * usedUi / seconds, used, seconds,
-                static_cast<unsigned long long>(watch.Poller().Totals().replies - before));
+    std::printf(
+        "%-44s: %5.2f %% of one core, UI thread %5.2f %% (%.2f s CPU in %.1f s, %llu replies)\n",
+        what, 100.0 * used / seconds, 100.0 * usedUi / seconds, used, seconds,
+        static_cast<unsigned long long>(watch.Poller().Totals().replies - before));
 }
 
 }  // namespace

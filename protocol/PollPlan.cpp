@@ -20,8 +20,7 @@ void PutWord(std::vector<uint8_t>& frame, uint16_t word) {
 }
 
 std::vector<uint8_t> Finished(std::vector<uint8_t> frame) {
-    const uint16_t crc =
-        ChecksumTool::Crc16(frame.data(), static_cast<uint32_t>(frame.size()));
+    const uint16_t crc = ChecksumTool::Crc16(frame.data(), static_cast<uint32_t>(frame.size()));
     frame.push_back(static_cast<uint8_t>(crc));  // CRC goes low byte first on the line
     frame.push_back(static_cast<uint8_t>(crc >> 8));
     return frame;
@@ -128,11 +127,11 @@ Answer ReadAnswer(std::span<const uint8_t> request, std::span<const uint8_t> rep
     }
     const std::span<const uint8_t> data = reply.subspan(3, bytes);
     if (ReadsBits(function)) {
-        for (uint16_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i)
             answer.values.push_back(static_cast<uint16_t>(data[i / 8] >> (i % 8) & 1));
     } else {
-        for (uint16_t i = 0; i < count; ++i)
-            answer.values.push_back(static_cast<uint16_t>(data[i * 2] << 8 | data[i * 2 + 1]));
+        for (size_t i = 0; i < bytes; i += 2)
+            answer.values.push_back(static_cast<uint16_t>(data[i] << 8 | data[i + 1]));
     }
     return answer;
 }

@@ -58,8 +58,7 @@ struct Answer {
 };
 
 // What `reply` (RTU, check bytes last) says to `request`.
-Answer ReadAnswer(std::span<const uint8_t> request, std::span<const uint8_t> reply,
-                  bool checkGood);
+Answer ReadAnswer(std::span<const uint8_t> request, std::span<const uint8_t> reply, bool checkGood);
 
 // The values of point `index` of `read` within the read's values.
 std::span<const uint16_t> PointValues(const PollRead& read, const PollPoint& point,

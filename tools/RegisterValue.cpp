@@ -197,7 +197,8 @@ std::optional<uint64_t> ParseNumber(const ValueFormat& format, const FormatRow& 
                         : NotANumberMessage;
             return std::nullopt;
         }
-        if (text.size() > 1 && text[0] == '-' && text.find_first_not_of('0', 1) != std::string_view::npos) {
+        if (text.size() > 1 && text[0] == '-' &&
+            text.find_first_not_of('0', 1) != std::string_view::npos) {
             error = OutOfRangeMessage;  // a negative number for an unsigned format
             return std::nullopt;
         }

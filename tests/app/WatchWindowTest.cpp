@@ -4,18 +4,19 @@
 // a float written in CDAB and read back, a refused write, a station that
 // never answers. And the trend plot: memory flat past its window, the saved
 // picture showing the curve.
+#include <modbus.h>
 #include <QChart>
 #include <QImage>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
-#include <modbus.h>
 
 #include "DialogShot.h"
 #include "SimProcess.h"
 #include "WindowSession.h"
 #include "app/FramesWindow.h"
+#include "app/SendScheduler.h"
 #include "app/TrendPlot.h"
 #include "app/WatchWindow.h"
 #include "trace/FrameList.h"
@@ -61,8 +62,16 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
                    Row(1, 3, 40, RegisterFormat::Text, WordOrder::ABCD, 2),
                    Row(1, 3, 200, RegisterFormat::U16), Row(9, 3, 0, RegisterFormat::U16)});
     QSignalSpy cycles(&watch.Poller(), &WatchPoller::cycleDone);
+    // The window's turns while the first poll waits a second for the silent
+    // station: a frozen window would count none.
+    int turns = 0;
+    QTimer turn;
+    connect(&turn, &QTimer::timeout, [&] { ++turns; });
+    turn.start(20);
     watch.StartPolling(100);
     QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= 1, 10000);
+    turn.stop();
+    QVERIFY2(turns >= 10, qPrintable(QString::number(turns)));
     const auto value = [&](int row) { return watch.CellText(row, WatchWindow::ValueColumn); };
     const auto state = [&](int row) { return watch.CellText(row, WatchWindow::StateColumn); };
     QCOMPARE(value(Word), QStringLiteral("1003"));
@@ -92,8 +101,9 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
     // 20-21, 40-41 and 200 in three more (holes above 4), one read each for
     // the input register, the coil, the input and the silent station.
     constexpr int kReadsPerCycle = 8;
-    connect(&watch.Poller(), &WatchPoller::cycleDone, &watch, [&] { watch.StopPolling(); },
-            Qt::SingleShotConnection);
+    connect(
+        &watch.Poller(), &WatchPoller::cycleDone, &watch, [&] { watch.StopPolling(); },
+        Qt::SingleShotConnection);
     QTRY_VERIFY_WITH_TIMEOUT(!watch.Poller().Polling() && !watch.Poller().Exchanging(), 10000);
     const QString sent = QStringLiteral("请求 %1 ").arg(kReadsPerCycle * cycles.count());
     QTRY_VERIFY_WITH_TIMEOUT((frames.Refresh(), frames.CountersShown().startsWith(sent)), 3000);
@@ -111,11 +121,24 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
     // Refused by the device: said on the row, the value shown unchanged.
     const QString before = value(Word);
     QVERIFY(watch.WriteValue(Word, QStringLiteral("70000")) == false);
-    QCOMPARE(state(Word), Utf8(WatchPoller::WriteFailedText).arg(Utf8(RegisterValue::OutOfRangeMessage)));
+    QCOMPARE(state(Word),
+             Utf8(WatchPoller::WriteFailedText).arg(Utf8(RegisterValue::OutOfRangeMessage)));
     QVERIFY(watch.WriteValue(Refused, QStringLiteral("5")));
-    QTRY_COMPARE_WITH_TIMEOUT(state(Refused), QStringLiteral("写入失败：异常 02 非法数据地址"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(state(Refused), QStringLiteral("写入失败：异常 02 非法数据地址"),
+                              5000);
     QCOMPARE(value(Word), before);
     QVERIFY(SaveDialogShot(watch, ShotDirectory(TALVENOR_SOURCE_DIR), "WatchWindow"));
+
+    // Timed sending holds the line while it runs: no poll goes out, the rows
+    // say so, and polling goes on by itself once it stops.
+    s.TimedSend()->click();
+    QVERIFY(s.window->Sender().TimedSending());
+    QTRY_COMPARE_WITH_TIMEOUT(state(Counter), Utf8(WatchPoller::LineTakenText), 5000);
+    const uint64_t held = watch.Poller().Totals().requests;
+    QTest::qWait(500);
+    QCOMPARE(watch.Poller().Totals().requests, held);
+    s.TimedSend()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Poller().Totals().requests > held, 5000);
 
     // Polls logged as Python's csv module reads them; the list saved and
     // loaded back the same.
@@ -123,7 +146,7 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
     const QString log = s.root.filePath("watch.csv"), list = s.root.filePath("watch.json");
     QVERIFY(watch.StartLog(log, error));
     const int logged = cycles.count();
-    QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= logged + 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= logged + 2, 30000);
     watch.StopPolling();
     watch.StopLog();
     QProcess python;
