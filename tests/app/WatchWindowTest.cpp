@@ -46,8 +46,10 @@ private slots:
 
 void WatchWindowTest::pollsAndWritesAgainstSimulator() {
     Session s;
-    SimProcess sim({"--com", "6", "--stations", "1", "--period", "100", "--port-dir",
-                    (s.root.path() + "/ports").toStdString()});
+    const std::vector<std::string> args{
+        "--com",    "6",   "--stations", "1",
+        "--period", "100", "--port-dir", (s.root.path() + "/ports").toStdString()};
+    auto sim = std::make_unique<SimProcess>(args);
     QVERIFY(s.Open(6, "1", true, "115200"));
     FramesWindow& frames = s.window->ShowFrames();  // its counters start from here
     WatchWindow& watch = s.window->ShowWatch();
@@ -165,6 +167,16 @@ void WatchWindowTest::pollsAndWritesAgainstSimulator() {
     QCOMPARE(watch.Rows().size(), saved.size());
     QCOMPARE(watch.Rows()[Real].format.order, WordOrder::CDAB);
     QCOMPARE(watch.Rows()[Text].format.textRegisters, 2);
+
+    // A replug: the simulator's device goes and a new one links the same
+    // number; polling waits on the lost line and goes on on the reopened one.
+    watch.StartPolling(100);
+    sim->Interrupt();
+    QTRY_COMPARE_WITH_TIMEOUT(state(Counter), Utf8(WatchPoller::LineClosedText), 10000);
+    sim = std::make_unique<SimProcess>(args);
+    const uint64_t replies = watch.Poller().Totals().replies;
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Poller().Totals().replies > replies + 2, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(state(Counter), Utf8(WatchPoller::GoodText), 10000);
 }
 
 // A curve fed for three times its window keeps the points of one window, and
