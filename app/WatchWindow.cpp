@@ -257,6 +257,15 @@ void WatchWindow::SetRows(std::vector<WatchRow> newRows) {
     showing = false;
     for (int row = 0; row < static_cast<int>(rows.size()); ++row) ShowRow(row);
     table->resizeColumnsToContents();
+    // The columns filled by polling are empty now: wide enough for what comes.
+    const QFontMetrics metrics = table->fontMetrics();
+    const auto atLeast = [&](int column, const QString& sample) {
+        table->setColumnWidth(
+            column, std::max(table->columnWidth(column), metrics.horizontalAdvance(sample) + 12));
+    };
+    atLeast(StateColumn,
+            FromUtf8(WatchPoller::WriteFailedText).arg(FromUtf8("异常 02 非法数据地址")));
+    atLeast(LastGoodColumn, QStringLiteral("00:00:00.000"));
     if (plot) plot->Clear();
     PointsChanged();
 }
