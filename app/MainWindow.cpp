@@ -20,6 +20,7 @@
 #include "app/SendScheduler.h"
 #include "app/SerialOwnerBridge.h"
 #include "app/StringPanel.h"
+#include "app/WatchWindow.h"
 #include "serial/DeviceAccess.h"
 #include "serial/SerialPort.h"
 #include "serial/SystemError.h"
@@ -72,6 +73,10 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
       receivePane(new ReceiveEdit(this)),
       sender(new SendScheduler([this](uint8_t* buffer) { return BuildFrame(buffer); },
                                [this](const uint8_t* bytes, uint32_t length) {
+                                   // A tick that meets a poll's exchange passes its turn.
+                                   if (sender->TimedSending() && watchWindow &&
+                                       watchWindow->Poller().Exchanging())
+                                       return false;
                                    return record->Port().RequestWrite(bytes, length);
                                },
                                this)),
@@ -100,6 +105,8 @@ MainWindow::MainWindow(std::unique_ptr<CommLayer> comm, ComNames names, TickCloc
     connect(framesKey, &QShortcut::activated, this, [this] { ShowFrames(); });
     auto* lineKey = new QShortcut(QKeySequence(QString::fromLatin1(LineControlKey)), this);
     connect(lineKey, &QShortcut::activated, this, [this] { ShowLineControl(); });
+    auto* watchKey = new QShortcut(QKeySequence(QString::fromLatin1(WatchKey)), this);
+    connect(watchKey, &QShortcut::activated, this, [this] { ShowWatch(); });
 }
 
 MainWindow::~MainWindow() {
@@ -112,6 +119,7 @@ MainWindow::~MainWindow() {
     // goes before the list it shows.
     bridge->SetPort(nullptr);
     delete lineControl;  // ends a break it holds, while the line is still open
+    delete watchWindow;
     record.reset();
     delete framesWindow;
 }
@@ -172,6 +180,23 @@ bool MainWindow::RefusedListening() {
     if (!Port().ListenOnly()) return false;
     ShowMessageBox(ListenOnlyMessage);
     return true;
+}
+
+// Polls as the master on the open line; while timed sending runs the line is
+// its, and polling waits.
+WatchWindow& MainWindow::ShowWatch() {
+    StartTrace();
+    if (!watchWindow)
+        watchWindow = new WatchWindow(
+            *frameList,
+            [this](const uint8_t* bytes, uint32_t length) {
+                return record->Port().RequestWrite(bytes, length);
+            },
+            [this] { return record->Port().IsWorkerRunning() && !record->Port().DeviceLost(); },
+            [this] { return sender->TimedSending(); }, this);
+    watchWindow->Poller().SetListening([this] { return Port().ListenOnly(); });
+    watchWindow->Open();
+    return *watchWindow;
 }
 
 bool MainWindow::OnInitDialog() {
@@ -382,6 +407,9 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     QAction* line = menu.addAction(FromUtf8(LineControlMenuText));
     line->setData(IDM_LINE_CONTROL);
     line->setShortcut(QKeySequence(QString::fromLatin1(LineControlKey)));
+    QAction* watch = menu.addAction(FromUtf8(WatchMenuText));
+    watch->setData(IDM_WATCH);
+    watch->setShortcut(QKeySequence(QString::fromLatin1(WatchKey)));
     menu.addAction(FromUtf8(aboutText))->setData(IDM_ABOUTBOX);
     if (const QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
 }
@@ -393,6 +421,10 @@ void MainWindow::OnSysCommand(int command) {
     }
     if ((command & 0xFFF0) == IDM_LINE_CONTROL) {
         ShowLineControl();
+        return;
+    }
+    if ((command & 0xFFF0) == IDM_WATCH) {
+        ShowWatch();
         return;
     }
     if ((command & 0xFFF0) != IDM_ABOUTBOX) return;

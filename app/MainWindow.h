@@ -26,6 +26,7 @@ class SendScheduler;
 class SerialOwnerBridge;
 class SerialPort;
 class StringPanel;
+class WatchWindow;
 
 class MainWindow : public Dialog {
     Q_OBJECT
@@ -63,6 +64,10 @@ public:
     FramesWindow& ShowFrames();
     static constexpr std::string_view FramesMenuText = "Modbus 帧列表(&F)...";
     static constexpr std::string_view FramesKey = "Ctrl+F";
+    // The watch window, opened (from the window menu, or Ctrl+M).
+    WatchWindow& ShowWatch();
+    static constexpr std::string_view WatchMenuText = "寄存器监视(&W)...";
+    static constexpr std::string_view WatchKey = "Ctrl+M";
 
     // The line control window (window menu, Ctrl+L, or the frames window).
     LineControlWindow& ShowLineControl();
@@ -133,6 +138,7 @@ private:
     FramesWindow* framesWindow = nullptr;
     LineControlWindow* lineControl = nullptr;
     bool RefusedListening();
+    WatchWindow* watchWindow = nullptr;
     int adapterLatencyMs = -1;  // of the line open last; -1: it has no latency timer
     void StartTrace();
     // Declared last and reset first: its worker delivers into everything above.

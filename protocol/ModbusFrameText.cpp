@@ -366,6 +366,8 @@ std::string Exception(uint8_t code) {
 
 }  // namespace
 
+std::string ModbusExceptionText(uint8_t code) { return Exception(code); }
+
 ModbusFrameText DescribeModbusFrame(std::span<const uint8_t> adu, bool reply,
                                     std::span<const uint8_t> request) {
     ModbusFrameText text;

@@ -26,3 +26,6 @@ struct ModbusFrameText {
 //   otherwise     the bytes after the function code: 00 0a ff
 ModbusFrameText DescribeModbusFrame(std::span<const uint8_t> adu, bool reply,
                                     std::span<const uint8_t> request);
+
+// An exception code as the frames window says it: 异常 02 非法数据地址.
+std::string ModbusExceptionText(uint8_t code);

@@ -26,6 +26,7 @@ inline constexpr int IDM_ABOUTBOX = 16;  // the About entry; the low four bits a
 inline constexpr int IDM_FRAMES = 32;    // the frames window's entry above it
 // The line control window's entry, below the frames window's.
 inline constexpr int IDM_LINE_CONTROL = 48;
+inline constexpr int IDM_WATCH = 64;  // the watch window's entry, below the line control's
 inline constexpr int ID_EDIT_CLEAR = 57632;
 inline constexpr int ID_EDIT_CLEAR_ALL = 57633;
 inline constexpr int ID_EDIT_COPY = 57634;

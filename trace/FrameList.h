@@ -35,6 +35,7 @@ public:
     uint64_t Next() const;
     // False when frame `number` is gone or not there yet.
     bool Row(uint64_t number, FrameRow& row) const;
+    bool Frame(uint64_t number, LineFrame& frame) const { return Copy(number, frame); }
 
     FrameCounters Counters() const;
     // Each station seen over the counters' span.
