@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
@@ -65,6 +67,9 @@ struct Bus {
                 simFd, [](const Bytes& b) { return b.size() >= 7; }, 2s);
             if (reply.size() != 7) return false;
             for (const Bytes* frame : {&request, &reply}) {
+                sentUs.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
                 line.WriteMaster(*frame);
                 frames.push_back(*frame);
                 std::this_thread::sleep_for(5ms);
@@ -76,17 +81,26 @@ struct Bus {
     int simFd = -1;
     PtyPair line;
     std::vector<Bytes> frames;  // what crossed the bus, in order
+    std::vector<int64_t> sentUs;
 };
 
 // The recorder or tshark as a child; its standard error (and output) in files.
 struct Child {
-    Child(std::vector<std::string> args, const fs::path& dir, std::vector<std::string> env = {}) {
+    // `closedErr`: standard error is a pipe whose reader has gone.
+    Child(std::vector<std::string> args, const fs::path& dir, std::vector<std::string> env = {},
+          bool closedErr = false) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int pipeFds[2] = {-1, -1};
+        if (closedErr && pipe2(pipeFds, O_CLOEXEC) == 0) {
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+            close(pipeFds[0]);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         std::vector<char*> argv, envp;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -95,6 +109,7 @@ struct Child {
         envp.push_back(nullptr);
         posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeFds[1] >= 0) close(pipeFds[1]);
         errPath = dir / "err";
         outPath = dir / "out";
     }
@@ -166,7 +181,11 @@ TEST(RecorderTest, TsharkCapturesThroughTheInterface) {
     int number = 60;
     while (taken.count(number)) ++number;
     const fs::path link = fs::path(ports) / ("COM" + std::to_string(number));
-    fs::create_symlink(bus.line.SlavePath(), link);
+    // Through a path with braces, which Wireshark's reader of an interface's
+    // description would take for its own.
+    const fs::path braced = scratch.dir / "bus}{1} x";
+    fs::create_symlink(bus.line.SlavePath(), braced);
+    fs::create_symlink(braced, link);
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unlinkAtEnd(
         &link, [](const fs::path* path) { fs::remove(*path); });
     const std::string name = "talvenor-COM" + std::to_string(number);
@@ -174,7 +193,10 @@ TEST(RecorderTest, TsharkCapturesThroughTheInterface) {
 
     Child list({"tshark", "-D"}, scratch.dir, env);
     EXPECT_EQ(list.Stop(0), 0);
-    EXPECT_NE(Child::Text(list.outPath).find(name + " (Modbus on COM"), std::string::npos)
+    EXPECT_NE(Child::Text(list.outPath)
+                  .find(name + " (Modbus on COM" + std::to_string(number) + " (" +
+                        (scratch.dir / "bus)(1) x").string() + "))\n"),
+              std::string::npos)
         << Child::Text(list.outPath);
 
     Child capture({"tshark", "-i", name, "-a", "duration:3", "-d", "rtacser.data,mbrtu"},
@@ -239,34 +261,47 @@ TEST(RecorderTest, RingKeepsTheNewestFiles) {
         EXPECT_EQ(records[i].bytes, bus.frames[bus.frames.size() - records.size() + i]) << i;
 }
 
-// How a run ends: a signal writes everything out (status 0); a file size
-// limit, as a full disk, stops it with one line and status 1, the file whole
-// up to its last record.
+// How a run ends: a signal right after the last reply writes everything out
+// (status 0), also with standard error into a pipe whose reader has gone,
+// and leaves no link behind; a file size limit, as a full disk, stops it
+// with one line and status 1, the file whole up to its last record.
 TEST(RecorderTest, EndsBySignalOrFullDisk) {
     struct Row {
         const char* name;
         std::vector<std::string> prefix;
         int signal, status;
-        bool complete;
+        bool complete, closedErr;
     };
     const Row rows[] = {
-        {"SIGTERM", {}, SIGTERM, 0, true},
-        {"file size limit", {"prlimit", "--fsize=600", "--"}, 0, 1, false},
+        {"SIGTERM", {}, SIGTERM, 0, true, false},
+        {"SIGHUP", {}, SIGHUP, 0, true, false},
+        {"SIGTERM, standard error closed", {}, SIGTERM, 0, true, true},
+        {"file size limit", {"prlimit", "--fsize=600", "--"}, 0, 1, false, false},
     };
+    const auto links = [] {
+        size_t n = 0;
+        for (const auto& entry : fs::directory_iterator("/tmp"))
+            n += entry.path().filename().string().starts_with("talvenor-capture-");
+        return n;
+    };
+    const size_t linksBefore = links();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Scratch scratch;
         Bus bus;
         const fs::path file = scratch.dir / "bus.pcap";
         std::vector<std::string> args = row.prefix;
-        args.insert(args.end(), {kRecorder, "-q", "-i", bus.line.SlavePath(), "-w", file});
-        Child recorder(args, scratch.dir);
+        // The link of a device path is a private one: none is left behind.
+        fs::create_symlink(bus.line.SlavePath(), scratch.dir / "tty");
+        args.insert(args.end(), {kRecorder, "-i", scratch.dir / "tty", "-w", file});
+        Child recorder(args, scratch.dir, {}, row.closedErr);
         std::this_thread::sleep_for(300ms);
         ASSERT_TRUE(bus.Exchange(20));
-        if (row.complete) RecordsOnceWritten([&] { return std::vector{file}; }, bus.frames.back());
         EXPECT_EQ(recorder.Stop(row.signal), row.status);
+        EXPECT_EQ(links(), linksBefore);
         const std::string errors = Child::Text(recorder.errPath);
-        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), row.status == 0 ? 0 : 1)
+        EXPECT_TRUE(row.closedErr ||
+                    (errors.find("talvenor-capture:") != std::string::npos) == (row.status != 0))
             << errors;
         const CaptureFile capture = CaptureFile::Read(file);
         EXPECT_TRUE(capture.wellFormed);
@@ -291,6 +326,7 @@ TEST(RecorderTest, RefusesWhatItCannotDo) {
     const std::vector<std::vector<std::string>> rows = {
         {"-i", line.SlavePath(), "-w", out, "-x"},
         {"-i", line.SlavePath(), "-w", out, "-a", "duration:0"},
+        {"-i", line.SlavePath(), "-w", out, "-a", "duration:0.0000001"},
         {"-i", line.SlavePath(), "-w", out, "-b", "files:3"},
         {"-i", line.SlavePath(), "-w", "-", "-b", "filesize:10"},
         {"-i", line.SlavePath(), "-w", (scratch.dir / "none/x.pcap").string()},
@@ -311,4 +347,213 @@ TEST(RecorderTest, RefusesWhatItCannotDo) {
     EXPECT_EQ(busy.Stop(0), 2);
     EXPECT_NE(Child::Text(busy.errPath).find("busy"), std::string::npos);
     EXPECT_EQ(holder.Stop(SIGTERM), 0);
+}
+
+// dumpcap's options, each row with what dumpcap does, into a directory with
+// a dot (the file itself has no extension); -q: only dumpcap's last line.
+// A ring whose directory goes away ends with status 1. On a card that takes
+// a second for each sync, every frame is still dated as it crossed the line.
+TEST(RecorderTest, FollowsDumpcapsOptions) {
+    struct Row {
+        const char* dumpcap;
+        std::vector<std::string> args;
+        bool byItself;  // ends without a signal
+        size_t files;   // 0: more than one
+        // Records in each full file (0: any; kKB: at most 1000 bytes), the first frames of the bus
+        // (0: any).
+        size_t perFile, first;
+    };
+    constexpr size_t kKB = SIZE_MAX;
+    const Row rows[] = {
+        {"-b with -a filesize switches at the size",
+         {"-b", "duration:60", "-a", "filesize:1"},
+         false,
+         0,
+         kKB,
+         0},
+        {"-b files with -a filesize is a ring",
+         {"-b", "files:3", "-a", "filesize:1"},
+         false,
+         3,
+         kKB,
+         0},
+        {"-a filesize alone stops at the size", {"-a", "filesize:1"}, true, 1, kKB, 0},
+        {"-c stops after N packets", {"-c", "10"}, true, 1, 10, 10},
+        {"-b packets and -a files stop after N files",
+         {"-b", "packets:4", "-a", "files:3"},
+         true,
+         3,
+         4,
+         12},
+        {"-a duration takes fractions", {"-a", "duration:1.5"}, true, 1, 0, 0},
+        {"-b interval switches on the clock", {"-b", "interval:2"}, false, 0, 0, 0},
+        {"a slow card", {"-b", "packets:2", "-a", "files:6"}, true, 6, 2, 12},
+        {"ring directory removed", {"-b", "packets:4"}, true, 0, 4, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.dumpcap);
+        const std::string name = row.dumpcap;
+        Scratch scratch;
+        Bus bus;
+        const fs::path dir = scratch.dir / "run.d";
+        fs::create_directory(dir);
+        std::vector<std::string> args = {kRecorder, "-q",       "-i", bus.line.SlavePath(),
+                                         "-w",      dir / "bus"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        Child recorder(
+            args, scratch.dir,
+            {"LD_PRELOAD=" + std::string(name == "a slow card" ? TALVENOR_SLOW_SYNC_PATH : ""),
+             "SLOW_SYNC_MS=1000", "ASAN_OPTIONS=verify_asan_link_order=0"});
+        std::this_thread::sleep_for(300ms);
+        const int exchanges = row.byItself ? 400 : name.find("interval") != name.npos ? 250 : 60;
+        for (int i = 0; i < exchanges && recorder.Running(); ++i) {
+            ASSERT_TRUE(bus.Exchange(1));
+            if (name == "ring directory removed" && i == 10) fs::remove_all(dir);
+        }
+        EXPECT_EQ(recorder.Running(), !row.byItself);
+        const int status = recorder.Stop(SIGTERM);
+        const std::string errors = Child::Text(recorder.errPath);
+        EXPECT_EQ(status, name == "ring directory removed" ? 1 : 0) << errors;
+        if (status != 0) continue;
+        std::smatch count;
+        EXPECT_TRUE(std::regex_match(errors, count, std::regex("\rPackets captured: (\\d+)\n")))
+            << errors;
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(dir)) files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        EXPECT_TRUE(row.files == 0 ? files.size() > 1 : files.size() == row.files) << files.size();
+        std::vector<CaptureRecord> records;
+        for (const fs::path& file : files) {
+            const CaptureFile capture = CaptureFile::Read(file);
+            ASSERT_TRUE(capture.wellFormed && !capture.records.empty()) << file;
+            EXPECT_TRUE(row.perFile == kKB ? fs::file_size(file) <= 1000
+                                           : row.perFile == 0 || file == files.back() ||
+                                                 capture.records.size() == row.perFile)
+                << file;
+            // Named as dumpcap names them, by the local time the file began.
+            std::smatch match;
+            const std::string base = file.filename().string();
+            if (files.size() > 1 &&
+                std::regex_match(base, match, std::regex(R"(bus_\d{5}_(\d{14}))"))) {
+                std::tm local{};
+                strptime(match[1].str().c_str(), "%Y%m%d%H%M%S", &local);
+                local.tm_isdst = -1;
+                const std::time_t begun = std::mktime(&local),
+                                  first = capture.records[0].stampUs / 1000000;
+                EXPECT_TRUE(begun <= first + 1 && begun > first - 60) << base;
+                EXPECT_TRUE(name.find("interval") == name.npos || file == files[0] ||
+                            begun % 2 == 0)
+                    << base;
+            } else {
+                EXPECT_EQ(files.size(), 1u) << base;
+            }
+            records.insert(records.end(), capture.records.begin(), capture.records.end());
+        }
+        EXPECT_TRUE(row.first == 0 || records.size() == row.first) << records.size();
+        EXPECT_TRUE(name.find("ring") != name.npos ||
+                    (count.size() > 1 && std::stoul(count[1]) == records.size()));
+        ASSERT_GT(records.size(), 5u);
+        const size_t from = name.find("ring") != name.npos ? bus.frames.size() - records.size() : 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].bytes, bus.frames[from + i]) << i;
+            // Read as it came, not when a file was finished: a sync takes 1000 ms.
+            EXPECT_LT(records[i].stampUs - bus.sentUs[from + i], 400000) << i;
+        }
+    }
+}
+
+// A line named by its device path is that device: after a loss, another
+// device found under the path (here a pty in place of the one that went) is
+// not recorded, and standard error says why.
+TEST(RecorderTest, ADevicePathIsOneDevice) {
+    Scratch scratch;
+    auto first = std::make_unique<PtyPair>();
+    PtyPair second;
+    const fs::path tty = scratch.dir / "tty";
+    fs::create_symlink(first->SlavePath(), tty);
+    Child recorder({kRecorder, "-q", "-i", tty, "-w", scratch.dir / "bus.pcap"}, scratch.dir);
+    std::this_thread::sleep_for(300ms);
+    const Bytes request = WithCrc({1, 3, 0, 0, 0, 1}), reply = WithCrc({1, 3, 2, 0, 7});
+    ASSERT_TRUE(first->WriteMaster(request) && first->WriteMaster(reply));
+    std::this_thread::sleep_for(100ms);
+    first->CloseMaster();
+    fs::remove(tty);
+    fs::create_symlink(second.SlavePath(), tty);
+    for (int i = 0;
+         i < 100 && Child::Text(recorder.errPath).find("another device") == std::string::npos;
+         ++i) {
+        ASSERT_TRUE(second.WriteMaster(request));
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(recorder.Stop(SIGTERM), 0);
+    const std::string errors = Child::Text(recorder.errPath);
+    EXPECT_NE(errors.find("another device is at " + tty.string() + " (" + second.SlavePath() +
+                          " in place of " + first->SlavePath() + "); not recorded"),
+              std::string::npos)
+        << errors;
+    const CaptureFile capture = CaptureFile::Read(scratch.dir / "bus.pcap");
+    ASSERT_EQ(capture.records.size(), 2u);
+    EXPECT_EQ(capture.records[1].bytes, reply);
+}
+
+// As Wireshark's capture interface: the options' defaults are marked as the
+// line is set without them; a capture Wireshark stops reading ends with
+// status 0 and nothing on standard error; an interface that names no port
+// gets extcap's error form (a line "ERROR: ..." and a failure status).
+TEST(RecorderTest, AnswersWiresharkAsExtcap) {
+    Scratch scratch;
+    Bus bus;
+    int number = 70;
+    for (const auto taken = ComNames().Ports(); taken.count(number) || taken.count(number + 1);)
+        ++number;
+    const std::string com = "COM" + std::to_string(number), name = "talvenor-" + com;
+    const fs::path link = fs::path(ComNames::DefaultPortDirectory()) / com;
+    ASSERT_TRUE(ComNames::EnsurePortDirectory(link.parent_path()));
+    fs::create_symlink(bus.line.SlavePath(), link);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unlinkAtEnd(
+        &link, [](const fs::path* path) { fs::remove(*path); });
+
+    Child config({kRecorder, "--extcap-config", "--extcap-interface", name}, scratch.dir);
+    EXPECT_EQ(config.Stop(0), 0);
+    const std::string sentences = Child::Text(config.outPath);
+    std::map<std::string, std::string> defaults, marked;  // by argument number
+    const std::regex arg(R"(arg \{number=(\d+)\}.*\{default=([^}]*)\})"),
+        value(R"(value \{arg=(\d+)\}\{value=([^}]*)\}.*\{default=true\})");
+    for (auto at = std::sregex_iterator(sentences.begin(), sentences.end(), arg);
+         at != std::sregex_iterator(); ++at)
+        defaults[(*at)[1]] = (*at)[2];
+    for (auto at = std::sregex_iterator(sentences.begin(), sentences.end(), value);
+         at != std::sregex_iterator(); ++at)
+        marked[(*at)[1]] += (*at)[2];
+    EXPECT_EQ(marked, defaults) << sentences;
+    // The baud rate and stop bits a pty keeps, as the recorder sets them unasked.
+    Child plain({kRecorder, "-q", "-i", com, "-w", scratch.dir / "plain.pcap"}, scratch.dir);
+    std::this_thread::sleep_for(300ms);
+    termios line{};
+    ASSERT_EQ(tcgetattr(bus.line.MasterFd(), &line), 0);
+    EXPECT_EQ(cfgetospeed(&line) == B9600 && defaults["0"] == "9600", true) << defaults["0"];
+    EXPECT_EQ(defaults["3"], line.c_cflag & CSTOPB ? "2" : "1");
+    EXPECT_EQ(plain.Stop(SIGTERM), 0);
+
+    const fs::path fifo = scratch.dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Child capture({kRecorder, "--capture", "--extcap-interface", name, "--fifo", fifo},
+                  scratch.dir);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    char header[24];
+    EXPECT_EQ(read(reader, header, sizeof header), 24);
+    close(reader);  // Wireshark stops
+    for (int i = 0; i < 100 && capture.Running(); ++i) ASSERT_TRUE(bus.Exchange(1));
+    EXPECT_EQ(capture.Stop(SIGTERM), 0);
+    EXPECT_EQ(Child::Text(capture.errPath), "");
+
+    for (const char* call : {"--extcap-dlts", "--extcap-config", "--capture"}) {
+        Child refused({kRecorder, call, "--extcap-interface",
+                       "talvenor-COM" + std::to_string(number + 1), "--fifo", fifo},
+                      scratch.dir);
+        EXPECT_EQ(refused.Stop(0), 1) << call;
+        EXPECT_TRUE(Child::Text(refused.errPath).starts_with("ERROR: "))
+            << Child::Text(refused.errPath);
+        EXPECT_EQ(Child::Text(refused.outPath), "") << call;
+    }
 }
