@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -26,7 +27,11 @@
 #include "PcapFile.h"
 #include "PtyPair.h"
 #include "SimProcess.h"
+#include "recorder/CaptureRing.h"
+#include "recorder/PortListing.h"
 #include "serial/ComNames.h"
+#include "serial/PosixComm.h"
+#include "trace/LineRecord.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -528,4 +533,55 @@ TEST(RecorderTest, AnswersWiresharkAsExtcap) {
     for (int i = 0; i < 100 && capture.Running(); ++i) ASSERT_TRUE(bus.Exchange(1));
     EXPECT_EQ(capture.Stop(SIGTERM), 0);
     EXPECT_EQ(Child::Text(capture.errPath), "");
+}
+
+// A record that cannot keep up with the line (64 KiB arrive at once, its
+// trace queues 4 KiB) drops bytes: the ring's file tells it, not whole.
+TEST(RecorderTest, BytesTheTraceDropsSpoilTheRun) {
+    Scratch scratch;
+    PtyPair line;
+    fs::create_directory(scratch.dir / "ports");
+    fs::permissions(scratch.dir / "ports", fs::perms::owner_all);
+    fs::create_symlink(line.SlavePath(), scratch.dir / "ports/COM1");
+    CaptureRing ring(scratch.dir / "bus.pcap", {}, [] {});
+    int error = 0;
+    ASSERT_TRUE(ring.Start(error));
+    struct : SerialPortOwner {
+        void OnNotification(uint32_t, uint32_t, int32_t) override {}
+        void OnError(const std::string&, const std::string&) override {}
+        void WakeOwner() override {}
+    } owner;
+    {
+        LineRecord record(std::make_unique<PosixComm>(ComNames({scratch.dir / "ports"})), 4096);
+        record.Record({&ring});
+        ASSERT_TRUE(record.Open(&owner, 1, 115200, 'N', 8, 1, EV_RXCHAR, 512));
+        std::atomic<bool> written{false};
+        std::thread flood([&] { written = line.WriteMaster(Bytes(65536, 0x55)); });
+        for (int i = 0; i < 2000 && !(written && ring.Ended());
+             ++i, std::this_thread::sleep_for(5ms))
+            record.Port().DispatchNotifications();
+        flood.join();
+    }
+    EXPECT_GT(ring.Finish().outcome.lostBytes, 0u);
+}
+
+// -D and Wireshark's list tell a USB adapter by what sysfs publishes of it.
+TEST(RecorderTest, ListsAnAdaptersIdentity) {
+    Scratch scratch;
+    const fs::path usb = scratch.dir / "sys/devices/usb1/1-1", tty = usb / "1-1:1.0/ttyUSB0";
+    fs::create_directories(tty);
+    fs::create_directories(scratch.dir / "sys/class/tty/ttyUSB0");
+    fs::create_directories(scratch.dir / "dev");
+    for (auto [file, text] : {std::pair{"idVendor", "0403"},
+                              {"idProduct", "6001"},
+                              {"serial", "A50285BI"},
+                              {"product", "FT232R USB UART"}})
+        std::ofstream(usb / file) << text << "\n";
+    fs::create_symlink(tty, scratch.dir / "sys/class/tty/ttyUSB0/device");
+    std::ofstream(scratch.dir / "dev/ttyUSB0").put('\n');
+    const std::vector<PortEntry> ports = ListPorts(
+        ComNames({"", scratch.dir / "dev", scratch.dir / "sys/class/tty", scratch.dir / "proc"}));
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(PortTitle(ports[0]), "COM1 (" + (scratch.dir / "dev/ttyUSB0").string() +
+                                       ", 0403:6001 A50285BI FT232R USB UART)");
 }
