@@ -280,16 +280,16 @@ std::optional<CaptureOptions> ParseCaptureOptions(const std::vector<std::string>
             p.options.mode = CaptureOptions::Mode::Help;
             return p.options;
         }
-        if (name == "--extcap-version") {
-            // Wireshark tells its version; nothing here depends on it.
-            if (i + 1 < args.size() && !args[i + 1].starts_with("-")) ++i;
-            continue;
-        }
         // --name=value as well as --name value.
         std::optional<std::string> joined;
         if (const size_t equals = name.find('='); name.starts_with("--") && equals != name.npos) {
             joined = std::string(name.substr(equals + 1));
             name = name.substr(0, equals);
+        }
+        if (name == "--extcap-version") {
+            // Wireshark tells its version; nothing here depends on it.
+            if (!joined && i + 1 < args.size() && !args[i + 1].starts_with("-")) ++i;
+            continue;
         }
         const Option* option = nullptr;
         for (const Option& row : kOptions)
