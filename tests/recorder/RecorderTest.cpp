@@ -405,7 +405,7 @@ TEST(RecorderTest, FollowsDumpcapsOptions) {
         std::this_thread::sleep_for(300ms);
         for (int i = 0; i < (row.byItself ? 400 : 250) && recorder.Running(); ++i) {
             ASSERT_TRUE(bus.Exchange(1));
-            if (name == "ring gone" && i == 10) fs::remove_all(dir);
+            if (name == "ring gone" && i == 10) fs::rename(dir, scratch.dir / "gone");
             // The line is read as it comes while files are finished (a sync takes 1 s).
             int queued = name == "slow card" && i < 6;
             for (int t = 0; t < 60 && queued > 0; ++t, std::this_thread::sleep_for(10ms))
@@ -442,9 +442,6 @@ TEST(RecorderTest, FollowsDumpcapsOptions) {
             EXPECT_TRUE(files.size() == 1 ||
                         (std::regex_match(base, std::regex(R"(bus_\d{5}_\d{14})")) &&
                          base.substr(10, 8) == day))
-                << base;
-            EXPECT_TRUE(name != "-b interval on the clock" || file == files[0] ||
-                        (base.size() == 24 && std::stoi(base.substr(22)) % 2 == 0))
                 << base;
             records.insert(records.end(), capture.records.begin(), capture.records.end());
         }
