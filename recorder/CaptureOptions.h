@@ -19,20 +19,29 @@ struct CaptureOptions {
     // --rts, --dtr: a level the listener sets; unset: lowered at the open.
     std::optional<bool> rts, dtr;
     std::string output;  // -w: a file, or "-" for standard output
-    bool quiet = false;
-    // Stop conditions (-a); 0: none. A kilobyte is 1000 bytes, as dumpcap counts.
-    int64_t stopSeconds = 0;
-    uint64_t stopFileBytes = 0;
-    uint64_t stopPackets = 0;
-    // Ring files (-b); 0: none.
-    uint64_t fileBytes = 0;
-    int64_t fileSeconds = 0;
-    unsigned files = 0;
+    bool quiet = false;  // -q: only the final count
+    // As dumpcap reads them; 0: none. A kilobyte is 1000 bytes, as dumpcap
+    // counts. dumpcap keeps one file size for -a and -b: with any -b it is
+    // where a file is switched, else where the recording stops.
+    int64_t stopUs = 0;           // -a duration
+    uint64_t stopPackets = 0;     // -a packets, -c
+    unsigned stopFiles = 0;       // -a files
+    uint64_t fileBytes = 0;       // -a filesize, -b filesize
+    int64_t fileUs = 0;           // -b duration
+    uint64_t filePackets = 0;     // -b packets
+    int64_t intervalSeconds = 0;  // -b interval: on each multiple of the wall clock
+    unsigned files = 0;           // -b files: the ring's size
+    bool multipleFiles = false;   // any -b
     // Wireshark's calls: --capture writes to this FIFO.
+    bool extcapCapture = false;
     std::string fifo;
     std::string extcapInterface;
 
-    bool Ring() const { return fileBytes > 0 || fileSeconds > 0; }
+    // Files are switched by one of the conditions -b allows.
+    bool Ring() const {
+        return multipleFiles &&
+               (fileBytes > 0 || fileUs > 0 || filePackets > 0 || intervalSeconds > 0);
+    }
 };
 
 // The interface Wireshark lists for "COM<n>", and back; "" for a name that is not one.

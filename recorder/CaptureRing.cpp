@@ -9,7 +9,9 @@
 #include "trace/PcapRecords.h"
 
 CaptureRing::CaptureRing(std::string file, Limits fileLimits, std::function<void()> wakeMain)
-    : path(std::move(file)), limits(fileLimits), wake(std::move(wakeMain)) {}
+    : path(std::move(file)), limits(fileLimits), wake(std::move(wakeMain)) {
+    finisher = std::thread([this] { RunFinisher(); });
+}
 
 CaptureRing::~CaptureRing() { Finish(); }
 
@@ -30,6 +32,11 @@ std::string CaptureRing::RingName(const std::string& path, unsigned number, std:
     return prefix + middle + extension;
 }
 
+bool CaptureRing::Ring() const {
+    return limits.fileBytes > 0 || limits.filePackets > 0 || limits.fileUs > 0 ||
+           limits.intervalSeconds > 0;
+}
+
 bool CaptureRing::Start(int& error) {
     std::lock_guard guard(lock);
     if (!Open(error)) return false;
@@ -45,17 +52,30 @@ void CaptureRing::Start(int fd, const std::string& name) {
     fileSize = PcapRecords::kFileHeaderSize;
 }
 
+bool CaptureRing::Switch() {
+    if (limits.stopFiles > 0 && number >= limits.stopFiles) {
+        ended = true;
+        return false;
+    }
+    int error = 0;
+    if (Open(error)) return true;
+    ended = true;
+    return false;
+}
+
 bool CaptureRing::Open(int& error) {
-    const bool ring = limits.fileBytes > 0 || limits.fileSeconds > 0;
     const std::time_t now = std::time(nullptr);
-    const std::string name = ring ? RingName(path, ++number, now) : path;
+    const std::string name = Ring() ? RingName(path, ++number, now) : path;
     std::unique_ptr<LineCapture> next = LineCapture::Create(name, error);
     if (!next) {
         // The recording ends as if that file had failed.
         if (openFailure.error == 0) openFailure = {error, name};
         return false;
     }
-    if (current) retiring.push_back(std::move(current));
+    if (current) {
+        retiring.push_back(std::move(current));
+        retired.notify_one();
+    }
     current = std::move(next);
     Watch(*current);
     // Only a ring remembers its files: a run without one stays flat however
@@ -64,6 +84,7 @@ bool CaptureRing::Open(int& error) {
     fileSize = PcapRecords::kFileHeaderSize;
     fileRecords = 0;
     fileStarted = now;
+    fileBegun = std::chrono::steady_clock::now();
     return true;
 }
 
@@ -77,26 +98,23 @@ void CaptureRing::Watch(LineCapture& capture) {
 }
 
 void CaptureRing::Take(std::span<const LineFrame> frames) {
-    bool switched = false, stopped = false;
+    bool stopped = false;
     {
         std::lock_guard guard(lock);
         for (const LineFrame& frame : frames) {
             if (ended.load() || !current) break;
             if (frame.bytes.empty()) continue;
             const size_t size = PcapRecords::RecordSize(frame.bytes.size());
-            const bool full = fileRecords > 0 && fileSize + size > limits.fileBytes;
+            const bool bySize = limits.fileBytes > 0 && fileSize + size > limits.fileBytes;
+            const bool byCount = limits.filePackets > 0 && fileRecords >= limits.filePackets;
             if (limits.stopFileBytes > 0 && fileRecords > 0 &&
                 fileSize + size > limits.stopFileBytes) {
                 stopped = true;
                 break;
             }
-            if (limits.fileBytes > 0 && full) {
-                int error = 0;
-                if (!Open(error)) {
-                    stopped = true;
-                    break;
-                }
-                switched = true;
+            if (fileRecords > 0 && (bySize || byCount) && !Switch()) {
+                stopped = true;
+                break;
             }
             current->Take({&frame, 1});
             fileSize += size;
@@ -108,7 +126,7 @@ void CaptureRing::Take(std::span<const LineFrame> frames) {
         }
         if (stopped) ended = true;
     }
-    if (switched || stopped) wake();
+    if (stopped) wake();
 }
 
 void CaptureRing::Lost(uint64_t bytes) {
@@ -116,31 +134,58 @@ void CaptureRing::Lost(uint64_t bytes) {
     if (current) current->Lost(bytes);
 }
 
+std::chrono::steady_clock::time_point CaptureRing::NextTick() const {
+    using namespace std::chrono;
+    std::lock_guard guard(lock);
+    auto next = steady_clock::time_point::max();
+    if (!current || ended.load()) return next;
+    if (limits.fileUs > 0) next = fileBegun + microseconds(limits.fileUs);
+    if (limits.intervalSeconds > 0) {
+        // The next multiple of the interval, by the wall clock.
+        const auto wall = system_clock::now().time_since_epoch();
+        const auto interval = seconds(limits.intervalSeconds);
+        next = std::min(next, steady_clock::now() + (interval - wall % interval));
+    }
+    return next;
+}
+
 void CaptureRing::Tick() {
-    std::vector<std::unique_ptr<LineCapture>> done;
+    bool stopped = false;
     {
         std::lock_guard guard(lock);
-        if (limits.fileSeconds > 0 && current && !ended.load() &&
-            std::time(nullptr) - fileStarted >= limits.fileSeconds) {
-            int error = 0;
-            if (!Open(error)) {
-                ended = true;
-                wake();
-            }
-        }
-        done.swap(retiring);
+        if (!current || ended.load()) return;
+        const std::time_t now = std::time(nullptr);
+        const bool old = limits.fileUs > 0 && std::chrono::steady_clock::now() - fileBegun >=
+                                                  std::chrono::microseconds(limits.fileUs);
+        const bool onTheClock =
+            limits.intervalSeconds > 0 &&
+            now / limits.intervalSeconds != fileStarted / limits.intervalSeconds;
+        stopped = (old || onTheClock) && !Switch();
     }
-    for (auto& capture : done) Settle(std::move(capture));
-    // Only finished files go; the current one is always kept.
-    std::lock_guard guard(lock);
-    while (limits.files > 0 && names.size() > limits.files) {
-        unlink(names.front().c_str());
-        names.pop_front();
+    if (stopped) wake();
+}
+
+void CaptureRing::RunFinisher() {
+    std::unique_lock guard(lock);
+    for (;;) {
+        retired.wait(guard, [this] { return finishing || !retiring.empty(); });
+        if (retiring.empty()) break;
+        std::vector<std::unique_ptr<LineCapture>> done;
+        done.swap(retiring);
+        guard.unlock();
+        for (auto& capture : done) Settle(std::move(capture));
+        guard.lock();
+        // Only finished files go; the current one is always kept.
+        while (limits.files > 0 && names.size() > limits.files) {
+            unlink(names.front().c_str());
+            names.pop_front();
+        }
     }
 }
 
 void CaptureRing::Settle(std::unique_ptr<LineCapture> capture) {
     const LineCapture::Outcome outcome = capture->Finish();
+    std::lock_guard guard(lock);
     if (!result.file.empty() && !result.outcome.Whole()) return;
     result = {outcome, capture->Path()};
     if (!outcome.Whole()) {
@@ -154,9 +199,11 @@ CaptureRing::Result CaptureRing::Finish() {
     {
         std::lock_guard guard(lock);
         ended = true;
+        finishing = true;
         last = std::move(current);
     }
-    Tick();
+    retired.notify_one();
+    if (finisher.joinable()) finisher.join();
     if (last) Settle(std::move(last));
     std::lock_guard guard(lock);
     if (openFailure.error != 0 && (result.file.empty() || result.outcome.Whole()))

@@ -1,6 +1,7 @@
 #include "recorder/Extcap.h"
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 #include "recorder/PortListing.h"
@@ -49,14 +50,30 @@ const Setting kSettings[] = {
 
 }  // namespace
 
-void PrintExtcap(const CaptureOptions& options, const ComNames& names, std::FILE* out) {
+std::string ExtcapValue(const std::string& text) {
+    std::string value = text;
+    for (char& c : value) {
+        if (c == '{' || c == '}') c = c == '{' ? '(' : ')';
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return value;
+}
+
+bool PrintExtcap(const CaptureOptions& options, const ComNames& names, std::FILE* out,
+                 std::string& error) {
     using Mode = CaptureOptions::Mode;
+    if (options.mode != Mode::ExtcapInterfaces &&
+        names.PathForPort(ComNames::PortNumber(options.line)).empty()) {
+        error = "No such interface: " + options.extcapInterface;
+        return false;
+    }
     if (options.mode == Mode::ExtcapInterfaces) {
         std::fprintf(out, "extcap {version=%s}{display=Talvenor: Modbus frames of a serial line}\n",
                      TALVENOR_VERSION);
         for (const PortEntry& port : ListPorts(names))
             std::fprintf(out, "interface {value=%s}{display=Modbus on %s}\n",
-                         ExtcapInterfaceName(port.number).c_str(), PortTitle(port).c_str());
+                         ExtcapInterfaceName(port.number).c_str(),
+                         ExtcapValue(PortTitle(port)).c_str());
     } else if (options.mode == Mode::ExtcapDlts) {
         std::fprintf(out,
                      "dlt {number=%u}{name=RTAC_SERIAL}{display=RTAC serial (Modbus frames)}\n",
@@ -77,4 +94,5 @@ void PrintExtcap(const CaptureOptions& options, const ComNames& names, std::FILE
         }
     }
     std::fflush(out);
+    return true;
 }

@@ -7,5 +7,15 @@
 #include "recorder/CaptureOptions.h"
 #include "serial/ComNames.h"
 
-// The answer to --extcap-interfaces, --extcap-dlts or --extcap-config.
-void PrintExtcap(const CaptureOptions& options, const ComNames& names, std::FILE* out);
+#include <string>
+
+// The answer to --extcap-interfaces, --extcap-dlts or --extcap-config; false,
+// with nothing printed and `error` set, for an interface that names no port.
+bool PrintExtcap(const CaptureOptions& options, const ComNames& names, std::FILE* out,
+                 std::string& error);
+
+// `text` as a value between extcap's braces. Wireshark's reader has no
+// escape: a value ends at a '}' before '{', a blank or the line's end, and a
+// line ends the sentence. So braces become parentheses and control
+// characters '?'.
+std::string ExtcapValue(const std::string& text);

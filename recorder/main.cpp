@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,13 @@ void OnSignal(int) {
 int Refuse(const std::string& why) {
     std::fprintf(stderr, "talvenor-capture: %s\n", why.c_str());
     return 2;
+}
+
+// Wireshark shows what a capture interface says on standard error when it
+// fails, in extcap's own form.
+int RefuseExtcap(const std::string& why) {
+    std::fprintf(stderr, "ERROR: %s\n", why.c_str());
+    return 1;
 }
 
 // The engine's side of the recorder: the bytes themselves go to the trace, so
@@ -99,6 +107,31 @@ struct Line {
     ComNames names;
 };
 
+// What the line leads to now, told as the window tells devices apart. A
+// device path is not a pinned number, though it goes through a link of its
+// own: it is the same device by the adapter's serial number, else its place
+// on the bus, else the device file the path leads to.
+DeviceIdentity IdentifyLine(const Line& line, bool devicePath) {
+    DeviceIdentity identity = IdentifyPort(line.names, line.number);
+    if (!devicePath) return identity;
+    identity.pinned = false;
+    char resolved[PATH_MAX];
+    identity.path = realpath(line.path.c_str(), resolved) ? resolved : "";
+    identity.present = !identity.path.empty();
+    return identity;
+}
+
+// Why `now` is not the device the line had: one line for standard error.
+std::string AnotherDevice(const DeviceIdentity& was, const DeviceIdentity& now) {
+    const auto told = [](const DeviceIdentity& d) {
+        if (!d.serialNumber.empty()) return "serial number " + d.serialNumber;
+        if (!d.busPlace.empty()) return "USB place " + d.busPlace;
+        if (!d.vendorId.empty()) return "USB " + d.vendorId + ":" + d.productId;
+        return d.path;
+    };
+    return told(now) + " in place of " + told(was);
+}
+
 bool ResolveLine(const std::string& text, PathLink& link, Line& line, std::string& error) {
     if (const int number = ComNames::PortNumber(text); number > 0) {
         line.number = number;
@@ -138,34 +171,77 @@ public:
 private:
     bool WaitForWork(Clock::time_point until);
     void Count(uint64_t packets, bool last) const;
+    void Say(const std::string& text) const;
+    void Watch(LineRecord& record, const std::function<bool()>& open);
 
     const CaptureOptions& options;
     int wakeFd = -1, sigFd = -1;
     bool signalled = false;
+    Line line;
+    // A lost line: what it was, and what was last told of another device.
+    bool waiting = false;
+    DeviceIdentity device, toldOf;
 };
 
 bool Recorder::WaitForWork(Clock::time_point until) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
     pollfd fds[2] = {{sigFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (poll(fds, 2, static_cast<int>(std::max<int64_t>(left.count(), 0))) <= 0) return false;
+    const int64_t ms = std::clamp<int64_t>(left.count(), 0, INT_MAX);
+    if (poll(fds, 2, static_cast<int>(ms)) <= 0) return false;
     uint64_t count = 0;
     if ((fds[0].revents & POLLIN) && read(sigFd, &count, sizeof count) > 0) signalled = true;
     if ((fds[1].revents & POLLIN) && read(wakeFd, &count, sizeof count) > 0) return true;
     return false;
 }
 
+// dumpcap's count: live unless -q, and at the end always; Wireshark, which
+// reads a capture interface's standard error as its failure, gets neither.
 void Recorder::Count(uint64_t packets, bool last) const {
-    if (options.quiet) return;
+    if (options.extcapCapture || (options.quiet && !last)) return;
     std::fprintf(stderr, last ? "\rPackets captured: %llu\n" : "\rPackets: %llu ",
                  static_cast<unsigned long long>(packets));
     std::fflush(stderr);
 }
 
+void Recorder::Say(const std::string& text) const {
+    std::fprintf(stderr, "%stalvenor-capture: %s\n",
+                 options.quiet || options.extcapCapture ? "" : "\n", text.c_str());
+}
+
+// A device that went away (an adapter pulled) is waited for, and the record
+// goes on once the same device is back; another one under the line's name
+// is not recorded, and said so once.
+void Recorder::Watch(LineRecord& record, const std::function<bool()>& open) {
+    const bool devicePath = ComNames::PortNumber(options.line) == 0;
+    if (!waiting) {
+        if (!record.Port().DeviceLost()) return;
+        waiting = true;
+        toldOf = device;
+        record.Note(FrameKind::LineLost);
+        Say("the line's device " + line.path + " went away; waiting for it");
+        return;
+    }
+    const DeviceIdentity now = IdentifyLine(line, devicePath);
+    if (!IsSameDevice(device, now)) {
+        if (now.present && !IsSameDevice(toldOf, now)) {
+            toldOf = now;
+            Say("another device is at " + line.path + " (" + AnotherDevice(device, now) +
+                "); not recorded, waiting for the line's own");
+        }
+        return;
+    }
+    if (!open()) return;
+    waiting = false;
+    record.Note(FrameKind::LineBack);
+    Say("the line's device " + line.path + " is back");
+}
+
 int Recorder::Run() {
-    const bool extcap = !options.fifo.empty();
+    const bool extcap = options.extcapCapture;
+    const auto refuse = extcap ? RefuseExtcap : Refuse;
     sigFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (sigFd < 0 || wakeFd < 0) return Refuse("eventfd: " + SystemErrorText(errno));
+    if (sigFd < 0 || wakeFd < 0) return refuse("eventfd: " + SystemErrorText(errno));
     signalFd = sigFd;
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -179,9 +255,8 @@ int Recorder::Run() {
     }
 
     PathLink link;
-    Line line;
     std::string error;
-    if (!ResolveLine(options.line, link, line, error)) return Refuse(error);
+    if (!ResolveLine(options.line, link, line, error)) return refuse(error);
     auto comm = std::make_unique<PosixComm>(line.names);
     PosixComm* const commLayer = comm.get();
     // The owner outlives the record, whose end may still deliver to it.
@@ -199,57 +274,47 @@ int Recorder::Run() {
                             options.stopBits, EV_RXCHAR, kWriteBuffer);
     };
     if (!open())
-        return Refuse("cannot open the line " + options.line + " (" + line.path +
+        return refuse("cannot open the line " + options.line + " (" + line.path +
                       "): " + commLayer->ErrorText(commLayer->LastError()));
 
+    // dumpcap's one file size: where a file is switched with -b, else where
+    // the recording stops.
+    const bool switched = options.Ring();
     CaptureRing ring(options.output,
-                     {options.fileBytes, options.fileSeconds, options.files, options.stopFileBytes,
-                      options.stopPackets},
+                     {switched ? options.fileBytes : 0, options.filePackets, options.fileUs,
+                      options.intervalSeconds, options.files, options.stopFiles,
+                      switched ? 0 : options.fileBytes, options.stopPackets},
                      [fd = wakeFd] { Owner::Wake(fd); });
     if (extcap) {
         // Wireshark opens its end as it starts reading: the open waits for it.
         const int fd = ::open(options.fifo.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) return Refuse("cannot open " + options.fifo + ": " + SystemErrorText(errno));
+        if (fd < 0) return refuse("cannot open " + options.fifo + ": " + SystemErrorText(errno));
         ring.Start(fd, options.fifo);
     } else if (options.output == "-") {
         ring.Start(STDOUT_FILENO, "standard output");
     } else if (int failure = 0; !ring.Start(failure)) {
-        return Refuse("cannot create the capture file " + options.output + ": " +
+        return refuse("cannot create the capture file " + options.output + ": " +
                       SystemErrorText(failure));
     }
     record->Record({&ring});
-    if (!options.quiet)
+    if (!options.quiet && !extcap)
         std::fprintf(stderr, "Capturing on %s (%s)\nFile: %s\n", options.line.c_str(),
                      line.path.c_str(), ring.FirstName().c_str());
 
     const auto started = Clock::now();
-    const auto end = options.stopSeconds > 0 ? started + std::chrono::seconds(options.stopSeconds)
-                                             : Clock::time_point::max();
+    const auto end = options.stopUs > 0 ? started + std::chrono::microseconds(options.stopUs)
+                                        : Clock::time_point::max();
     auto nextTick = started + kTick;
-    bool waiting = false;
     // What the number led to: a lost line is opened again only on the same device.
-    const DeviceIdentity device = IdentifyPort(line.names, line.number);
+    device = IdentifyLine(line, ComNames::PortNumber(options.line) == 0);
     while (!signalled && !ring.Ended() && Clock::now() < end) {
-        if (WaitForWork(std::min(nextTick, end))) record->Port().DispatchNotifications();
+        if (WaitForWork(std::min({nextTick, end, ring.NextTick()})))
+            record->Port().DispatchNotifications();
         ring.Tick();
         if (Clock::now() < nextTick) continue;
         nextTick += kTick;
         Count(ring.Packets(), false);
-        // A device that went away (an adapter pulled) is waited for, and the
-        // record goes on once it is back under the same name.
-        if (!waiting && record->Port().DeviceLost()) {
-            waiting = true;
-            record->Note(FrameKind::LineLost);
-            std::fprintf(stderr,
-                         "%stalvenor-capture: the line's device %s went away; waiting for it\n",
-                         options.quiet ? "" : "\n", line.path.c_str());
-        } else if (waiting && IsSameDevice(device, IdentifyPort(line.names, line.number)) &&
-                   open()) {
-            waiting = false;
-            record->Note(FrameKind::LineBack);
-            std::fprintf(stderr, "%stalvenor-capture: the line's device %s is back\n",
-                         options.quiet ? "" : "\n", line.path.c_str());
-        }
+        Watch(*record, open);
     }
     // The engine stops and the trace ends what is open into the files, then
     // they are written out and synced.
@@ -264,22 +329,31 @@ int Recorder::Run() {
                            : "it took nothing for " +
                                  std::to_string(LineCapture::kFinishBound.count() / 1000) + " s";
     if (outcome.lostBytes > 0)
-        std::fprintf(stderr, "talvenor-capture: the capture %s lost %llu bytes of the line: %s\n",
-                     result.file.c_str(), static_cast<unsigned long long>(outcome.lostBytes),
-                     reason.c_str());
+        Say("the capture " + result.file + " lost " + std::to_string(outcome.lostBytes) +
+            " bytes of the line: " + reason);
     else
-        std::fprintf(stderr, "talvenor-capture: the capture %s failed: %s\n", result.file.c_str(),
-                     reason.c_str());
+        Say("the capture " + result.file + " failed: " + reason);
     return 1;
+}
+
+// Whether the command line is Wireshark's, which reads errors in its own form.
+bool ExtcapCall(const std::vector<std::string>& args) {
+    return std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+        return arg.starts_with("--extcap-") || arg == "--capture";
+    });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of standard error or output that went away (`2>&1 | head`)
+    // fails the write instead of ending the recording; the files see to their
+    // own writes.
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    const std::optional<CaptureOptions> options =
-        ParseCaptureOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-    if (!options) return Refuse(error + " (see --help)");
+    const std::optional<CaptureOptions> options = ParseCaptureOptions(args, error);
+    if (!options) return ExtcapCall(args) ? RefuseExtcap(error) : Refuse(error + " (see --help)");
     using Mode = CaptureOptions::Mode;
     switch (options->mode) {
         case Mode::Help:
@@ -291,8 +365,7 @@ int main(int argc, char** argv) {
         case Mode::ExtcapInterfaces:
         case Mode::ExtcapDlts:
         case Mode::ExtcapConfig:
-            PrintExtcap(*options, ComNames(), stdout);
-            return 0;
+            return PrintExtcap(*options, ComNames(), stdout, error) ? 0 : RefuseExtcap(error);
         case Mode::Record:
             break;
     }

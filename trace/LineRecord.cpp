@@ -4,8 +4,9 @@
 
 #include "serial/SystemComm.h"
 
-LineRecord::LineRecord(std::unique_ptr<CommLayer> comm)
-    : port(std::make_unique<SerialPort>(comm ? std::move(comm) : CreateSystemComm())) {}
+LineRecord::LineRecord(std::unique_ptr<CommLayer> comm, size_t queue)
+    : traceQueue(queue),
+      port(std::make_unique<SerialPort>(comm ? std::move(comm) : CreateSystemComm())) {}
 
 LineRecord::~LineRecord() {
     port.reset();
@@ -16,7 +17,7 @@ void LineRecord::Record(const std::vector<FrameSink*>& wanted) {
     if (trace) return;
     for (FrameSink* sink : wanted)
         if (sink) sinks.push_back(sink);
-    trace = std::make_unique<LineTrace>();
+    trace = std::make_unique<LineTrace>(LineStamp::Now, traceQueue);
     for (FrameSink* sink : sinks) trace->AddSink(sink);
     trace->OnLost([this](uint64_t bytes) {
         for (FrameSink* sink : sinks) sink->Lost(bytes);

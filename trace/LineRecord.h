@@ -15,8 +15,10 @@
 
 class LineRecord {
 public:
-    // Null: the operating system's comm layer.
-    explicit LineRecord(std::unique_ptr<CommLayer> comm = nullptr);
+    // Null: the operating system's comm layer. `traceQueue`: what may wait
+    // for the trace before it drops bytes (LineTrace).
+    explicit LineRecord(std::unique_ptr<CommLayer> comm = nullptr,
+                        size_t traceQueue = LineTrace::kQueueLimit);
     // The engine's worker stops, then the trace hands what it holds to the sinks.
     ~LineRecord();
     LineRecord(const LineRecord&) = delete;
@@ -40,6 +42,7 @@ public:
     void Note(FrameKind lostOrBack);
 
 private:
+    const size_t traceQueue;
     std::vector<FrameSink*> sinks;
     std::unique_ptr<LineTrace> trace;
     // Declared last and reset first: its worker delivers into the trace.

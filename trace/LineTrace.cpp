@@ -87,6 +87,22 @@ void LineTrace::Flush() {
     flushed.wait(guard, [&] { return flushDone >= asked; });
 }
 
+void LineTrace::Align() {
+    const LineStamp now = clock();
+    wallOffsetUs = now.wallUs - now.steadyUs;
+    if (aligned) wallOffsetUs = std::max(wallOffsetUs, lastDated.wallUs - lastDated.steadyUs);
+    aligned = true;
+}
+
+void LineTrace::Date(std::vector<LineFrame>& frames) {
+    if (!aligned) Align();
+    for (LineFrame& frame : frames) {
+        frame.first.wallUs = frame.first.steadyUs + wallOffsetUs;
+        frame.last.wallUs = frame.last.steadyUs + wallOffsetUs;
+        lastDated = frame.first;
+    }
+}
+
 void LineTrace::Run() {
     // What the user watches live (the engine's worker, the window) comes
     // first on a busy machine; the record catches up from its queue.
@@ -120,6 +136,7 @@ void LineTrace::Run() {
             const std::span<const uint8_t> data(bytes.data() + entry.offset, entry.length);
             switch (entry.kind) {
                 case Kind::LineOpened:
+                    Align();
                     assembler.LineOpened(entry.line, frames);
                     break;
                 case Kind::Sent:
@@ -147,6 +164,7 @@ void LineTrace::Run() {
         else
             assembler.Expire(clock().steadyUs - kSlackUs, frames);
         if (!frames.empty()) {
+            Date(frames);
             for (FrameSink* sink : sinks) sink->Take(frames);
             frames.clear();
         }

@@ -61,6 +61,9 @@ private:
 
     void Queue(const Entry& entry, std::span<const uint8_t> bytes);
     void Run();
+    // The thread's: takes the wall clock's offset from the monotonic one.
+    void Align();
+    void Date(std::vector<LineFrame>& frames);
 
     Clock clock;
     const size_t queueLimit;
@@ -75,5 +78,13 @@ private:
     uint64_t flushAsked = 0, flushDone = 0;
 
     FrameAssembler assembler;  // the thread's own
+    // A frame's wall time is its monotonic time plus one offset, taken as the
+    // line opens, so that the records of a line are dated in the order they
+    // crossed it: a wall time read beside each monotonic one differs from read
+    // to read (truncation, a thread preempted between the two reads). The
+    // offset never moves back, so neither do the dates after a reopen.
+    bool aligned = false;
+    int64_t wallOffsetUs = 0;
+    LineStamp lastDated;
     std::thread thread;
 };
