@@ -68,7 +68,8 @@ void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
         // The engine never waits for this thread: when it falls that far
         // behind, the line's bytes are dropped, and whoever keeps a record
         // of them is told of the gap.
-        dropped = queued.size() + bytes.size() + (entries.size() + 1) * sizeof(Entry) > queueLimit;
+        dropped =
+            queued.size() + bytes.size() + (entries.size() + 1) * sizeof(Entry) > queueLimit;
         wasEmpty = entries.empty();
         filled = queued.size() < kGatherBytes && queued.size() + bytes.size() >= kGatherBytes;
         if (!dropped) {
@@ -104,7 +105,9 @@ void LineTrace::Run() {
     std::unique_lock guard(lock);
     for (;;) {
         const int64_t deadline = assembler.Deadline();
-        const auto due = [&] { return stopping || !entries.empty() || flushAsked > flushDone; };
+        const auto due = [&] {
+            return stopping || !entries.empty() || flushAsked > flushDone;
+        };
         if (deadline == FrameAssembler::kNever) {
             wake.wait(guard, due);
         } else {
@@ -131,8 +134,8 @@ void LineTrace::Run() {
                     assembler.Sent(entry.first, entry.lines, data, frames);
                     break;
                 case Kind::Received:
-                    assembler.Received(entry.first, entry.last, entry.lines, data, entry.continues,
-                                       frames);
+                    assembler.Received(entry.first, entry.last, entry.lines, data,
+                                       entry.continues, frames);
                     break;
                 case Kind::Note: {
                     // Nothing open goes on across the gap.
