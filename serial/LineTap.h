@@ -18,6 +18,14 @@ struct LineStamp {
     static LineStamp Now();
 };
 
+// What the driver tells of the line besides its bytes.
+enum class LineEvent : uint8_t {
+    ModemLines,  // CTS, DSR, DCD or RI changed
+    Framing,     // framing errors counted
+    Parity,      // parity errors counted
+    Break,       // breaks counted
+};
+
 class LineTap {
 public:
     virtual ~LineTap() = default;
@@ -35,4 +43,9 @@ public:
     // read, so the time between says nothing about the line.
     virtual void Received(LineStamp first, LineStamp last, uint8_t lines,
                           std::span<const uint8_t> bytes, bool continues) = 0;
+    // `event` came at `at`, the control lines then `lines`; `count`: how
+    // many the driver counted since it was last told (a modem line change
+    // counts each line that moved).
+    virtual void LineChanged(LineStamp /*at*/, LineEvent /*event*/, uint8_t /*lines*/,
+                             uint32_t /*count*/) {}
 };

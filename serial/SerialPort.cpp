@@ -27,6 +27,9 @@ constexpr auto kLookEvery = std::chrono::microseconds(200);
 // renewed once it is this old, or after the device reported a change.
 constexpr auto kModemLinesAge = std::chrono::milliseconds(100);
 constexpr uint32_t kModemLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+// What a tapped line waits for besides the owner's events: the tap is told
+// of each as it comes; the owner only of those in its own mask.
+constexpr uint32_t kTappedEvents = kModemLineEvents | EV_BREAK | EV_ERR;
 
 // The write buffer grows to fit each request; what an open sets aside up
 // front stays bounded even when the size given is absurd (a typed -1).
@@ -157,7 +160,7 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
     const char* failed = nullptr;
     if (!comm->SetCommTimeouts(device, timeouts)) {
         failed = "SetCommTimeouts()";
-    } else if (!comm->SetCommMask(device, eventMask)) {
+    } else if (!comm->SetCommMask(device, eventMask | (lineTap ? kTappedEvents : 0))) {
         failed = "SetCommMask()";
     } else {
         DCB state = settings.dcb;
@@ -187,7 +190,11 @@ bool SerialPort::Open(SerialPortOwner* owner, int32_t portNumber, uint32_t baudR
 }
 
 void SerialPort::SetTap(LineTap* lineTap) {
-    if (lineTap && device != kNoDevice) lineTap->LineOpened(settings.dcb);
+    if (lineTap && device != kNoDevice) {
+        std::lock_guard<std::recursive_mutex> guard(portLock);
+        comm->SetCommMask(device, settings.eventMask | kTappedEvents);
+        lineTap->LineOpened(settings.dcb);
+    }
     tap.store(lineTap);
 }
 
@@ -318,6 +325,7 @@ void SerialPort::SetUpLines() {
     }
     countersAtOpen = LineCounters{};
     comm->GetLineCounters(device, countersAtOpen);
+    countersTapped = countersAtOpen;
 }
 
 void SerialPort::SetListenOnly(bool on) {
@@ -433,7 +441,12 @@ void SerialPort::WorkerLoop() {
             if (result == IoResult::Done) {
                 uint32_t inQueue = 0;
                 const bool answered = QueryInput(inQueue);
-                if (answered && inQueue == 0) continue;
+                if (answered && inQueue == 0) {
+                    LineTap* const lineTap = tap.load();
+                    if (lineTap && (eventWord & kTappedEvents))
+                        TapLineEvents(*lineTap, lineTap->Now());
+                    continue;
+                }
                 completedAtOnce = answered;
             } else if (result == IoResult::Pending) {
                 waitOutstanding = true;
@@ -476,6 +489,8 @@ void SerialPort::WorkerLoop() {
                     waitOutstanding = false;
                 }
                 if (eventWord & kModemLineEvents) modemLinesKnown = false;
+                if (lineTap && !deviceLost && (eventWord & kTappedEvents))
+                    TapLineEvents(*lineTap, woken);
                 const bool writeWaiting = WritePending();
                 if (!deviceLost) DispatchEvents(eventWord, woken, early);
                 // The comm event wins every wait while bytes keep coming: a
@@ -501,7 +516,7 @@ void SerialPort::WorkerLoop() {
 void SerialPort::DispatchEvents(uint32_t eventWord, const LineStamp& woken,
                                 std::vector<uint8_t>& early) {
     for (const EventNotification& entry : kEventTable) {
-        if (eventWord & entry.eventBit) Notify(entry.message, 0);
+        if (eventWord & entry.eventBit & settings.eventMask) Notify(entry.message, 0);
     }
     if ((eventWord & EV_RXCHAR) || !early.empty()) ReadRoutine(woken, early);
 }
@@ -542,6 +557,26 @@ void SerialPort::AwaitOwnerTaking(std::vector<uint8_t>& early, LineTap& lineTap)
         }
         if (inQueue > 0) TakeInput(early, lineTap, lineTap.Now());
     }
+}
+
+void SerialPort::TapLineEvents(LineTap& lineTap, const LineStamp& at) {
+    LineCounters now;
+    if (device == kNoDevice || deviceLost || !comm->GetLineCounters(device, now)) return;
+    const LineCounters moved = LineCounters::Between(countersTapped, now);
+    countersTapped = now;
+    modemLinesKnown = false;
+    RefreshModemLines();
+    const struct {
+        LineEvent event;
+        uint32_t count;
+    } counted[] = {
+        {LineEvent::ModemLines, moved.cts + moved.dsr + moved.dcd + moved.rng},
+        {LineEvent::Framing, moved.frame},
+        {LineEvent::Parity, moved.parity},
+        {LineEvent::Break, moved.brk},
+    };
+    for (const auto& entry : counted)
+        if (entry.count > 0) lineTap.LineChanged(at, entry.event, modemLines, entry.count);
 }
 
 void SerialPort::RefreshModemLines() {

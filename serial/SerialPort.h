@@ -142,6 +142,8 @@ private:
     // Port lock held, no worker running.
     void CloseDevice();
     void RefreshModemLines();
+    // Tells the tap what the driver counted since it was last told.
+    void TapLineEvents(LineTap& lineTap, const LineStamp& at);
     void TapUnread(LineTap& lineTap);
 
     std::unique_ptr<CommLayer> comm;
@@ -177,6 +179,7 @@ private:
     bool rs485Wanted = false;
     Rs485Settings rs485Wish;
     LineCounters countersAtOpen;
+    LineCounters countersTapped;  // as the tap was last told; the worker's
 
     // The pending write request, guarded by its own short lock so that a
     // request never waits for the device. The worker swaps it out and writes

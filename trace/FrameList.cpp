@@ -18,6 +18,26 @@ bool IsException(const LineFrame& frame) {
     return frame.bytes.size() >= 2 && (frame.bytes[1] & 0x80);
 }
 
+// What the driver told of the line: the input lines' levels as they are
+// now, or the errors counted.
+std::string LineEventText(const LineFrame& frame) {
+    static constexpr struct {
+        uint8_t line;
+        const char* name;
+    } kInputs[] = {{LINE_CTS, "CTS"}, {LINE_DSR, "DSR"}, {LINE_DCD, "DCD"}, {LINE_RING, "RI"}};
+    if (frame.kind == FrameKind::ModemChange) {
+        std::string text;
+        for (const auto& input : kInputs)
+            text += std::string(text.empty() ? "" : "  ") + input.name +
+                    ((frame.lines & input.line) ? " 1" : " 0");
+        return text;
+    }
+    const char* const name = frame.kind == FrameKind::FramingError  ? "帧错误"
+                             : frame.kind == FrameKind::ParityError ? "奇偶校验错误"
+                                                                    : "中断";
+    return std::string(name) + " " + std::to_string(frame.count);
+}
+
 }  // namespace
 
 FrameList::FrameList(size_t ringCapacity) : capacity(ringCapacity) {
@@ -96,6 +116,11 @@ FrameRow FrameList::RowOf(const LineFrame& frame) {
     if (frame.kind == FrameKind::LineLost || frame.kind == FrameKind::LineBack) {
         row.says =
             frame.kind == FrameKind::LineLost ? "线路断开，等待设备" : "设备已恢复，线路重新打开";
+        return row;
+    }
+    if (frame.IsLineEvent()) {
+        row.direction = "线路";
+        row.says = LineEventText(frame);
         return row;
     }
     row.direction = frame.echo ? "回显" : frame.sent ? "发送" : "接收";

@@ -89,6 +89,30 @@ LineCapture::LineCapture(int fd, std::string filePath, size_t limit)
     writer = std::thread([w = shared] { w->Run(); });
 }
 
+namespace {
+
+constexpr uint8_t kNoRecord = 0xff;
+
+// The record's event: a frame's way on the line, or what the driver told.
+uint8_t RecordEvent(const LineFrame& frame) {
+    switch (frame.kind) {
+        case FrameKind::ModemChange:
+            return PcapRecords::kStatusChangeEvent;
+        case FrameKind::FramingError:
+            return PcapRecords::kFramingErrorEvent;
+        case FrameKind::ParityError:
+            return PcapRecords::kParityErrorEvent;
+        case FrameKind::LineBreak:
+            return PcapRecords::kBreakEvent;
+        default:
+            return frame.bytes.empty() ? kNoRecord
+                   : frame.sent        ? PcapRecords::kSentEvent
+                                       : PcapRecords::kReceivedEvent;
+    }
+}
+
+}  // namespace
+
 LineCapture::~LineCapture() { Finish(); }
 
 void LineCapture::Take(std::span<const LineFrame> frames) {
@@ -103,11 +127,10 @@ void LineCapture::Take(std::span<const LineFrame> frames) {
         if (w.stopping) return;
         const size_t before = w.queued.size();
         for (const LineFrame& frame : frames) {
-            if (frame.bytes.empty()) continue;
-            PcapRecords::AppendRecord(
-                w.queued, frame.first.wallUs,
-                frame.sent ? PcapRecords::kSentEvent : PcapRecords::kReceivedEvent, frame.lines,
-                frame.bytes);
+            const uint8_t event = RecordEvent(frame);
+            if (frame.bytes.empty() && event == kNoRecord) continue;
+            PcapRecords::AppendRecord(w.queued, frame.first.wallUs, event, frame.lines,
+                                      frame.bytes);
             w.marks.push_back({w.queued.size(), frame.bytes.size()});
         }
         if (w.Held() > w.queueLimit) {

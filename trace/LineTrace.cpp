@@ -36,21 +36,29 @@ LineTrace::~LineTrace() {
 }
 
 void LineTrace::LineOpened(const DCB& line) {
-    Queue({Kind::LineOpened, false, 0, FrameKind::NoFrame, line, {}, {}, 0, 0}, {});
+    Queue({Kind::LineOpened, false, 0, FrameKind::NoFrame, 0, line, {}, {}, 0, 0}, {});
 }
 
 void LineTrace::Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) {
-    Queue({Kind::Sent, false, lines, FrameKind::NoFrame, {}, started, started, 0, 0}, bytes);
+    Queue({Kind::Sent, false, lines, FrameKind::NoFrame, 0, {}, started, started, 0, 0}, bytes);
 }
 
 void LineTrace::Received(LineStamp first, LineStamp last, uint8_t lines,
                          std::span<const uint8_t> bytes, bool continues) {
-    Queue({Kind::Received, continues, lines, FrameKind::NoFrame, {}, first, last, 0, 0}, bytes);
+    Queue({Kind::Received, continues, lines, FrameKind::NoFrame, 0, {}, first, last, 0, 0}, bytes);
+}
+
+void LineTrace::LineChanged(LineStamp at, LineEvent event, uint8_t lines, uint32_t count) {
+    // The frame's kind for each event, in the order LineEvent lists them.
+    static constexpr FrameKind kKinds[] = {FrameKind::ModemChange, FrameKind::FramingError,
+                                           FrameKind::ParityError, FrameKind::LineBreak};
+    Queue({Kind::Event, false, lines, kKinds[static_cast<size_t>(event)], count, {}, at, at, 0, 0},
+          {});
 }
 
 void LineTrace::Note(FrameKind lostOrBack) {
     const LineStamp now = clock();
-    Queue({Kind::Note, false, 0, lostOrBack, {}, now, now, 0, 0}, {});
+    Queue({Kind::Note, false, 0, lostOrBack, 0, {}, now, now, 0, 0}, {});
 }
 
 void LineTrace::Queue(const Entry& entry, std::span<const uint8_t> bytes) {
@@ -153,6 +161,17 @@ void LineTrace::Run() {
                     note.kind = entry.note;
                     note.first = note.last = entry.first;
                     frames.push_back(std::move(note));
+                    break;
+                }
+                case Kind::Event: {
+                    // Beside the frames, never in them: a frame open now
+                    // goes on, and comes after this though it began before.
+                    LineFrame event;
+                    event.kind = entry.note;
+                    event.lines = entry.lines;
+                    event.count = entry.count;
+                    event.first = event.last = entry.first;
+                    frames.push_back(std::move(event));
                     break;
                 }
             }

@@ -38,6 +38,7 @@ public:
     void Sent(LineStamp started, uint8_t lines, std::span<const uint8_t> bytes) override;
     void Received(LineStamp first, LineStamp last, uint8_t lines, std::span<const uint8_t> bytes,
                   bool continues) override;
+    void LineChanged(LineStamp at, LineEvent event, uint8_t lines, uint32_t count) override;
 
     // The owner's word that the line's device went away, or is back: a row
     // of its own for the frame list, a gap for the capture. Any thread.
@@ -48,12 +49,13 @@ public:
     void Flush();
 
 private:
-    enum class Kind : uint8_t { LineOpened, Sent, Received, Note };
+    enum class Kind : uint8_t { LineOpened, Sent, Received, Note, Event };
     struct Entry {
         Kind kind;
         bool continues;
         uint8_t lines;
-        FrameKind note;
+        FrameKind note;  // Note, Event
+        uint32_t count;  // Event
         DCB line;
         LineStamp first, last;
         size_t offset, length;

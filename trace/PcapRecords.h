@@ -15,6 +15,11 @@ public:
     // frame is written as several records.
     static constexpr uint32_t kSnapLength = 65535;
     static constexpr uint8_t kSentEvent = 0x01, kReceivedEvent = 0x02;
+    // Records without data: the control lines changed, the driver counted
+    // line errors (Wireshark's STATUS_CHANGE, FRAMING_ERROR, PARITY_ERROR,
+    // SERIAL_BREAK_EVENT).
+    static constexpr uint8_t kStatusChangeEvent = 0x00, kFramingErrorEvent = 0x07,
+                             kParityErrorEvent = 0x08, kBreakEvent = 0x09;
     static constexpr size_t kFileHeaderSize = 24;
 
     static void AppendFileHeader(std::vector<uint8_t>& out);
