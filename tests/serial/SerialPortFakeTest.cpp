@@ -786,8 +786,7 @@ TEST(SerialPortResources, OpensAndDestructionLeaveNoDeviceOrEventOpen) {
 
 namespace {
 
-// The port's RS-485 mode at the open goes back at the close, whatever the
-// user applied meanwhile; the driver's answer is what the engine then holds.
+// The RS-485 mode found at the open is back as the device closes; the driver's answer is held.
 TEST_F(SerialPortFake, Rs485ReadAtOpenAppliedReadBackAndRestoredAtClose) {
     Rs485Settings original;
     original.delayAfterSendMs = 3;
@@ -795,14 +794,11 @@ TEST_F(SerialPortFake, Rs485ReadAtOpenAppliedReadBackAndRestoredAtClose) {
     OpenAndStart();
     ASSERT_TRUE(port->GetRs485().known);
     EXPECT_EQ(port->GetRs485().settings, original);
-    Rs485Settings wanted;
-    wanted.enabled = true;
-    wanted.delayBeforeSendMs = 300;
+    const Rs485Settings wanted{.enabled = true, .delayBeforeSendMs = 300};
     int error = 0;
     ASSERT_TRUE(port->SetRs485(wanted, error));
     EXPECT_TRUE(fake->Rs485().enabled);
     EXPECT_EQ(port->GetRs485().settings.delayBeforeSendMs, 100u);
-    // The fake goes with the engine: what the device holds as it closes.
     Rs485Settings atClose;
     fake->SetCallHook([&atClose, f = fake](Call call) {
         if (call == Call::CloseDevice) atClose = f->Rs485();
@@ -811,16 +807,8 @@ TEST_F(SerialPortFake, Rs485ReadAtOpenAppliedReadBackAndRestoredAtClose) {
     EXPECT_EQ(atClose, original);
 }
 
-TEST_F(SerialPortFake, DeviceWithoutRs485OpensAndSaysWhyWithoutABox) {
-    OpenAndStart();
-    EXPECT_FALSE(port->GetRs485().known);
-    EXPECT_EQ(port->GetRs485().error, ENOTTY);
-    EXPECT_TRUE(owner.errors.empty());
-}
-
-// The kernel raised RTS and DTR at the open. A listener lowers both and writes
-// nothing; while the driver's RS-485 mode is on nobody but the driver moves
-// RTS, master or listener.
+// A listener lowers RTS and DTR (raised by the open) and writes nothing; in RS-485 mode
+// only the driver moves RTS.
 TEST_F(SerialPortFake, ListenerAndRs485LeaveRtsAlone) {
     struct Row {
         const char* name;
@@ -838,9 +826,7 @@ TEST_F(SerialPortFake, ListenerAndRs485LeaveRtsAlone) {
         FakeComm* comm = owned.get();
         SerialPort line(std::move(owned));
         comm->SetModemLines(0);
-        Rs485Settings rs485;
-        rs485.enabled = row.rs485;
-        comm->SetRs485(rs485);
+        comm->SetRs485({.enabled = row.rs485});
         line.SetListenOnly(row.listenOnly);
         ASSERT_TRUE(line.Open(&owner, 3, 9600, 'N', 8, 1, EV_RXCHAR, 512));
         ASSERT_TRUE(line.StartWorker());
@@ -851,9 +837,7 @@ TEST_F(SerialPortFake, ListenerAndRs485LeaveRtsAlone) {
         EXPECT_EQ(line.SetControlLine(LINE_RTS, false, error), !row.rs485);
         ASSERT_TRUE(line.Open(&owner, 3, 19200, 'E', 8, 1, EV_RXCHAR, 512));
         EXPECT_EQ(comm->RtsWhileRs485(), 0);
-        if (row.listenOnly) {
-            EXPECT_TRUE(comm->Writes().empty());
-        }
+        EXPECT_TRUE(!row.listenOnly || comm->Writes().empty());
     }
 }
 
