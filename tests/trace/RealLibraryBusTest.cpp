@@ -187,14 +187,9 @@ void ListenTo(const Row& row) {
         if (frame.fromMaster && !isWhole) requestLateUs = 0;
         at = end;
     }
-    std::printf("%s: %d of %zu frames whole, %d of %zu correctly paired", row.name, whole,
-                truth.size(), paired, truth.size());
-    if (machineLate > 0)
-        std::printf("; %d response times off by the stamps the machine made late, not counted",
-                    machineLate);
-    std::printf("\n");
+    std::printf("%s: %d of %zu frames whole, %d paired; %d times not judged (stamped late)\n",
+                row.name, whole, truth.size(), paired, machineLate);
     EXPECT_EQ(paired, static_cast<int>(truth.size())) << row.name;
-    // Frames dated late by the record itself must not pass for the machine's.
     const auto replies =
         std::count_if(truth.begin(), truth.end(), [](const BusFrame& f) { return !f.fromMaster; });
     EXPECT_LT(machineLate * 4, replies * 3) << row.name << ": too many late stamps to judge";
