@@ -1,8 +1,4 @@
-// The line control window and listen-only in the real main window: against a
-// plain pseudo-terminal (which refuses every modem-line call), over the fake
-// comm layer (lamps and counts as the device moves them), and on a pty that
-// answers like a USB adapter's UART (the FakeUart aid), whose driver rewrites
-// its latency timer when the line goes to low latency.
+// The line control window and listen-only: a plain pty, the fake comm layer, a UART-like pty.
 #include <QCheckBox>
 #include <QLabel>
 #include <QTest>
@@ -28,7 +24,7 @@ namespace {
 
 const bool preloaded = FakeUart::Preload(TALVENOR_FAKE_UART);
 
-template <typename W>
+template <typename W = QWidget>
 W* Find(const QWidget& window, const QString& name) {
     return window.findChild<W*>(name);
 }
@@ -47,15 +43,14 @@ private slots:
     void latencyTimerAsTheDriverLeavesIt();
 };
 
-// A pty has no modem lines, counters or RS-485: each item says so with the
-// device's own refusal, without a box, and the window goes on answering.
+// A pty has no modem lines, counters or RS-485: each says the device's refusal, without a box.
 void LineControlTest::plainPtyShowsWhatItCannotDo() {
     Session s;
     QVERIFY(s.Open());
     LineControlWindow& window = s.window->ShowLineControl();
     const QString refusal = QString::fromStdString(SystemErrorText(ENOTTY));
     for (const char* name : {"RTS", "DTR", "CTS", "DSR", "DCD", "RI"}) {
-        QWidget* item = Find<QWidget>(window, QString::fromLatin1(name));
+        QWidget* item = Find(window, QString::fromLatin1(name));
         QVERIFY2(item && !item->isEnabled() && item->toolTip().contains(refusal), name);
         QCOMPARE(item->accessibleName(), QString::fromLatin1(name));
     }
@@ -69,8 +64,7 @@ void LineControlTest::plainPtyShowsWhatItCannotDo() {
     QVERIFY(s.boxes.Texts().empty());
 }
 
-// Switched on in the window: "发  送", timed sending and the engine itself
-// refuse, each send with the one line, and nothing reaches the far end.
+// Listen-only: the send button, timed sending and the engine refuse; nothing reaches the wire.
 void LineControlTest::listenOnlyRefusesEverySend() {
     Session s;
     QVERIFY(s.Open());
@@ -91,8 +85,7 @@ void LineControlTest::listenOnlyRefusesEverySend() {
         FromUtf8(LineControlWindow::ListenOnlyStatus)));
 }
 
-// The far end raises CTS and DSR and sends damaged bytes: lamps and counts
-// follow while the window shows, and the frames window counts the errors.
+// The device raises CTS and DSR and counts damaged bytes: lamps, counts, the frames window.
 void LineControlTest::lampsAndCountsFollowTheDevice() {
     auto owned = std::make_unique<FakeComm>();
     FakeComm* fake = owned.get();
@@ -103,10 +96,7 @@ void LineControlTest::lampsAndCountsFollowTheDevice() {
     LineControlWindow& window = s.window->ShowLineControl();
     QVERIFY(Find<QCheckBox>(window, "RTS")->isChecked());
     fake->SetModemLines(fake->ModemLines() | LINE_CTS | LINE_DSR);
-    LineCounters counts;
-    counts.frame = 3;
-    counts.parity = 2;
-    fake->SetLineCounters(counts);
+    fake->SetLineCounters({.frame = 3, .parity = 2});
     QTRY_VERIFY(Find<QLabel>(window, "CTS")->property("lit").toBool());
     QVERIFY(Find<QLabel>(window, "DSR")->property("lit").toBool());
     QVERIFY(!Find<QLabel>(window, "RI")->property("lit").toBool());
@@ -121,8 +111,7 @@ void LineControlTest::lampsAndCountsFollowTheDevice() {
     QVERIFY(Find<QCheckBox>(window, "DTR")->isChecked());
 }
 
-// Switched on in the window, the driver's mode is read back; SIGTERM ends the
-// run and the port has its own settings again.
+// RS-485 switched on in the window is read back; after SIGTERM the port's own mode is back.
 void LineControlTest::rs485AsTheWindowSetItThenAsFoundAfterASignal() {
     QVERIFY(preloaded);
     setenv("FAKE_UART", "1", 1);
@@ -146,8 +135,7 @@ void LineControlTest::rs485AsTheWindowSetItThenAsFoundAfterASignal() {
 void LineControlTest::latencyTimerAsTheDriverLeavesIt_data() {
     QTest::addColumn<bool>("lowersTimer");
     QTest::addColumn<QString>("shown");
-    // An FTDI driver holds 16 ms and goes to 1 ms in low-latency mode: the
-    // times are good then. Another keeps its 8 ms whatever the mode.
+    // FTDI's 16 ms goes to 1 ms in low-latency mode; another driver keeps its 8 ms.
     QTest::newRow("FTDI lowers it") << true << QString();
     QTest::newRow("kept at 8 ms") << false << FromUtf8(FramesWindow::TimingText).arg(8);
 }
@@ -159,13 +147,12 @@ void LineControlTest::latencyTimerAsTheDriverLeavesIt() {
     setenv("FAKE_UART", "1", 1);
     Session s;
     FakeUart().forget(s.pty.SlavePath().c_str());
-    // The tty class directory of the session is its port directory.
     const std::string pts = s.pty.SlavePath().substr(s.pty.SlavePath().rfind('/') + 1);
     const std::string device = (s.root.path() + "/ports/").toStdString() + pts + "/device";
     std::filesystem::create_directories(device);
     std::ofstream(device + "/latency_timer") << (lowersTimer ? "16\n" : "8\n");
     if (lowersTimer) setenv("FAKE_UART_LATENCY_FILE", (device + "/latency_timer").c_str(), 1);
-    // COM4 is pinned to the adapter's by-id name, as the README advises.
+    // COM4 pinned to the adapter's by-id name, as the README advises.
     const std::string byId =
         (s.root.path() + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").toStdString();
     std::filesystem::create_symlink(s.pty.SlavePath(), byId);

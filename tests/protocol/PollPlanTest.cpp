@@ -15,8 +15,7 @@ std::string Plan(std::vector<PollPoint> points) {
     return text;
 }
 
-// Where merging must stop: the function's limit, the widest hole, another
-// station or function, the end of the address space; and what is not read.
+// Merging stops at the function's limit, the widest hole, another station or function.
 TEST(PollPlan, ReadsMergedWithinTheRules) {
     const struct {
         const char* name;
@@ -42,8 +41,7 @@ TEST(PollPlan, ReadsMergedWithinTheRules) {
     for (const auto& row : rows) EXPECT_EQ(Plan(row.points), row.reads) << row.name;
 }
 
-// A reply that does not fit its request, or whose byte count lies, gives
-// no values: a short frame must never be read past its end.
+// A reply that does not fit its request, or whose count lies, gives no values.
 TEST(PollPlan, RepliesThatDoNotFit) {
     const PollRead read{1, 3, 0, 2, {0}};
     const std::vector<uint8_t> request = PollPlan::ReadRequest(read);

@@ -1,7 +1,4 @@
-// The serial engine on the system's comm layer, where the pseudo-terminal
-// answers the modem-line, counter, RS-485 and serial-info calls as a UART
-// driver does (the FakeUart aid, preloaded): what the real layer asks of the
-// driver, and what the driver is left with when the line closes.
+// The engine on the system's comm layer, a pty answering as a UART driver (FakeUart, preloaded).
 #include "FakeUart.h"
 #include "PtyPair.h"
 #include "SerialPortPtyFixture.h"
@@ -12,7 +9,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "trace/LineCapture.h"
 #include "trace/LineRecord.h"
@@ -48,9 +44,7 @@ protected:
     }
     std::string Log() const {
         std::ifstream file(log);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        return {std::istreambuf_iterator<char>(file), {}};
     }
 
     FakeUart uart;
@@ -59,13 +53,11 @@ protected:
     SerialPortTestOwner owner;
 };
 
-// An adapter keeps its low-latency flag when closed: the engine turns it on
-// for the line and leaves it as it found it.
+// An adapter keeps its low-latency flag when closed: on for the line, then as found.
 TEST_F(SerialPortUart, LowLatencyOnForTheLineAndAsFoundAfterIt) {
     for (const bool before : {false, true}) {
         SCOPED_TRACE(before ? "adapter had it on" : "adapter had it off");
         PtyPair pty;
-        uart.forget(pty.SlavePath().c_str());
         setenv("FAKE_UART_LOW_LATENCY", before ? "1" : "", 1);
         uart.forget(pty.SlavePath().c_str());
         auto port = Open(pty);
@@ -75,9 +67,8 @@ TEST_F(SerialPortUart, LowLatencyOnForTheLineAndAsFoundAfterIt) {
     }
 }
 
-// A port in the kernel's RS-485 mode: its settings are read at the open,
-// RTS is never touched, a change is applied and read back as the driver took
-// it, and the port's own settings are back after the close.
+// RS-485 mode read at the open, RTS left alone, a change read back as the driver took it,
+// and the port's own settings back after the close.
 TEST_F(SerialPortUart, Rs485ReadAppliedReadBackAndRestored) {
     setenv("FAKE_UART_RS485", "on", 1);
     PtyPair pty;
@@ -90,11 +81,9 @@ TEST_F(SerialPortUart, Rs485ReadAppliedReadBackAndRestored) {
     EXPECT_FALSE(port->SetControlLine(LINE_RTS, true, error));
     EXPECT_EQ(error, EBUSY);
 
-    Rs485Settings wanted;
-    wanted.enabled = true;
-    wanted.rtsOnSend = false;
-    wanted.rtsAfterSend = true;
-    wanted.delayBeforeSendMs = 250;  // beyond what serial_core allows
+    // 250 ms is beyond what serial_core allows.
+    Rs485Settings wanted{
+        .enabled = true, .rtsOnSend = false, .rtsAfterSend = true, .delayBeforeSendMs = 250};
     ASSERT_TRUE(port->SetRs485(wanted, error));
     EXPECT_TRUE(port->GetRs485().settings.rtsAfterSend);
     EXPECT_EQ(port->GetRs485().settings.delayBeforeSendMs, 100u);
@@ -103,15 +92,13 @@ TEST_F(SerialPortUart, Rs485ReadAppliedReadBackAndRestored) {
     EXPECT_EQ(Log().find("during-rs485"), std::string::npos) << Log();
 }
 
-// The far end moves CTS and sends damaged bytes: the watcher's TIOCMIWAIT
-// wakes, and the counts move from the open on.
+// The far end moves CTS and sends damaged bytes: TIOCMIWAIT wakes, counts start at the open.
 TEST_F(SerialPortUart, ModemLineChangeAndLineErrorsReachTheOwner) {
     PtyPair pty;
     uart.forget(pty.SlavePath().c_str());
     uart.countErrors(pty.SlavePath().c_str(), 5, 0, 0, 0);  // before the open: not this line's
     auto port = Open(pty);
-    // The engine passes over an event that comes before its first wait, which
-    // nothing outside it can see: the far end flips CTS until one is told.
+    // An event before the engine's first wait is passed over: flip CTS until one is told.
     int flips = 0;
     while (owner.NotesOf(SPN_CTS).empty() && flips < 100) {
         uart.setInputs(pty.SlavePath().c_str(), ++flips % 2 ? TIOCM_CTS : 0);

@@ -430,11 +430,6 @@ int FakeComm::RtsWhileRs485() const {
     return rtsWhileRs485;
 }
 
-bool FakeComm::BreakOn() const {
-    Scope scope(*this);
-    return breakOn;
-}
-
 bool FakeComm::GetRs485(CommHandle handle, Rs485Settings& settings) {
     Scope scope(*this);
     if (Enter(scope.Guard(), Call::GetRs485)) return false;
@@ -469,12 +464,10 @@ bool FakeComm::SetControlLine(CommHandle handle, uint8_t line, bool on) {
     return true;
 }
 
-bool FakeComm::SetBreak(CommHandle handle, bool on) {
+bool FakeComm::SetBreak(CommHandle handle, bool /*on*/) {
     Scope scope(*this);
     if (Enter(scope.Guard(), Call::SetBreak)) return false;
-    if (Find(handle) == nullptr) return false;
-    breakOn = on;
-    return true;
+    return Find(handle) != nullptr;
 }
 
 bool FakeComm::GetLineCounters(CommHandle handle, LineCounters& now) {

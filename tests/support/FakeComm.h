@@ -72,11 +72,8 @@ public:
     // The control lines GetModemLines answers; -1 (the default): it fails
     // with ENOTTY, as on a pseudo-terminal.
     void SetModemLines(int lines);
-    // The RS-485 mode a device has when opened; without one (the default)
-    // the calls fail with ENOTTY, as on a USB adapter.
+    // The RS-485 mode and counts the device answers; until set, ENOTTY as on a USB adapter.
     void SetRs485(const Rs485Settings& settings);
-    // The counts GetLineCounters answers from now on; until the first call it
-    // fails with ENOTTY.
     void SetLineCounters(const LineCounters& counters);
     // The system text ErrorText answers for `error`.
     void SetErrorText(int error, const std::string& text);
@@ -114,13 +111,10 @@ public:
     // at its own pace), and whether it is still open.
     bool LowLatency() const;
     int OpenEventCount() const;
-    // The control lines as they are now, outputs included (-1 without lines);
-    // a device opened raises RTS and DTR, as the kernel does.
+    // All lines now (-1 without lines); an open raises RTS and DTR as the kernel does.
     int ModemLines() const;
     Rs485Settings Rs485() const;
-    // Attempts to move RTS while the RS-485 mode was on.
-    int RtsWhileRs485() const;
-    bool BreakOn() const;
+    int RtsWhileRs485() const;  // attempts to move RTS while the RS-485 mode was on
     // Waits with a bound until `done` holds for the fake's state.
     bool WaitFor(const std::function<bool(const FakeComm&)>& done,
                  std::chrono::milliseconds timeout) const;
@@ -203,7 +197,6 @@ private:
     bool hasRs485 = false;
     Rs485Settings rs485;
     int rtsWhileRs485 = 0;
-    bool breakOn = false;
     bool hasCounters = false;
     LineCounters counters;
 

@@ -47,9 +47,9 @@ std::vector<BusFrame> TwoWireBus::Log() const {
     return log;
 }
 
-std::vector<int64_t> TwoWireBus::HandedOverUs() const {
+size_t TwoWireBus::HandedOver() const {
     std::lock_guard hold(lock);
-    return handedUs;
+    return handed;
 }
 
 void TwoWireBus::Put(bool fromMaster, const uint8_t* bytes, size_t count, int64_t nowUs) {
@@ -75,8 +75,7 @@ size_t TwoWireBus::NextPiece(int64_t& dueUs) const {
             return end - done;
         }
         case HandOver::Fifo: {
-            // Bytes known now are all there is before the timeout can pass:
-            // a frame the bus reads later starts later.
+            // Bytes known now are all there are before the timeout: later frames start later.
             const double timeout = kFifoTimeoutCharacters * characterUs;
             size_t last = done;
             while (last + 1 < arrivalUs.size() &&
@@ -123,11 +122,10 @@ void TwoWireBus::Run() {
                 break;
             }
             PtyPair::WriteAll(listener.MasterFd(), wire.data() + done, count);
-            const int64_t handed = NowUs();
             done += count;
             if (handOver == HandOver::Usb) usbTickUs = due;
             std::lock_guard hold(lock);
-            handedUs.insert(handedUs.end(), count, handed);
+            handed = done;
         }
         const int64_t waitUs = next == INT64_MAX ? -1 : std::max<int64_t>(next - NowUs(), 0);
         const timespec timeout{static_cast<time_t>(waitUs / 1000000),

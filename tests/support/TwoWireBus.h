@@ -1,9 +1,5 @@
-// A two-wire bus on pseudo-terminals: a master's and a slave's terminal,
-// each hearing what the other writes once it has crossed the wire at the
-// line's speed, and a listener's terminal that gets every byte as serial
-// hardware hands it over (one write a frame, a 16550A's FIFO, a USB
-// adapter's packets). Whatever one side writes in one go is one frame; the
-// bus's log of them (who wrote each, when it was on the wire) is the truth.
+// A two-wire bus on ptys: master and slave hear each other at the line's speed, a listener
+// gets every byte as serial hardware hands it over; each write is one frame of the log.
 #pragma once
 
 #include "PtyPair.h"
@@ -39,8 +35,7 @@ public:
     double CharacterUs() const { return characterUs; }
 
     std::vector<BusFrame> Log() const;
-    // When each byte of the log reached the listener's terminal, in order.
-    std::vector<int64_t> HandedOverUs() const;
+    size_t HandedOver() const;  // bytes of the log the listener's terminal has had
 
 private:
     struct Delivery {
@@ -66,6 +61,6 @@ private:
     int64_t usbTickUs = 0;
     mutable std::mutex lock;
     std::vector<BusFrame> log;
-    std::vector<int64_t> handedUs;
+    size_t handed = 0;
     std::thread relay;
 };

@@ -1,6 +1,4 @@
-// Saving over what users have on their disks: files with modes of their own,
-// links, the longest name a directory takes; and a power cut between a
-// rename and the write-back, which the file system may keep in that order.
+// Saving over users' files: own modes, links, the longest name; data synced before the rename.
 #include "tools/CsvFile.h"
 
 #include <dlfcn.h>

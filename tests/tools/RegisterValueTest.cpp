@@ -26,11 +26,8 @@ const Peer32 kLibmodbus[] = {
     {WordOrder::BADC, modbus_set_float_badc, modbus_get_float_badc},
     {WordOrder::DCBA, modbus_set_float_dcba, modbus_get_float_dcba},
 };
-// libmodbus 3.1.6 (Debian 12's) sets the bytes of each register swapped
-// on a little-endian host: its set_abcd lays 1.5 (3F C0 00 00) as C03F 0000,
-// while its get_abcd reads 3FC0 0000 as 1.5, as documented (3.1.7 mends the
-// setters). Each of our orders is checked against the functions that really
-// lay and read it, found from that one documented value.
+// libmodbus 3.1.6's setters swap each register's bytes on little-endian hosts (3.1.7
+// mends them): each order's peer is found from the documented 1.5 = 3FC0 0000.
 WordOrder Swapped(WordOrder order) {
     constexpr WordOrder swapped[] = {WordOrder::BADC, WordOrder::DCBA, WordOrder::ABCD,
                                      WordOrder::CDAB};
@@ -52,9 +49,7 @@ struct Row {
     const char* text;  // as typed, and as the table shows it
 };
 
-// Each row in every order, both ways, against an encoder we did not write:
-// what we write is what the peer builds, what the peer builds reads back as
-// the same text, and the peer reads our registers as the value.
+// Every row in every order, both ways, against an encoder we did not write.
 TEST(RegisterValue, ThirtyTwoBitsAgainstLibmodbus) {
     const Row rows[] = {
         {RegisterFormat::F32, "1.5"},           {RegisterFormat::F32, "-0"},
@@ -71,12 +66,9 @@ TEST(RegisterValue, ThirtyTwoBitsAgainstLibmodbus) {
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(RegisterValue::OrderName(order)) + " " + row.text);
             const ValueFormat format{row.format, order};
-            uint32_t bits = 0;
-            if (row.format == RegisterFormat::F32) {
-                bits = std::bit_cast<uint32_t>(std::strtof(row.text, nullptr));
-            } else {
-                bits = static_cast<uint32_t>(std::stoll(row.text));
-            }
+            const uint32_t bits = row.format == RegisterFormat::F32
+                                      ? std::bit_cast<uint32_t>(std::strtof(row.text, nullptr))
+                                      : static_cast<uint32_t>(std::stoll(row.text));
             Registers expected(2);
             setter.set(std::bit_cast<float>(bits), expected.data());
             std::string error;
@@ -90,8 +82,7 @@ TEST(RegisterValue, ThirtyTwoBitsAgainstLibmodbus) {
     }
 }
 
-// 64 bits (and 32 again): pymodbus's payload builder, each order a byte
-// order within the registers and an order of the registers.
+// 64 bits against pymodbus's payload builder: byte order and word order.
 TEST(RegisterValue, SixtyFourBitsAgainstPymodbus) {
     const Row rows[] = {
         {RegisterFormat::F64, "1.5"},
@@ -106,8 +97,6 @@ TEST(RegisterValue, SixtyFourBitsAgainstPymodbus) {
         {RegisterFormat::U64, "72623859790382856"},
         {RegisterFormat::S64, "-9223372036854775808"},
         {RegisterFormat::S64, "9223372036854775807"},
-        {RegisterFormat::F32, "2.5"},
-        {RegisterFormat::F32, "-1e-45"},
     };
     std::string script =
         "from pymodbus.payload import BinaryPayloadBuilder as B\n"
@@ -118,7 +107,6 @@ TEST(RegisterValue, SixtyFourBitsAgainstPymodbus) {
     for (const Row& row : rows) {
         const char* add = row.format == RegisterFormat::F64   ? "add_64bit_float"
                           : row.format == RegisterFormat::U64 ? "add_64bit_uint"
-                          : row.format == RegisterFormat::F32 ? "add_32bit_float"
                                                               : "add_64bit_int";
         script += std::string("('") + add + "', '" + row.text + "'),";
     }
@@ -158,8 +146,7 @@ TEST(RegisterValue, SixtyFourBitsAgainstPymodbus) {
     }
 }
 
-// What a user types that fits no value of the format is refused, never
-// wrapped or cut into one.
+// Text that fits no value of the format is refused, never wrapped or cut.
 TEST(RegisterValue, RefusedTexts) {
     const struct {
         ValueFormat format;
