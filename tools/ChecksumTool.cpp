@@ -57,27 +57,6 @@ const char kUpperDigits[] = "0123456789ABCDEF";
 
 ChecksumTool::ChecksumTool() : methodNames{"CRC16", "LRC (BCD码,字符之间不许有空格)"} {}
 
-namespace {
-
-constexpr std::array<uint16_t, 256> MakeCrc16Table() {
-    std::array<uint16_t, 256> table{};
-    for (unsigned value = 0; value < 256; ++value) {
-        uint16_t crc = static_cast<uint16_t>(value);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-        table[value] = crc;
-    }
-    return table;
-}
-constexpr std::array<uint16_t, 256> kCrc16Table = MakeCrc16Table();
-
-}  // namespace
-
-uint16_t ChecksumTool::Crc16Step(uint16_t crc, uint8_t byte) {
-    return static_cast<uint16_t>((crc >> 8) ^ kCrc16Table[(crc ^ byte) & 0xff]);
-}
-
 uint16_t ChecksumTool::Crc16(const uint8_t* bytes, uint32_t length) {
     uint16_t crc = kCrc16Initial;
     for (uint32_t i = 0; i < length; ++i) crc = Crc16Step(crc, bytes[i]);

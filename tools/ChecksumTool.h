@@ -2,12 +2,29 @@
 // the Modbus CRC16 and LRC, and the hexadecimal byte text typed by the user.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+namespace checksum_detail {
+constexpr std::array<uint16_t, 256> MakeCrc16Table() {
+    std::array<uint16_t, 256> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        uint16_t crc = static_cast<uint16_t>(value);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+        table[value] = crc;
+    }
+    return table;
+}
+}  // namespace checksum_detail
+
 class ChecksumTool {
+    static constexpr std::array<uint16_t, 256> kCrc16Table = checksum_detail::MakeCrc16Table();
+
 public:
     ChecksumTool();
     virtual ~ChecksumTool() = default;
@@ -20,8 +37,11 @@ public:
     // byte first.
     static uint16_t Crc16(const uint8_t* bytes, uint32_t length);
     // One byte more of a running CRC16 that starts at kCrc16Initial. Run over
-    // a frame and its CRC, it ends at 0.
-    static uint16_t Crc16Step(uint16_t crc, uint8_t byte);
+    // a frame and its CRC, it ends at 0. Inline: the frame finder takes a
+    // step for every byte of the line.
+    static uint16_t Crc16Step(uint16_t crc, uint8_t byte) {
+        return static_cast<uint16_t>((crc >> 8) ^ kCrc16Table[(crc ^ byte) & 0xff]);
+    }
     static constexpr uint16_t kCrc16Initial = 0xFFFF;
 
     // LRC of hexadecimal digit pairs as typed in the calculator: upper-cases the

@@ -328,8 +328,9 @@ void FrameAssembler::Take(uint8_t byte) {
         else
             Propose(holds[i], at + 1, Reading::NoRule, true, false);
     }
-    std::erase_if(anchors,
-                  [&](const Anchor& a) { return at + 1 - a.start >= Rules::kLargestRtuFrame; });
+    // Anchors come in order of their place: the oldest goes first.
+    while (!anchors.empty() && at + 1 - anchors.front().start >= Rules::kLargestRtuFrame)
+        anchors.erase(anchors.begin());
 
     // Starts whose length needed this byte, then the start whose function
     // this byte is.
