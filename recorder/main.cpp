@@ -144,8 +144,11 @@ bool ResolveLine(const std::string& text, PathLink& link, Line& line, std::strin
         error = "the line " + text + " is neither COM<n> nor a device path";
         return false;
     }
-    char directory[] = "/tmp/talvenor-capture-XXXXXX";
-    if (!mkdtemp(directory) || symlink(text.c_str(), (std::string(directory) + "/COM1").c_str())) {
+    // A private place for the path's COM link, where temporary files go.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string directory =
+        std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/talvenor-capture-XXXXXX";
+    if (!mkdtemp(directory.data()) || symlink(text.c_str(), (directory + "/COM1").c_str())) {
         error = "cannot name the line " + text + ": " + SystemErrorText(errno);
         return false;
     }

@@ -280,27 +280,24 @@ TEST(RecorderTest, EndsBySignalOrFullDisk) {
         {"SIGTERM, standard error closed", {}, SIGTERM, 0, true, true},
         {"file size limit", {"prlimit", "--fsize=600", "--"}, 0, 1, false, false},
     };
-    const auto links = [] {
-        size_t n = 0;
-        for (const auto& entry : fs::directory_iterator("/tmp"))
-            n += entry.path().filename().string().starts_with("talvenor-capture-");
-        return n;
-    };
-    const size_t linksBefore = links();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Scratch scratch;
         Bus bus;
+        // The recorder's own temporary directory, apart from other runs'.
+        const fs::path tmp = scratch.dir / "tmp";
+        fs::create_directory(tmp);
+        const auto links = [&] { return std::distance(fs::directory_iterator(tmp), {}); };
         const fs::path file = scratch.dir / "bus.pcap";
         std::vector<std::string> args = row.prefix;
         // The link of a device path is a private one: none is left behind.
         fs::create_symlink(bus.line.SlavePath(), scratch.dir / "tty");
         args.insert(args.end(), {kRecorder, "-i", scratch.dir / "tty", "-w", file});
-        Child recorder(args, scratch.dir, {}, row.closedErr);
+        Child recorder(args, scratch.dir, {"TMPDIR=" + tmp.string()}, row.closedErr);
         std::this_thread::sleep_for(300ms);
         ASSERT_TRUE(bus.Exchange(20));
         EXPECT_EQ(recorder.Stop(row.signal), row.status);
-        EXPECT_EQ(links(), linksBefore);
+        EXPECT_EQ(links(), 0);
         const std::string errors = Child::Text(recorder.errPath);
         EXPECT_TRUE(row.closedErr ||
                     (errors.find("talvenor-capture:") != std::string::npos) == (row.status != 0))
