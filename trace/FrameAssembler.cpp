@@ -307,6 +307,7 @@ void FrameAssembler::Take(uint8_t byte) {
         cells.push_back(next);
     }
     TakeAscii(at, byte);
+    if (!aheadOf.empty()) LookAhead(at);
 
     // A frame of no length rule: its CRC holds at its end, counted from a
     // place where a frame may start (a silence, the end of a frame).
@@ -441,12 +442,15 @@ void FrameAssembler::CheckEnd(const Candidate& candidate) {
         good = (registers[end - base] ^ kCrcZeros(candidate.length, before)) == 0;
     }
     // Whether the line falls silent after a frame that fails its check is
-    // told by what comes next. With more bytes right behind it, only the
-    // reply awaited may be one.
+    // told by what comes next. With more bytes right behind it (a reader
+    // that woke late, a USB packet), one that begins where a frame may is
+    // a frame when the next two bytes may begin one too.
     if (!good && end == readEnd)
         deferred.push_back({candidate.start, candidate.reading, false});
     else if (good || candidate.reading == Reading::Awaited)
         Propose(candidate.start, end, candidate.reading, good, false);
+    else if (BoundaryAt(candidate.start))
+        aheadOf.push_back({candidate.start, end});
 }
 
 bool FrameAssembler::BoundaryAt(uint64_t at) const {
@@ -496,6 +500,24 @@ void FrameAssembler::AddAnchor(uint64_t at) {
     anchors.push_back({at, ChecksumTool::kCrc16Initial});
 }
 
+void FrameAssembler::LookAhead(uint64_t at) {
+    // A frame that fails its check ends where the next two bytes may begin
+    // another: as if the line were silent there.
+    std::vector<Ahead> due;
+    for (size_t i = 0; i < aheadOf.size();) {
+        if (aheadOf[i].end + 1 <= at) {
+            due.push_back(aheadOf[i]);
+            aheadOf.erase(aheadOf.begin() + static_cast<ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    for (const Ahead& a : due)
+        if (a.start >= base &&
+            Rules::MayStartRtuFrame(pending[a.end - base], pending[a.end + 1 - base]))
+            Propose(a.start, a.end, Reading::Rule, false, true);
+}
+
 void FrameAssembler::ResolveDeferred(bool silenceAfter) {
     const uint64_t end = base + pending.size();
     std::vector<Deferred> due;
@@ -532,6 +554,7 @@ void FrameAssembler::CommitFraming(bool all) {
     const uint64_t end = base + pending.size();
     if (all) {
         ResolveDeferred(true);
+        aheadOf.clear();
         open.clear();
         asciiOpen = false;
     }
@@ -572,6 +595,7 @@ void FrameAssembler::CommitFraming(bool all) {
             if (o.start >= base && o.lastEnd >= end) commit = meet(commit, better(o.start));
         if (asciiOpen) commit = meet(commit, better(asciiStart));
         for (const Deferred& d : deferred) commit = meet(commit, better(d.start));
+        for (const Ahead& a : aheadOf) commit = meet(commit, better(a.start));
         // Loose bytes are one stretch: they may still join what comes
         // next, unless the line paused after them or they are too many.
         if (commit.loose && !(commit == frontier && silenceSeen >= kHandOverSilenceUs)) {
@@ -590,6 +614,7 @@ void FrameAssembler::CommitFraming(bool all) {
             commit = p;
             open.clear();
             deferred.clear();
+            aheadOf.clear();
             asciiOpen = false;
         }
     }
@@ -659,6 +684,7 @@ void FrameAssembler::Trim(uint64_t to, bool loose) {
     while (runs.size() > 1 && runs[1].from <= base) runs.pop_front();
     std::erase_if(anchors, [&](const Anchor& a) { return a.start < base; });
     std::erase_if(deferred, [&](const Deferred& d) { return d.start < base; });
+    std::erase_if(aheadOf, [&](const Ahead& a) { return a.start < base; });
     std::erase_if(open, [&](const Open& o) { return o.start < base; });
     if (asciiOpen && asciiStart < base) asciiOpen = false;
 }

@@ -151,6 +151,7 @@ private:
     void CheckEnd(const Candidate& candidate);
     void Propose(uint64_t start, uint64_t end, Reading reading, bool checkGood, bool silenceAfter);
     void ResolveDeferred(bool silenceAfter);
+    void LookAhead(uint64_t at);
     void AddAnchor(uint64_t at);
     bool BoundaryAt(uint64_t at) const;
     Cell& CellAt(uint64_t at) { return cells[at - base]; }
@@ -228,8 +229,8 @@ private:
     DCB line;
     int64_t interFrameUs;
 
-    std::vector<uint8_t> pending;  // received, not yet committed; pending[0] is at `base`
-    std::vector<Cell> cells;       // cells[i]: before pending[i]; one more than pending
+    std::vector<uint8_t> pending;        // received, not yet committed; pending[0] is at `base`
+    std::vector<Cell> cells;             // cells[i]: before pending[i]; one more than pending
     std::vector<uint16_t> registers{0};  // the CRC16 register before pending[i], from one origin
     uint64_t base = 0;
     bool originLoose = false;  // the state at `base`
@@ -244,6 +245,10 @@ private:
     std::vector<Open> open;
     std::vector<Anchor> anchors;
     std::vector<Deferred> deferred;
+    struct Ahead {  // a frame that fails its check, within a read: what follows it?
+        uint64_t start, end;
+    };
+    std::vector<Ahead> aheadOf;
     uint64_t asciiStart = 0;
     bool asciiOpen = false, asciiCr = false;
     std::vector<Item> committed;  // framing's output, handed to pairing

@@ -3,6 +3,9 @@
 // while receiving is paused and a line pulled while it records; a capture
 // that cannot be written, or whose reader stopped; the end by a signal; the
 // command line of the built program.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -13,9 +16,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -33,9 +33,9 @@
 #include "app/MainWindow.h"
 #include "app/ModbusPanel.h"
 #include "app/SessionRun.h"
-#include "trace/LineCapture.h"
 #include "serial/SystemError.h"
 #include "tools/ChecksumTool.h"
+#include "trace/LineCapture.h"
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
@@ -161,7 +161,7 @@ void CaptureTest::repliesPausedBytesAndAPulledLine() {
     PtyPair adapter;
     Recording r(c, 6, &adapter);
     QVERIFY(r.opened && r.requested && adapter.WriteMaster(kReply));
-    QTest::qWait(50);  // the line falls silent
+    QTest::qWait(200);  // the line falls silent, long enough for a busy machine to show it
     QVERIFY(adapter.WriteMaster(Bytes{0xf9, 0x86}));
     QTRY_COMPARE_WITH_TIMEOUT(r.Pane().size(), 5 * 4, 5000);
     QTest::mouseClick(r.window->Control(MainIds::IDC_PAUSE), Qt::LeftButton);
@@ -323,7 +323,8 @@ void CaptureTest::commandLine() {
     QTemporaryDir dir;
     const QString file = dir.filePath("line.pcap");
     QFile longer(file);
-    QVERIFY(status >= 0 || (longer.open(QIODevice::WriteOnly) && longer.write(QByteArray(99, 'x'))));
+    QVERIFY(status >= 0 ||
+            (longer.open(QIODevice::WriteOnly) && longer.write(QByteArray(99, 'x'))));
     longer.close();
     QProcess talvenor;
     talvenor.start(TALVENOR_PATH, arguments.replaceInStrings("FILE", file));

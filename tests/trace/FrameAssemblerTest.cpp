@@ -196,6 +196,12 @@ TEST(FrameAssembler, FramesAreFoundByTheirContent) {
         {"BadCheckOfAWatchedReply",
          {{Step::Rx, 10000, request}, {Step::Rx, 40000, spoiled}},
          {"R rtu request " + Hex(request), "R rtu! reply +3ms " + Hex(spoiled)}},
+        // A reader that woke late reads the spoiled reply and the next
+        // request together.
+        {"BadCheckOfAWatchedReplyReadWithTheNextRequest",
+         {{Step::Rx, 10000, request}, {Step::Rx, 120000, Join({spoiled, otherRequest})}},
+         {"R rtu request " + Hex(request), "R rtu! reply +75ms " + Hex(spoiled),
+          "R rtu request " + Hex(otherRequest)}},
         // A busy reader or a USB host holds the last byte back for 60 ms.
         {"PauseBeforeTheLastByte",
          {{Step::Rx, 20000, Slice(readWrite, 0, readWrite.size() - 1)},
