@@ -464,8 +464,9 @@ bool FrameAssembler::BoundaryAt(uint64_t at) const {
 void FrameAssembler::Propose(uint64_t start, uint64_t end, Reading reading, bool checkGood,
                              bool silenceAfter) {
     if (start < base) return;
+    // Only a check that holds joins bytes across a pause in the hand-over.
     const int64_t silence = SilenceWithin(start, end);
-    if (silence >= kReplyTimeoutUs) return;
+    if (silence >= kReplyTimeoutUs || (!checkGood && silence >= kHandOverSilenceUs)) return;
     int64_t cost;
     if (checkGood)
         cost = reading != Reading::NoRule ? kGoodFrame : silenceAfter ? kNoRuleAtSilence : kNoRule;

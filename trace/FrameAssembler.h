@@ -31,7 +31,8 @@
 //            awaited reply's, with silence before and after it: +200; the
 //            awaited reply's elsewhere: +1200; any other elsewhere ....... no frame
 //            a run of bytes in no frame: +800, and +5 a byte
-//            a silence of 40 ms or more inside a frame ......................... +800
+//            a silence of 40 ms or more inside a frame whose check holds: +800;
+//            inside one whose check fails ................................ no frame
 //            a silence of a reply timeout inside a frame ......... never a frame
 //   pairing: a reply: 50 x log2(1 + its response time in ms), +100 when
 //            its length does not fit the request (same station and function)
